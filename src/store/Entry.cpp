@@ -1,0 +1,6 @@
+#include "Entry.h"
+
+QByteArray Entry::key() const
+{
+    return 'K' + QByteArray::number(keyNumber) + 'P' + passwordCipher;
+}

@@ -1,0 +1,35 @@
+#pragma once
+
+#include "Entry.h"
+
+#include <QString>
+
+#include <vector>
+
+class CipherService;
+class EntryModel;
+
+// Shown when a load stops at a record it cannot read.
+inline const QString kLoadListsFailedMessage =
+    QStringLiteral("\r\n\r\n\r\nAn Error Occurred Opening File \r\nAnd Loading Lists");
+
+// Records in a link file of this size: the size over the record size, rounded to the nearest
+// whole number, halves to even.
+qint64 linkRecordCount(qint64 fileSize);
+
+enum class EmptyLinkFile { Delete, Keep };
+
+struct LinkFileRead {
+    std::vector<Entry> entries; // those read before any failure, key numbers 1, 2, 3 ...
+    QString failure;            // empty when every record was read
+    bool ok() const { return failure.isEmpty(); }
+};
+
+// Reads and decrypts every record of the link file. An absent file is an empty list; a file
+// that holds no record is an empty list too, and is deleted unless told to keep it.
+LinkFileRead readLinkFile(const QString& path, QByteArrayView password, CipherService& cipher,
+                          EmptyLinkFile emptyFile = EmptyLinkFile::Delete);
+
+// The list loading: the model holds what could be read, in record order.
+bool loadList(EntryModel& model, const QString& path, QByteArrayView password,
+              CipherService& cipher);

@@ -1,0 +1,38 @@
+#pragma once
+
+#include "SaveResult.h"
+
+#include <QByteArrayView>
+#include <QSaveFile>
+
+// Writes a data file so that a crash, a full disk or an unwritable directory leaves the previous
+// file whole: the bytes go to a temporary file beside the target, which is flushed to disk and
+// renamed over it only when every write succeeded. The result is mode 0600.
+class SafeFileWriter {
+public:
+    explicit SafeFileWriter(const QString& path);
+    ~SafeFileWriter();
+
+    SafeFileWriter(const SafeFileWriter&) = delete;
+    SafeFileWriter& operator=(const SafeFileWriter&) = delete;
+
+    // Failures are remembered; after the first one, later writes do nothing and commit() fails.
+    bool write(QByteArrayView bytes);
+    SaveResult commit();
+    void cancel();
+
+    // Test seam: every byte past this many fails to write, as on a device that has filled up.
+    void failAfterBytesForTest(qint64 bytes) { m_failAfter = bytes; }
+
+private:
+    void fail(const QString& reason);
+
+    QSaveFile m_file;
+    QString m_error;
+    qint64 m_written = 0;
+    qint64 m_failAfter = -1;
+    bool m_opened = false;
+};
+
+// Writes bytes as the whole new content of path, the safe way above.
+SaveResult saveFileSafely(const QString& path, QByteArrayView bytes);

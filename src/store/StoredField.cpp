@@ -1,0 +1,57 @@
+#include "StoredField.h"
+
+#include <QString>
+
+QByteArray MakANumba(quint32 n)
+{
+    Q_ASSERT(n <= 999'999'999);
+    return QByteArray::number(n).rightJustified(kLengthPrefixDigits, '0');
+}
+
+std::optional<QByteArray> makeStoredField(QByteArrayView cipherText, int width)
+{
+    if (cipherText.size() > width - kLengthPrefixDigits)
+        return std::nullopt;
+    QByteArray field = MakANumba(quint32(cipherText.size()));
+    field.append(cipherText);
+    field.append(width - field.size(), ' ');
+    return field;
+}
+
+std::optional<QByteArrayView> readStoredField(QByteArrayView field)
+{
+    if (field.size() < kLengthPrefixDigits)
+        return std::nullopt;
+    qsizetype length = 0;
+    for (int i = 0; i < kLengthPrefixDigits; ++i) {
+        const char c = field[i];
+        if (c < '0' || c > '9')
+            return std::nullopt;
+        length = length * 10 + (c - '0');
+    }
+    if (length > field.size() - kLengthPrefixDigits)
+        return std::nullopt;
+    return field.sliced(kLengthPrefixDigits, length);
+}
+
+QByteArrayView trimBlanks(QByteArrayView text)
+{
+    qsizetype begin = 0;
+    qsizetype end = text.size();
+    while (begin < end && text[begin] == ' ')
+        ++begin;
+    while (end > begin && text[end - 1] == ' ')
+        --end;
+    return text.sliced(begin, end - begin);
+}
+
+QStringView trimBlanks(QStringView text)
+{
+    qsizetype begin = 0;
+    qsizetype end = text.size();
+    while (begin < end && text[begin] == u' ')
+        ++begin;
+    while (end > begin && text[end - 1] == u' ')
+        --end;
+    return text.sliced(begin, end - begin);
+}

@@ -1,0 +1,96 @@
+#include "cipher/CipherKey.h"
+#include "cipher/CipherService.h"
+
+#include <QFile>
+#include <QTest>
+
+class TestCipher : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void knownAnswers_data();
+    void knownAnswers();
+    void closedServiceReportsAndReturnsEmpty();
+    void emptyTextsAndReuseOfTheKey();
+};
+
+// Known answers recorded against the platform's cipher service on Windows, one row a vector.
+void TestCipher::knownAnswers_data()
+{
+    QTest::addColumn<QByteArray>("password");
+    QTest::addColumn<QByteArray>("plain");
+    QTest::addColumn<QByteArray>("cipher");
+    QTest::addColumn<QByteArray>("key");
+
+    QFile table(QStringLiteral(QUILLOR_TEST_DATA "/cipher_vectors.tsv"));
+    QVERIFY(table.open(QIODevice::ReadOnly));
+    table.readLine(); // the header
+    int rows = 0;
+    while (!table.atEnd()) {
+        QByteArray line = table.readLine();
+        if (line.endsWith('\n'))
+            line.chop(1);
+        const QList<QByteArray> cols = line.split('\t');
+        QCOMPARE(cols.size(), 6);
+        QTest::newRow(cols[5].constData())
+            << QByteArray::fromHex(cols[0]) << QByteArray::fromHex(cols[1])
+            << QByteArray::fromHex(cols[2]) << QByteArray::fromHex(cols[3]);
+        ++rows;
+    }
+    QCOMPARE(rows, 25);
+}
+
+void TestCipher::knownAnswers()
+{
+    QFETCH(QByteArray, password);
+    QFETCH(QByteArray, plain);
+    QFETCH(QByteArray, cipher);
+    QFETCH(QByteArray, key);
+
+    QCOMPARE(CipherKey::keyBytes(password), key);
+
+    CipherService service;
+    QVERIFY(service.OpenCipherProvider());
+    QCOMPARE(service.EncryptText(plain, password), cipher);
+    QCOMPARE(service.DecryptText(cipher, password), plain);
+    QByteArray inPlace = cipher;
+    QVERIFY(service.decryptInPlace(inPlace, password));
+    QCOMPARE(inPlace, plain);
+    service.ReleaseCipherProvider();
+}
+
+void TestCipher::closedServiceReportsAndReturnsEmpty()
+{
+    QStringList reported;
+    CipherService service([&](const QString& m) { reported << m; });
+
+    QCOMPARE(service.EncryptText("123456789", "Pomelo"), QByteArray());
+    QCOMPARE(service.DecryptText("\xdd\x11", "Pomelo"), QByteArray());
+    QCOMPARE(reported, QStringList(2, QStringLiteral("Not connected to CSP")));
+
+    QVERIFY(service.OpenCipherProvider());
+    service.ReleaseCipherProvider();
+    QCOMPARE(service.EncryptText("x", "Pomelo"), QByteArray());
+    QCOMPARE(reported.size(), 3);
+}
+
+void TestCipher::emptyTextsAndReuseOfTheKey()
+{
+    QStringList reported;
+    CipherService service([&](const QString& m) { reported << m; });
+    QVERIFY(service.OpenCipherProvider());
+    QCOMPARE(service.EncryptText("", "Pomelo"), QByteArray());
+    QCOMPARE(service.DecryptText("", "Pomelo"), QByteArray());
+
+    // Switching passwords within one batch must not leak one key into the other's items.
+    const QByteArray a = service.EncryptText("123456789", "Pomelo");
+    const QByteArray b = service.EncryptText("123456789", "pomelo");
+    QCOMPARE(a, QByteArray::fromHex("dd116f515bfba9dd94"));
+    QVERIFY(a != b);
+    QCOMPARE(b.size(), a.size());
+    QCOMPARE(service.EncryptText("123456789", "Pomelo"), a);
+    QCOMPARE(service.DecryptText(b, "pomelo"), QByteArray("123456789"));
+    QVERIFY(reported.isEmpty());
+}
+
+QTEST_GUILESS_MAIN(TestCipher)
+#include "tst_cipher.moc"
