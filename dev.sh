@@ -1,0 +1,63 @@
+#!/usr/bin/env bash
+# Sets up, builds and runs Quillor on Debian 12.
+#   ./dev.sh run     install what is missing, build, start the program
+#   ./dev.sh test    install what is missing, build, run the whole test suite
+#   ./dev.sh asan    the test suite again, built with AddressSanitizer and UBSan
+#   ./dev.sh bench   build with optimisation and run the benchmarks
+set -euo pipefail
+cd "$(dirname "$0")"
+
+PACKAGES=(
+  cmake ninja-build g++ pkg-config
+  qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins libgl-dev
+  libbenchmark-dev
+  fonts-dejavu-core
+  xvfb xauth xdotool openbox x11-utils imagemagick
+)
+
+install_missing() {
+  local missing=()
+  for p in "${PACKAGES[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+  done
+  [ ${#missing[@]} -eq 0 ] && return
+  local sudo=()
+  [ "$(id -u)" -eq 0 ] || sudo=(sudo)
+  echo "Installing: ${missing[*]}"
+  "${sudo[@]}" apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
+}
+
+build() { # dir, extra cmake arguments...
+  local dir=$1; shift
+  cmake -S . -B "$dir" -G Ninja "$@" >/dev/null
+  cmake --build "$dir" -j "$(nproc)"
+}
+
+case "${1:-}" in
+  run)
+    install_missing
+    build build -DCMAKE_BUILD_TYPE=RelWithDebInfo
+    exec build/quillor
+    ;;
+  test)
+    install_missing
+    build build -DCMAKE_BUILD_TYPE=RelWithDebInfo
+    ctest --test-dir build --output-on-failure -j "$(nproc)"
+    ;;
+  asan)
+    install_missing
+    build build-asan -DCMAKE_BUILD_TYPE=Debug -DQUILLOR_SANITIZE=ON -DQUILLOR_BENCHMARKS=OFF
+    ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
+      ctest --test-dir build-asan --output-on-failure -j "$(nproc)"
+    ;;
+  bench)
+    install_missing
+    build build-release -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF
+    bash bench/run.sh build-release
+    ;;
+  *)
+    sed -n '2,7p' "$0" | sed 's/^# \{0,1\}//'
+    exit 2
+    ;;
+esac
