@@ -1,6 +1,8 @@
 #include "startup/AppState.h"
 #include "startup/Startup.h"
-#include "ui/placeholder/PlaceholderWindow.h"
+#include "ui/Artwork.h"
+#include "ui/main/MainWindow.h"
+#include "ui/message/ShowMessage.h"
 
 #include <QApplication>
 #include <QFontDatabase>
@@ -8,11 +10,10 @@
 #include <QMessageBox>
 
 namespace {
-void showPlainMessage(const QString& text)
+// The cipher's own failures use a plain box of their own.
+void showCipherError(const QString& text)
 {
-    QString shown = text;
-    shown.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
-    QMessageBox::information(nullptr, kProgramTitle, shown);
+    QMessageBox::information(QApplication::activeWindow(), kProgramTitle, text);
 }
 } // namespace
 
@@ -21,9 +22,11 @@ int main(int argc, char* argv[])
     QApplication app(argc, argv);
     QApplication::setApplicationName(kProgramTitle);
     QApplication::setApplicationVersion(QStringLiteral(QUILLOR_VERSION));
+    QApplication::setWindowIcon(Artwork::programIcon());
+    QApplication::setDesktopFileName(QStringLiteral("quillor"));
 
     AppState state;
-    state.cipher.setErrorReporter(showPlainMessage);
+    state.cipher.setErrorReporter(showCipherError);
 
     StartupEnvironment env = StartupEnvironment::current(QApplication::applicationDirPath());
     env.installedShareDirectory = QStringLiteral(QUILLOR_SHARE_DIR);
@@ -32,11 +35,11 @@ int main(int argc, char* argv[])
 
     const StartupOutcome started = runStartup(env, state);
     if (started.status != StartupOutcome::Status::Started) {
-        showPlainMessage(started.message);
+        ShowMessage(state.settings, MessageKind::Ok, started.message, 0);
         return started.status == StartupOutcome::Status::AlreadyRunning ? 0 : 1;
     }
 
-    PlaceholderWindow window(state);
+    MainWindow window(state);
     window.show();
     return app.exec();
 }

@@ -1,0 +1,537 @@
+#include "MainWindow.h"
+
+#include "ClipboardGuard.h"
+#include "MainMenus.h"
+#include "RowPictureModel.h"
+#include "startup/AppState.h"
+#include "startup/OleDate.h"
+#include "startup/SettingsFile.h"
+#include "store/LinkFile.h"
+#include "store/StoredField.h"
+#include "store/UndoCopies.h"
+#include "store/Unlock.h"
+#include "store/Windows1252.h"
+#include "ui/Artwork.h"
+#include "ui/Twips.h"
+#include "ui/message/ShowMessage.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProxyStyle>
+#include <QPushButton>
+#include <QScreen>
+#include <QTreeView>
+
+namespace {
+
+constexpr int kPasswordMaxLength = 96;
+constexpr qint16 kPasswordTriesAllowed = 5;
+constexpr std::array<float, 4> kDefaultColumnWidths = {2000, 2000, 2000, 6600};
+const QColor kFocusMarkerColour(255, 192, 128);
+
+const QString kBadPassword = QStringLiteral("\r\n\r\n\r\nBad Password; Unable To Open Files.\r\n"
+                                            "Bad Pass Count = %1\r\n");
+const QString kOrphanedLinkFile =
+    QStringLiteral("\r\n\r\n\r\n   Unable To Open Files\r\n(no.in/w/rc)\r\n");
+const QString kPasswordFileUnreadable =
+    QStringLiteral("\r\n\r\n\r\n   Unable To Open Files\r\nThe Password File Cannot Be Read:\r\n%1");
+const QString kPasswordNotSaved =
+    QStringLiteral("\r\n\r\n\r\n   Unable To Save Your New Password\r\n%1");
+const QString kUnstorableCharacter = QStringLiteral(
+    "\r\n\r\n\r\nThe Password Holds A Character\r\nQuillor Cannot Store: \"%1\"");
+const QString kSettingsNotSaved =
+    QStringLiteral("\r\n\r\n\r\nUnable To Save Your Settings\r\n%1");
+
+// Shows every character of the password box as "o".
+class PasswordStyle : public QProxyStyle {
+public:
+    using QProxyStyle::QProxyStyle;
+    int styleHint(StyleHint hint, const QStyleOption* option, const QWidget* widget,
+                  QStyleHintReturn* returnData) const override
+    {
+        if (hint == SH_LineEdit_PasswordCharacter)
+            return 'o';
+        return QProxyStyle::styleHint(hint, option, widget, returnData);
+    }
+};
+
+QLabel* pictureLabel(QWidget* parent, const char* name, const QPixmap& picture)
+{
+    auto* label = new QLabel(parent);
+    label->setObjectName(QString::fromLatin1(name));
+    label->setPixmap(picture);
+    label->setScaledContents(true);
+    return label;
+}
+
+QPushButton* button(QWidget* parent, const char* name, const QString& caption)
+{
+    auto* b = new QPushButton(caption, parent);
+    b->setObjectName(QString::fromLatin1(name));
+    return b;
+}
+
+} // namespace
+
+MainWindow::MainWindow(AppState& state, QWidget* parent)
+    : QWidget(parent)
+    , m_state(state)
+{
+    setObjectName(QStringLiteral("Form11"));
+    setWindowTitle(QStringLiteral("Quillor CSP"));
+    setWindowIcon(Artwork::programIcon());
+    setAttribute(Qt::WA_DeleteOnClose, false);
+    m_state.mainWindowOpen = true;
+
+    m_clipboard = new ClipboardGuard(this);
+    m_menus = new MainMenus(this);
+    createControls();
+
+    m_model.setUserNamesHidden(m_state.settings.hiddenUserNames == 1);
+    applyColumnWidths();
+    m_list->setSelectionBehavior(QAbstractItemView::SelectRows);
+    applyPlacement();
+    F11ToolT();
+    m_versionLabel->setText(QStringLiteral("Vs.") + QCoreApplication::applicationVersion());
+    m_oneClickBox->setChecked(m_state.settings.oneClick != 0);
+    m_onTopBox->setChecked(m_state.settings.onTop != 0);
+    m_menus->action("mnu1ViewHidUsername")->setVisible(m_state.settings.hiddenUserNames == 1);
+
+    qApp->installEventFilter(this);
+}
+
+MainWindow::~MainWindow()
+{
+    qApp->removeEventFilter(this);
+    m_state.mainWindowOpen = false;
+}
+
+void MainWindow::createControls()
+{
+    using namespace MainLayout;
+    setMinimumSize(twipsToPixels(kMinimumWidth), twipsToPixels(kMinimumHeight));
+
+    m_menuButton = button(this, "Command6", QStringLiteral("== Menu =="));
+    m_smallLogo = pictureLabel(this, "Image3", Artwork::smallLogo());
+    m_enterItemsButton = button(this, "Command7", QStringLiteral("== Enter Items Window =="));
+    // Its command arrives with the Enter Items window.
+    m_enterItemsButton->setEnabled(false);
+
+    m_list = new QTreeView(this);
+    m_list->setObjectName(QStringLiteral("ListView1"));
+    m_viewModel = new RowPictureModel(Artwork::rowPicture(), this);
+    m_viewModel->setSourceModel(&m_model);
+    m_list->setModel(m_viewModel);
+    m_list->setRootIsDecorated(false);
+    m_list->setUniformRowHeights(true);
+    m_list->setItemsExpandable(false);
+    m_list->setAllColumnsShowFocus(true);
+    m_list->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    m_list->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    m_list->setIconSize(QSize(13, 13));
+    m_list->header()->setStretchLastSection(false);
+    m_list->header()->setSectionsMovable(false);
+    m_list->viewport()->installEventFilter(this);
+
+    m_onTopBox = new QCheckBox(QStringLiteral("On Top"), this);
+    m_onTopBox->setObjectName(QStringLiteral("Check2"));
+    m_oneClickBox = new QCheckBox(QStringLiteral("1-Click"), this);
+    m_oneClickBox->setObjectName(QStringLiteral("Check1"));
+
+    m_revealBox = new QLabel(this);
+    m_revealBox->setObjectName(QStringLiteral("Label4"));
+    m_revealBox->setFrameStyle(QFrame::Box | QFrame::Plain);
+    m_revealBox->setAlignment(Qt::AlignCenter);
+    m_revealBox->setFont(QFont(QStringLiteral("Arial")));
+    m_revealBox->setTextInteractionFlags(Qt::NoTextInteraction);
+
+    m_cover = new QWidget(this);
+    m_cover->setObjectName(QStringLiteral("Picture2"));
+    m_cover->setAutoFillBackground(true);
+    QPalette black = m_cover->palette();
+    black.setColor(QPalette::Window, Qt::black);
+    m_cover->setPalette(black);
+    m_coverLogo = pictureLabel(m_cover, "Image4", Artwork::coverLogo());
+
+    m_focusMarker = new QWidget(this);
+    m_focusMarker->setObjectName(QStringLiteral("Picture9"));
+    m_focusMarker->setAutoFillBackground(true);
+    QPalette marker = m_focusMarker->palette();
+    marker.setColor(QPalette::Window, kFocusMarkerColour);
+    m_focusMarker->setPalette(marker);
+    m_focusMarker->setGeometry(toPixels(kFocusMarker));
+    m_focusMarker->hide();
+
+    m_passwordPanel = pictureLabel(this, "Picture1", Artwork::panelLogo());
+    m_prompt = pictureLabel(m_passwordPanel, "Image2", Artwork::passwordPrompt());
+    m_prompt->setGeometry(toPixels(kPrompt));
+    m_prompt->hide();
+    m_enterButton = button(m_passwordPanel, "Command3", QStringLiteral("Enter"));
+    m_enterButton->setGeometry(toPixels(kEnterButton));
+    m_passwordBox = new QLineEdit(m_passwordPanel);
+    m_passwordBox->setObjectName(QStringLiteral("Text4"));
+    m_passwordBox->setGeometry(toPixels(kPasswordBox));
+    m_passwordBox->setMaxLength(kPasswordMaxLength);
+    m_passwordBox->setEchoMode(QLineEdit::Password);
+    auto* passwordStyle = new PasswordStyle;
+    passwordStyle->setParent(m_passwordBox);
+    m_passwordBox->setStyle(passwordStyle);
+    QFont passwordFont(QStringLiteral("Arial Black"));
+    passwordFont.setBold(true);
+    m_passwordBox->setFont(passwordFont);
+    m_changePasswordButton = button(m_passwordPanel, "Command4", QStringLiteral("Change Password"));
+    m_changePasswordButton->setGeometry(toPixels(kChangePasswordButton));
+    m_deletePasswordButton =
+        button(m_passwordPanel, "Command5", QStringLiteral("Delete Password && Files"));
+    m_deletePasswordButton->setGeometry(toPixels(kDeletePasswordButton));
+    // Changing and deleting the master password arrive with their own commands.
+    m_changePasswordButton->setEnabled(false);
+    m_deletePasswordButton->setEnabled(false);
+    m_versionLabel = new QLabel(m_passwordPanel);
+    m_versionLabel->setObjectName(QStringLiteral("Label6"));
+    m_versionLabel->setAlignment(Qt::AlignCenter);
+    m_versionLabel->setGeometry(toPixels(kVersionLabel));
+
+    // Front to back: the password panel, the focus marker, the cover, the rest.
+    m_cover->raise();
+    m_focusMarker->raise();
+    m_passwordPanel->raise();
+
+    setTabOrder(m_passwordBox, m_enterButton);
+    setTabOrder(m_enterButton, m_changePasswordButton);
+    setTabOrder(m_changePasswordButton, m_deletePasswordButton);
+    setTabOrder(m_deletePasswordButton, m_menuButton);
+    setTabOrder(m_menuButton, m_list);
+    setTabOrder(m_list, m_onTopBox);
+    setTabOrder(m_onTopBox, m_oneClickBox);
+    setTabOrder(m_oneClickBox, m_enterItemsButton);
+
+    connect(m_enterButton, &QPushButton::clicked, this, &MainWindow::enterPassword);
+    connect(m_menuButton, &QPushButton::clicked, this, &MainWindow::showAppMenu);
+    connect(m_oneClickBox, &QCheckBox::clicked, this,
+            [this](bool on) { m_state.settings.oneClick = on ? 1 : 0; });
+    connect(m_onTopBox, &QCheckBox::clicked, this, [this](bool on) {
+        m_state.settings.onTop = on ? 1 : 0;
+        applyOnTop();
+    });
+    for (QObject* watched : {static_cast<QObject*>(m_smallLogo), static_cast<QObject*>(m_coverLogo),
+                             static_cast<QObject*>(m_revealBox), static_cast<QObject*>(m_onTopBox),
+                             static_cast<QObject*>(m_oneClickBox)})
+        watched->installEventFilter(this);
+}
+
+void MainWindow::applyColumnWidths()
+{
+    auto& widths = m_state.settings.columnWidths;
+    for (float& w : widths) {
+        if (!(w >= 0))
+            w = 0;
+    }
+    // A width the header cannot take falls back to the design widths.
+    const bool usable = std::all_of(widths.begin(), widths.end(),
+                                    [](float w) { return w <= 1'000'000; });
+    if (!usable)
+        widths = kDefaultColumnWidths;
+    for (int i = 0; i < EntryModel::ColumnCount; ++i)
+        m_list->header()->resizeSection(i, twipsToPixels(widths[std::size_t(i)]));
+}
+
+void MainWindow::applyPlacement()
+{
+    Settings& s = m_state.settings;
+    if (s.placementStored == 0) {
+        s.placementStored = 1;
+        s.windowWidth = float(MainLayout::kFirstWidth);
+        s.windowHeight = float(MainLayout::kFirstHeight);
+        const QRect screen = QGuiApplication::primaryScreen()
+                                 ? QGuiApplication::primaryScreen()->geometry()
+                                 : QRect(0, 0, 1024, 768);
+        s.windowLeft = float((pixelsToTwips(screen.width()) - MainLayout::kFirstWidth) / 2);
+        s.windowTop = float((pixelsToTwips(screen.height()) - MainLayout::kFirstHeight) / 2);
+    }
+    move(twipsToPixels(s.windowLeft), twipsToPixels(s.windowTop));
+    resize(twipsToPixels(s.windowWidth), twipsToPixels(s.windowHeight));
+    relayout();
+}
+
+void MainWindow::F11ToolT()
+{
+    const bool tips = m_state.settings.noTips == 0;
+    const auto tip = [tips](QWidget* w, const char* text) {
+        w->setToolTip(tips ? QString::fromLatin1(text) : QString());
+    };
+    tip(m_changePasswordButton, "Enter Your Current Window Password Then Click This Button. Follow "
+                                "Message Instructions To Change Your Password.");
+    tip(m_deletePasswordButton, "Deletes Your Current Window Password, And Your Links Files (If "
+                                "You Forgot Your Password Or Files Are Contaminated).");
+    tip(m_menuButton, "Show Pop-Up App Menu");
+    tip(m_enterItemsButton, "Opens Edit Window Where You Can Enter New Or Replace List Items");
+    tip(m_oneClickBox, "Only One Click Required To Navigate To Address, Otherwise Double-Click");
+    tip(m_onTopBox, "Keep This Window On Top Of Other Windows");
+    tip(m_revealBox, "Double-Click To Clear This Box");
+    tip(m_smallLogo, "Click To Cover/UnCover List Window");
+    tip(m_coverLogo, "Click To UnCover List Window");
+    if (!tips)
+        return;
+    const QDateTime lastDelete = fromOleDate(m_state.settings.lastDeleteDate);
+    if (lastDelete.isValid() && lastDelete > QDateTime::currentDateTime().addYears(-20))
+        m_deletePasswordButton->setToolTip(
+            QStringLiteral("Password & Files Were Deleted: ") +
+            QLocale::system().toString(lastDelete, QLocale::ShortFormat));
+}
+
+void MainWindow::TxtFonts()
+{
+    const Settings& s = m_state.settings;
+    QFont font(s.fontName);
+    font.setBold(s.fontBold);
+    font.setPointSizeF(std::clamp(double(s.fontSize), 2.0, 72.0));
+    m_list->setFont(font);
+}
+
+bool MainWindow::event(QEvent* event)
+{
+    if (event->type() == QEvent::WindowActivate) {
+        applyOnTop();
+        if (!m_firstActivationDone)
+            firstActivation();
+    }
+    return QWidget::event(event);
+}
+
+void MainWindow::firstActivation()
+{
+    m_firstActivationDone = true;
+    m_prompt->show();
+    TxtFonts();
+    m_passwordBox->setFocus(Qt::ActiveWindowFocusReason);
+    if (m_state.settings.autoEnter == 1) {
+        m_passwordBox->setText(m_state.settings.autoEnterPassword);
+        enterPassword();
+    }
+}
+
+void MainWindow::applyOnTop()
+{
+    const bool onTop = m_state.settings.onTop == 1;
+    if (onTop == windowFlags().testFlag(Qt::WindowStaysOnTopHint))
+        return;
+    const bool visible = isVisible();
+    setWindowFlag(Qt::WindowStaysOnTopHint, onTop);
+    if (visible)
+        show();
+}
+
+void MainWindow::resizeEvent(QResizeEvent* event)
+{
+    QWidget::resizeEvent(event);
+    if (isMinimized())
+        return;
+    relayout();
+    if (!isMaximized() && !isFullScreen())
+        savePlacement();
+}
+
+void MainWindow::relayout()
+{
+    using namespace MainLayout;
+    Geometry g = compute(pixelsToTwips(width()), pixelsToTwips(height()), m_unlocked);
+    m_menuButton->setGeometry(toPixels(g.menuButton));
+    m_smallLogo->setGeometry(toPixels(g.smallLogo));
+    m_enterItemsButton->setGeometry(toPixels(g.enterItemsButton));
+    m_list->setGeometry(toPixels(g.list));
+    m_cover->setGeometry(toPixels(g.cover));
+    m_coverLogo->setGeometry(toPixels(g.coverLogo));
+    m_revealBox->setGeometry(toPixels(g.revealBox));
+    m_onTopBox->setGeometry(toPixels(g.onTopBox));
+    m_oneClickBox->setGeometry(toPixels(g.oneClickBox));
+    m_focusMarker->move(m_focusMarker->x(), twipsToPixels(g.focusMarkerTop));
+    m_passwordPanel->setGeometry(toPixels(g.passwordPanel));
+}
+
+void MainWindow::savePlacement()
+{
+    Settings& s = m_state.settings;
+    s.windowLeft = float(pixelsToTwips(x()));
+    s.windowTop = float(pixelsToTwips(y()));
+    s.windowWidth = float(pixelsToTwips(width()));
+    s.windowHeight = float(pixelsToTwips(height()));
+}
+
+void MainWindow::saveColumnWidths()
+{
+    for (int i = 0; i < EntryModel::ColumnCount; ++i)
+        m_state.settings.columnWidths[std::size_t(i)] =
+            float(pixelsToTwips(m_list->header()->sectionSize(i)));
+}
+
+void MainWindow::toggleCover()
+{
+    if (m_cover->isVisible()) {
+        m_cover->hide();
+        return;
+    }
+    MainLayout::Geometry g =
+        MainLayout::compute(pixelsToTwips(width()), pixelsToTwips(height()), m_unlocked);
+    MainLayout::coverTheList(g);
+    m_cover->setGeometry(MainLayout::toPixels(g.cover));
+    m_coverLogo->setGeometry(MainLayout::toPixels(g.coverLogo));
+    m_cover->show();
+}
+
+void MainWindow::uncoverIfUnlocked()
+{
+    if (m_unlocked)
+        m_cover->hide();
+}
+
+void MainWindow::showAppMenu()
+{
+    m_menus->appMenu()->popup(m_menuButton->mapToGlobal(QPoint(0, m_menuButton->height())));
+}
+
+void MainWindow::showListMenu(const QPoint& globalPos)
+{
+    if (m_oneClickBox->isChecked())
+        m_skipNextClick = true;
+    if (m_model.rowCount() > 0)
+        m_menus->listMenu()->popup(globalPos);
+}
+
+qint16 MainWindow::message(qint16 kind, const QString& text, qint16 number)
+{
+    return ShowMessage(m_state.settings, kind, text, number, this);
+}
+
+void MainWindow::enterPassword()
+{
+    m_changePending = false;
+    const QString typed = trimBlanks(QStringView(m_passwordBox->text())).toString();
+    const auto password = Windows1252::fromUnicode(typed);
+    if (!password) {
+        const QChar bad = typed.at(Windows1252::firstUnencodable(typed));
+        message(MessageKind::Ok, kUnstorableCharacter.arg(bad));
+        return;
+    }
+
+    const UnlockResult result =
+        unlockOrCreate(m_state.paths.masterPasswordPath, m_state.paths.linkFilePath, *password,
+                       m_state.cipher);
+    using Outcome = UnlockResult::Outcome;
+    switch (result.outcome) {
+    case Outcome::WrongPassword:
+        ++m_badPasswordCount;
+        message(MessageKind::Ok, kBadPassword.arg(m_badPasswordCount));
+        if (m_badPasswordCount >= kPasswordTriesAllowed)
+            close();
+        return;
+    case Outcome::LinkFileOrphaned:
+        message(MessageKind::Ok, kOrphanedLinkFile);
+        return;
+    case Outcome::PasswordUnreadable:
+        message(MessageKind::Ok, kPasswordFileUnreadable.arg(result.failure));
+        return;
+    case Outcome::CreateFailed:
+        message(MessageKind::Ok, kPasswordNotSaved.arg(result.failure));
+        return;
+    case Outcome::Unlocked:
+        m_badPasswordCount = 0;
+        break;
+    case Outcome::Created:
+        break;
+    }
+
+    m_state.masterPassword = *password;
+    m_state.checkValue = result.checkValue;
+    loadEntries();
+    m_passwordPanel->hide();
+    m_cover->hide();
+    m_unlocked = true;
+    relayout();
+    m_list->setFocus(Qt::OtherFocusReason);
+}
+
+void MainWindow::loadEntries()
+{
+    if (!loadList(m_model, m_state.paths.linkFilePath, m_state.masterPassword, m_state.cipher))
+        message(MessageKind::Ok, kLoadListsFailedMessage);
+}
+
+bool MainWindow::eventFilter(QObject* watched, QEvent* event)
+{
+    switch (event->type()) {
+    case QEvent::KeyPress:
+        return keyPressed(watched, static_cast<QKeyEvent*>(event));
+    case QEvent::MouseButtonRelease: {
+        const auto* mouse = static_cast<QMouseEvent*>(event);
+        if (watched == m_smallLogo && mouse->button() == Qt::LeftButton)
+            toggleCover();
+        else if (watched == m_coverLogo && mouse->button() == Qt::LeftButton)
+            uncoverIfUnlocked();
+        else if (watched == m_list->viewport() && mouse->button() == Qt::RightButton)
+            showListMenu(mouse->globalPosition().toPoint());
+        break;
+    }
+    case QEvent::MouseButtonDblClick:
+        if (watched == m_revealBox)
+            m_revealBox->clear();
+        break;
+    case QEvent::FocusIn:
+        if (watched == m_onTopBox || watched == m_oneClickBox) {
+            auto* box = static_cast<QWidget*>(watched);
+            m_focusMarker->move(box->x() - twipsToPixels(60), box->y() + twipsToPixels(15));
+            m_focusMarker->show();
+        }
+        break;
+    case QEvent::FocusOut:
+        if (watched == m_onTopBox || watched == m_oneClickBox)
+            m_focusMarker->hide();
+        break;
+    default:
+        break;
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+// The window sees every key before its controls.
+bool MainWindow::keyPressed(QObject* watched, QKeyEvent* event)
+{
+    if (!watched->isWidgetType() || static_cast<QWidget*>(watched)->window() != this)
+        return false;
+    if (event->key() == Qt::Key_Escape) {
+        close();
+        return true;
+    }
+    if (watched == m_passwordBox &&
+        (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter)) {
+        m_enterButton->click();
+        return true;
+    }
+    return false;
+}
+
+void MainWindow::closeEvent(QCloseEvent* event)
+{
+    if (m_closing) {
+        event->accept();
+        return;
+    }
+    m_closing = true;
+    if (!isMinimized() && !isMaximized() && !isFullScreen())
+        savePlacement();
+    if (!isMinimized())
+        saveColumnWidths();
+    if (const SaveResult saved = writeSettingsFile(m_state.paths.settingsPath, m_state.settings);
+        !saved)
+        message(MessageKind::Ok, kSettingsNotSaved.arg(saved.error()));
+    if (const QString failed = deleteUndoCopies(m_state.paths.dataDirectory); !failed.isEmpty())
+        message(MessageKind::Ok, QStringLiteral("\r\n\r\n\r\nUnable To Delete The UnDo Copies\r\n") +
+                                     failed);
+    m_clipboard->clearIfOurs();
+    m_state.mainWindowOpen = false;
+    event->accept();
+}

@@ -1,0 +1,96 @@
+#pragma once
+
+#include "MainLayout.h"
+#include "store/EntryModel.h"
+
+#include <QWidget>
+
+class ClipboardGuard;
+class MainMenus;
+class QCheckBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QTreeView;
+class RowPictureModel;
+struct AppState;
+
+// Form11: the list window. It opens locked behind the password panel and the cover; the
+// master password unlocks it and shows the decrypted list.
+class MainWindow : public QWidget {
+    Q_OBJECT
+public:
+    explicit MainWindow(AppState& state, QWidget* parent = nullptr);
+    ~MainWindow() override;
+
+    bool isUnlocked() const { return m_unlocked; }
+    int badPasswordCount() const { return m_badPasswordCount; }
+    EntryModel& model() { return m_model; }
+    MainMenus& menus() { return *m_menus; }
+    ClipboardGuard& clipboard() { return *m_clipboard; }
+
+    // The lowest key number no entry carries.
+    int GetLowLV2KeyNum() const { return m_model.GetLowLV2KeyNum(); }
+
+    // Sets or empties the tool tips after the no-tips setting changed.
+    void F11ToolT();
+    // Applies the saved list font.
+    void TxtFonts();
+
+    // "Enter": checks the typed password and unlocks.
+    void enterPassword();
+
+protected:
+    bool event(QEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void createControls();
+    void applyColumnWidths();
+    void applyPlacement();
+    void applyOnTop();
+    void firstActivation();
+    void relayout();
+    void savePlacement();
+    void saveColumnWidths();
+    void toggleCover();
+    void uncoverIfUnlocked();
+    void showListMenu(const QPoint& globalPos);
+    void showAppMenu();
+    void loadEntries();
+    bool keyPressed(QObject* watched, QKeyEvent* event);
+    qint16 message(qint16 kind, const QString& text, qint16 number = 0);
+
+    AppState& m_state;
+    EntryModel m_model;
+    RowPictureModel* m_viewModel = nullptr;
+    MainMenus* m_menus = nullptr;
+    ClipboardGuard* m_clipboard = nullptr;
+
+    QPushButton* m_menuButton = nullptr;        // Command6
+    QLabel* m_smallLogo = nullptr;              // Image3
+    QPushButton* m_enterItemsButton = nullptr;  // Command7
+    QTreeView* m_list = nullptr;                // ListView1
+    QLabel* m_passwordPanel = nullptr;          // Picture1
+    QLabel* m_prompt = nullptr;                 // Image2
+    QPushButton* m_enterButton = nullptr;       // Command3
+    QLineEdit* m_passwordBox = nullptr;         // Text4
+    QPushButton* m_changePasswordButton = nullptr; // Command4
+    QPushButton* m_deletePasswordButton = nullptr; // Command5
+    QLabel* m_versionLabel = nullptr;           // Label6
+    QWidget* m_cover = nullptr;                 // Picture2
+    QLabel* m_coverLogo = nullptr;              // Image4
+    QCheckBox* m_onTopBox = nullptr;            // Check2
+    QCheckBox* m_oneClickBox = nullptr;         // Check1
+    QLabel* m_revealBox = nullptr;              // Label4
+    QWidget* m_focusMarker = nullptr;           // Picture9
+
+    bool m_firstActivationDone = false;
+    bool m_skipNextClick = false;
+    bool m_unlocked = false;
+    bool m_changePending = false;
+    bool m_closing = false;
+    qint16 m_badPasswordCount = 0;
+};
