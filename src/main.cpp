@@ -1,6 +1,7 @@
 #include "startup/AppState.h"
 #include "startup/Startup.h"
 #include "ui/Artwork.h"
+#include "ui/UnixSignals.h"
 #include "ui/main/MainWindow.h"
 #include "ui/message/ShowMessage.h"
 
@@ -40,6 +41,8 @@ int main(int argc, char* argv[])
     }
 
     MainWindow window(state);
+    UnixSignals unixSignals;
+    QObject::connect(&unixSignals, &UnixSignals::terminationRequested, &window, &QWidget::close);
     window.show();
     return app.exec();
 }

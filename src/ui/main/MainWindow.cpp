@@ -84,7 +84,10 @@ MainWindow::MainWindow(AppState& state, QWidget* parent)
     setObjectName(QStringLiteral("Form11"));
     setWindowTitle(QStringLiteral("Quillor CSP"));
     setWindowIcon(Artwork::programIcon());
-    setAttribute(Qt::WA_DeleteOnClose, false);
+    // The design sizes fit captions at 8 points.
+    QFont captions = font();
+    captions.setPointSize(8);
+    setFont(captions);
     m_state.mainWindowOpen = true;
 
     m_clipboard = new ClipboardGuard(this);
