@@ -9,7 +9,8 @@ constexpr int kHashBytesUsed = 5;
 
 QByteArray CipherKey::keyBytes(QByteArrayView password)
 {
-    QByteArray key = QCryptographicHash::hash(password, QCryptographicHash::Md5).left(kHashBytesUsed);
+    QByteArray key =
+        QCryptographicHash::hash(password, QCryptographicHash::Md5).left(kHashBytesUsed);
     key.append(kKeyBytes - kHashBytesUsed, '\0');
     return key;
 }

@@ -84,8 +84,7 @@ QByteArray render(const std::vector<Row>& rows, ListFormat format, bool showPass
         out += showPasswords ? QStringLiteral("title\tusername\turl\tpassword\n")
                              : QStringLiteral("title\tusername\turl\n");
         for (const Row& row : rows) {
-            out += tsvField(row.title) + u'\t' + tsvField(row.userName) + u'\t' +
-                   tsvField(row.url);
+            out += tsvField(row.title) + u'\t' + tsvField(row.userName) + u'\t' + tsvField(row.url);
             if (showPasswords)
                 out += u'\t' + tsvField(row.password);
             out += u'\n';
@@ -120,7 +119,8 @@ ListOutcome runList(const ListRequest& request, CipherService& cipher)
         return failure(QStringLiteral("%1 is missing or holds no master password")
                            .arg(paths.masterPasswordPath));
     case MasterPasswordFile::Outcome::Unreadable:
-        return failure(QStringLiteral("cannot read the master password file: %1").arg(check.failure));
+        return failure(
+            QStringLiteral("cannot read the master password file: %1").arg(check.failure));
     case MasterPasswordFile::Outcome::Wrong:
         return failure(QStringLiteral("wrong master password"));
     case MasterPasswordFile::Outcome::Right:
@@ -136,8 +136,10 @@ ListOutcome runList(const ListRequest& request, CipherService& cipher)
     {
         CipherGuard provider(cipher);
         for (const Entry& e : read.entries) {
-            Row row{Windows1252::toUnicode(e.title), Windows1252::toUnicode(e.userName),
-                    Windows1252::toUnicode(e.url), {}};
+            Row row{Windows1252::toUnicode(e.title),
+                    Windows1252::toUnicode(e.userName),
+                    Windows1252::toUnicode(e.url),
+                    {}};
             if (request.showPasswords) {
                 QByteArray password = cipher.DecryptText(e.passwordCipher, typed);
                 row.password = Windows1252::toUnicode(password);

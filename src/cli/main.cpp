@@ -146,8 +146,9 @@ int main(int argc, char* argv[])
         std::fprintf(stderr, "quillor-cli: %s\n", qPrintable(message));
     });
     ListRequest request;
-    request.dataDirectory =
-        args.dataDirectory.isEmpty() ? dataDirectoryFor(defaultProfileDirectory()) : args.dataDirectory;
+    request.dataDirectory = args.dataDirectory.isEmpty()
+                                ? dataDirectoryFor(defaultProfileDirectory())
+                                : args.dataDirectory;
     request.format = args.format;
     request.showPasswords = args.showPasswords;
     request.typedPassword = *password;

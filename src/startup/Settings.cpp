@@ -133,7 +133,10 @@ QString decodeDigitCode(QByteArrayView code)
 Settings decode(QByteArrayView stored)
 {
     QByteArray record(kSize, '\0');
-    std::memcpy(record.data(), stored.data(), std::size_t(std::min<qsizetype>(stored.size(), kSize)));
+    // An empty view may carry a null pointer, which memcpy must not be given even for 0 bytes.
+    if (!stored.isEmpty())
+        std::memcpy(record.data(), stored.data(),
+                    std::size_t(std::min<qsizetype>(stored.size(), kSize)));
 
     Settings s;
     s.windowLeft = getNumber<float>(record, kLeft);

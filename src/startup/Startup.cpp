@@ -39,7 +39,7 @@ std::optional<StepFailure> copyDefaultFile(const QString& from, const QString& t
 {
     QFile source(from);
     if (!source.open(QIODevice::ReadOnly))
-        return StepFailure{step, source.errorString()};
+        return StepFailure{step, QStringLiteral("%1: %2").arg(from, source.errorString())};
     const QByteArray bytes = source.readAll();
     if (source.error() != QFileDevice::NoError)
         return StepFailure{step, source.errorString()};
@@ -115,8 +115,8 @@ StartupOutcome runStartup(const StartupEnvironment& env, AppState& state)
     }
     DataPaths paths = DataPaths::forDataDirectory(dataDirectoryFor(env.profileDirectory));
     paths.programDirectory = programDirectory(env);
-    QFile::setPermissions(paths.dataDirectory, QFileDevice::ReadOwner | QFileDevice::WriteOwner |
-                                                   QFileDevice::ExeOwner);
+    QFile::setPermissions(paths.dataDirectory,
+                          QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
 
     // One program per data directory; a directory where no lock can be made is used unlocked.
     outcome.lock = std::make_unique<QLockFile>(paths.dataDirectory + u'/' + kLockFileName);
@@ -138,8 +138,8 @@ StartupOutcome runStartup(const StartupEnvironment& env, AppState& state)
         if (const auto failure = copyDefaultFile(defaultSettings, paths.settingsPath, copyStep))
             return failed(*failure);
     }
-    const QString readStep =
-        QStringLiteral("No.. ") + paths.settingsPath + QStringLiteral(" ..Or Error Opening Or Reading It");
+    const QString readStep = QStringLiteral("No.. ") + paths.settingsPath +
+                             QStringLiteral(" ..Or Error Opening Or Reading It");
     const auto settings = readSettingsFile(paths.settingsPath);
     if (!settings.settings)
         return failed({readStep, settings.failure});
@@ -148,8 +148,10 @@ StartupOutcome runStartup(const StartupEnvironment& env, AppState& state)
     const QString afterStep = QStringLiteral("After.. ") + paths.settingsPath +
                               QStringLiteral(" ..Read, Sub_Main App. Boot Error");
     if (TestFileReadable(paths.masterPasswordPath) != 0) {
-        const QString defaultMaster = paths.programDirectory + u'/' + DataPaths::kMasterPasswordFile;
-        if (const auto failure = copyDefaultFile(defaultMaster, paths.masterPasswordPath, afterStep))
+        const QString defaultMaster =
+            paths.programDirectory + u'/' + DataPaths::kMasterPasswordFile;
+        if (const auto failure =
+                copyDefaultFile(defaultMaster, paths.masterPasswordPath, afterStep))
             return failed(*failure);
     }
 

@@ -27,8 +27,8 @@ struct StartupEnvironment {
 struct StartupOutcome {
     enum class Status { Started, AlreadyRunning, Failed };
     Status status = Status::Failed;
-    QString message;                   // shown before ending, unless Started
-    std::unique_ptr<QLockFile> lock;   // held while the program runs
+    QString message;                 // shown before ending, unless Started
+    std::unique_ptr<QLockFile> lock; // held while the program runs
     StartupOutcome();
     StartupOutcome(StartupOutcome&&) noexcept;
     StartupOutcome& operator=(StartupOutcome&&) noexcept;

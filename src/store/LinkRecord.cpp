@@ -14,8 +14,8 @@ static_assert(kTitleFieldWidth + kUrlFieldWidth + kUserNameFieldWidth + kPasswor
 
 std::optional<QByteArray> encodeLinkRecord(const LinkRecordCiphers& ciphers)
 {
-    const std::array<const QByteArray*, 4> items = {&ciphers.title, &ciphers.url,
-                                                    &ciphers.userName, &ciphers.password};
+    const std::array<const QByteArray*, 4> items = {&ciphers.title, &ciphers.url, &ciphers.userName,
+                                                    &ciphers.password};
     QByteArray record;
     record.reserve(kLinkRecordSize);
     for (std::size_t i = 0; i < items.size(); ++i) {

@@ -11,6 +11,12 @@ SafeFileWriter::SafeFileWriter(const QString& path)
 {
     // Never fall back to writing the target in place: that is what loses the old file.
     m_file.setDirectWriteFallback(false);
+    // The rename would put a plain file in place of a device or a pipe (as root even /dev/full).
+    const QFileInfo target(path);
+    if (target.exists() && !target.isFile()) {
+        fail(QStringLiteral("not a regular file"));
+        return;
+    }
     m_opened = m_file.open(QIODevice::WriteOnly);
     if (!m_opened)
         fail(m_file.errorString());
@@ -49,6 +55,10 @@ bool SafeFileWriter::write(QByteArrayView bytes)
 
 SaveResult SafeFileWriter::commit()
 {
+    // QSaveFile::commit() overlooks a failed flush of its buffer and would rename a truncated
+    // file into place, so the buffer is flushed and checked here first.
+    if (m_error.isEmpty() && !m_file.flush())
+        fail(m_file.errorString());
     if (m_error.isEmpty() && !m_file.setPermissions(kOwnerOnly))
         fail(m_file.errorString());
     if (!m_error.isEmpty())
@@ -65,6 +75,9 @@ SaveResult SafeFileWriter::commit()
 void SafeFileWriter::cancel()
 {
     if (m_opened) {
+        // Later writes and a commit must fail quietly, not reach the closed file.
+        if (m_error.isEmpty())
+            m_error = QStringLiteral("writing cancelled");
         m_file.cancelWriting();
         m_file.commit(); // with writing cancelled, this only removes the temporary file
         m_opened = false;

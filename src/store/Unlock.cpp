@@ -32,7 +32,8 @@ UnlockResult unlockOrCreate(const QString& masterPasswordPath, const QString& li
         result.outcome = Outcome::LinkFileOrphaned;
         return result;
     }
-    if (const SaveResult saved = MasterPasswordFile::create(masterPasswordPath, trimmedPassword, cipher);
+    if (const SaveResult saved =
+            MasterPasswordFile::create(masterPasswordPath, trimmedPassword, cipher);
         !saved) {
         result.outcome = Outcome::CreateFailed;
         result.failure = saved.error();

@@ -9,10 +9,10 @@ class CipherService;
 // it the master password when there is none yet and no stored entry would be orphaned.
 struct UnlockResult {
     enum class Outcome {
-        Unlocked,          // the password is right
-        Created,           // a new master password file was written
+        Unlocked, // the password is right
+        Created,  // a new master password file was written
         WrongPassword,
-        LinkFileOrphaned,  // no master password, but a link file that another one encrypted
+        LinkFileOrphaned, // no master password, but a link file that another one encrypted
         PasswordUnreadable,
         CreateFailed,
     };

@@ -1,46 +1,286 @@
 #include "Artwork.h"
 
+#include <QFontMetricsF>
+#include <QGuiApplication>
+#include <QLinearGradient>
 #include <QPainter>
+#include <QPainterPath>
+#include <QPainterPathStroker>
+#include <QScreen>
+#include <algorithm>
+#include <cmath>
+#include <iterator>
 
 namespace Artwork {
 
 namespace {
-QPixmap blank(int w, int h, const QColor& fill)
+
+const QColor kDeep(31, 58, 104);
+const QColor kDeepTop(47, 86, 146);
+const QColor kLight(241, 245, 251);
+const QColor kAccent(255, 192, 128);
+const QColor kMist(182, 201, 230);
+const QColor kSurfaceTop(251, 252, 254);
+const QColor kSurfaceBottom(224, 231, 242);
+
+const QString kName = QStringLiteral("Quillor");
+
+// Whole ratios only: a fractional one would not give the pictures their exact sizes.
+qreal screenRatio()
 {
-    QPixmap p(w, h);
-    p.fill(fill);
+    const QScreen* screen = QGuiApplication::primaryScreen();
+    return screen ? std::max<qreal>(1, std::ceil(screen->devicePixelRatio())) : 1;
+}
+
+QPixmap canvas(int w, int h, qreal ratio = screenRatio())
+{
+    QPixmap p(QSize(w, h) * ratio);
+    p.setDevicePixelRatio(ratio);
+    p.fill(Qt::transparent);
     return p;
 }
+
+void prepare(QPainter& p)
+{
+    p.setRenderHints(QPainter::Antialiasing | QPainter::TextAntialiasing |
+                     QPainter::SmoothPixmapTransform);
+}
+
+// The key lies along the x axis, ring to the left; the quill nib to the left, feather to the right.
+QPainterPath keyShape()
+{
+    QPainterPath ring;
+    ring.addEllipse(QPointF(-30, 0), 18, 18);
+    QPainterPath blade;
+    blade.setFillRule(Qt::WindingFill); // the teeth overlap the blade
+    blade.addRect(-16, -5.5, 62, 11);
+    blade.addRect(28, 5, 8, 12);
+    blade.addRect(39, 5, 7, 8);
+    QPainterPath hole;
+    hole.addEllipse(QPointF(-30, 0), 7.5, 7.5);
+    return ring.united(blade).subtracted(hole);
+}
+
+QPainterPath quillShape()
+{
+    QPainterPath vane;
+    vane.moveTo(-18, 2);
+    vane.cubicTo(-4, -18, 30, -24, 56, -10);
+    vane.cubicTo(38, 4, 12, 14, -18, 2);
+    QPainterPath barrel;
+    barrel.moveTo(-54, 3);
+    barrel.lineTo(-16, -3);
+    barrel.lineTo(-14, 4.5);
+    barrel.closeSubpath();
+    QPainterPath rachis;
+    rachis.moveTo(-16, 1);
+    rachis.quadTo(18, -4, 50, -9);
+    QPainterPathStroker line;
+    line.setWidth(2.5);
+    line.setCapStyle(Qt::RoundCap);
+    return vane.subtracted(line.createStroke(rachis)).united(barrel);
+}
+
+// A key and a quill crossed, fitted into box; the quill lies on top, set off by a thin gap.
+void paintMotif(QPainter& p, const QRectF& box, const QColor& keyColour, const QColor& quillColour)
+{
+    QTransform keyTurn;
+    keyTurn.rotate(45);
+    QTransform quillTurn;
+    quillTurn.rotate(-45);
+    QPainterPath key = keyTurn.map(keyShape());
+    const QPainterPath quill = quillTurn.map(quillShape());
+
+    const QRectF bounds = key.boundingRect().united(quill.boundingRect());
+    const qreal scale = std::min(box.width() / bounds.width(), box.height() / bounds.height());
+
+    QPainterPathStroker gap;
+    gap.setWidth(2 * std::max(3.5, 1.0 / scale)); // at least a pixel wide at any size
+    gap.setJoinStyle(Qt::RoundJoin);
+    key = key.subtracted(gap.createStroke(quill).united(quill));
+
+    p.save();
+    p.translate(box.center());
+    p.scale(scale, scale);
+    p.translate(-bounds.center());
+    p.setPen(Qt::NoPen);
+    p.fillPath(key, keyColour);
+    p.fillPath(quill, quillColour);
+    p.restore();
+}
+
+// The deep blue ground shared by the badge, the bands and the cover's disc.
+void paintGround(QPainter& p, const QRectF& r, qreal radius)
+{
+    QLinearGradient shade(r.topLeft(), r.bottomLeft());
+    shade.setColorAt(0, kDeepTop);
+    shade.setColorAt(1, kDeep);
+    p.save();
+    p.setPen(Qt::NoPen);
+    p.setBrush(shade);
+    p.drawRoundedRect(r, radius, radius);
+    p.restore();
+}
+
+// The largest bold sans font, no bigger than maxPixels, in which text fits box.
+QFont fittedFont(const QString& text, const QSizeF& box, int maxPixels, const QPaintDevice* device,
+                 QFont::Weight weight = QFont::Bold)
+{
+    QFont font(QStringLiteral("Sans Serif"));
+    font.setStyleHint(QFont::SansSerif);
+    font.setWeight(weight);
+    for (int px = maxPixels; px > 6; --px) {
+        font.setPixelSize(px);
+        const QFontMetricsF fm(font, device);
+        const qreal width = std::max(fm.horizontalAdvance(text), fm.boundingRect(text).width());
+        if (width <= box.width() && fm.ascent() + fm.descent() <= box.height())
+            break;
+    }
+    return font;
+}
+
+// Text set on the optical middle of box: half the cap height above and below.
+void drawCentredLine(QPainter& p, const QRectF& box, const QString& text, Qt::Alignment align)
+{
+    const QFontMetricsF fm(p.font(), p.device());
+    const qreal width = fm.horizontalAdvance(text);
+    const qreal x = align & Qt::AlignRight ? box.right() - width : box.left();
+    p.drawText(QPointF(x, box.center().y() + fm.capHeight() / 2), text);
+}
+
+// A band carrying the motif and the name, as the small logo and the panel's title show it.
+void paintBanner(QPainter& p, const QRectF& r, qreal radius)
+{
+    paintGround(p, r, radius);
+    const qreal inset = r.height() * 0.12;
+    const QRectF motif(r.left() + inset * 1.5, r.top() + inset, r.height() - 2 * inset,
+                       r.height() - 2 * inset);
+    paintMotif(p, motif, kLight, kAccent);
+    const QRectF text(motif.right() + inset, r.top(), r.right() - motif.right() - 2.5 * inset,
+                      r.height());
+    p.setFont(fittedFont(kName, QSizeF(text.width(), text.height() * 0.8),
+                         qRound(r.height() * 0.62), p.device()));
+    p.setPen(kLight);
+    drawCentredLine(p, text, kName, Qt::AlignLeft);
+}
+
+QPixmap badge(int size)
+{
+    QPixmap pix = canvas(size, size, 1);
+    QPainter p(&pix);
+    prepare(p);
+    const QRectF square(0, 0, size, size);
+    paintGround(p, square, size * 0.22);
+    const qreal inset = size * (size <= 24 ? 0.1 : 0.14);
+    paintMotif(p, square.adjusted(inset, inset, -inset, -inset), kLight, kAccent);
+    return pix;
+}
+
 } // namespace
 
 QIcon programIcon()
 {
-    return QIcon(blank(64, 64, QColor(40, 70, 120)));
+    QIcon icon;
+    for (int size : {16, 24, 32, 48, 64, 128, 256})
+        icon.addPixmap(badge(size));
+    return icon;
 }
 
 QPixmap smallLogo()
 {
-    return blank(144, 34, QColor(40, 70, 120));
+    QPixmap pix = canvas(144, 34);
+    QPainter p(&pix);
+    prepare(p);
+    paintBanner(p, QRectF(0, 0, 144, 34), 6);
+    return pix;
 }
 
 QPixmap panelLogo()
 {
-    return blank(369, 160, QColor(220, 228, 240));
+    const QRectF whole(0, 0, 369, 160);
+    constexpr qreal bandHeight = 48;
+    QPixmap pix = canvas(369, 160);
+    QPainter p(&pix);
+    prepare(p);
+
+    QLinearGradient surface(0, bandHeight, 0, whole.bottom());
+    surface.setColorAt(0, kSurfaceTop);
+    surface.setColorAt(1, kSurfaceBottom);
+    p.fillRect(whole, surface);
+
+    const QRectF band(0, 0, whole.width(), bandHeight);
+    paintBanner(p, band, 0);
+    const QString tagline = QStringLiteral("Password Keeper");
+    const QRectF taglineBox = band.adjusted(230, 0, -14, 0);
+    p.setFont(fittedFont(tagline, taglineBox.size(), 13, p.device(), QFont::Normal));
+    p.setPen(kMist);
+    drawCentredLine(p, taglineBox, tagline, Qt::AlignRight);
+
+    p.fillRect(QRectF(0, bandHeight, whole.width(), 1), kMist);
+    p.setPen(QPen(kDeep, 1));
+    p.setBrush(Qt::NoBrush);
+    p.drawRect(whole.adjusted(0.5, 0.5, -0.5, -0.5));
+    return pix;
 }
 
 QPixmap coverLogo()
 {
-    return blank(100, 100, QColor(40, 70, 120));
+    QPixmap pix = canvas(100, 100);
+    QPainter p(&pix);
+    prepare(p);
+    const QRectF disc(4, 4, 92, 92);
+    paintGround(p, disc, disc.width() / 2);
+    p.setPen(QPen(kMist, 1.5));
+    p.setBrush(Qt::NoBrush);
+    p.drawEllipse(disc.adjusted(4, 4, -4, -4));
+    paintMotif(p, disc.adjusted(20, 20, -20, -20), kLight, kAccent);
+    return pix;
 }
 
 QPixmap passwordPrompt()
 {
-    return blank(320, 26, QColor(220, 228, 240));
+    const QString ask = QStringLiteral("Type Your Password");
+    const QString limit = QStringLiteral("  (96 Characters Max.)");
+    const QRectF box(4, 0, 312, 26);
+    QPixmap pix = canvas(320, 26);
+    QPainter p(&pix);
+    prepare(p);
+
+    QFont bold = fittedFont(ask + limit, box.size(), 16, p.device());
+    QFont plain = bold;
+    plain.setWeight(QFont::Normal);
+    p.setPen(kDeep);
+    p.setFont(bold);
+    drawCentredLine(p, box, ask, Qt::AlignLeft);
+    const qreal askWidth = QFontMetricsF(bold, p.device()).horizontalAdvance(ask);
+    p.setFont(plain);
+    drawCentredLine(p, box.adjusted(askWidth, 0, 0, 0), limit, Qt::AlignLeft);
+    return pix;
 }
 
 QPixmap rowPicture()
 {
-    return blank(13, 13, QColor(40, 70, 120));
+    // Drawn pixel by pixel so that it stays sharp at its tiny size; '+' softens the ring's corners.
+    static const char* const kGlyph[] = {
+        " +###+       ", //
+        "+#####+      ", //
+        "##   ##      ", //
+        "##   ########", //
+        "##   ##   # #", //
+        "+#####+   # #", //
+        " +###+      #", //
+    };
+    QPixmap pix = canvas(13, 13);
+    QPainter p(&pix);
+    QColor soft = kDeep;
+    soft.setAlphaF(0.35f);
+    for (int y = 0; y < int(std::size(kGlyph)); ++y) {
+        for (int x = 0; x < 13; ++x) {
+            if (kGlyph[y][x] != ' ')
+                p.fillRect(QRect(x, y + 3, 1, 1), kGlyph[y][x] == '#' ? kDeep : soft);
+        }
+    }
+    return pix;
 }
 
 } // namespace Artwork

@@ -48,7 +48,8 @@ inline QByteArray masterPasswordRecord(const QByteArray& password)
 [[nodiscard]] inline bool writeFile(const QString& path, const QByteArray& bytes)
 {
     QFile file(path);
-    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(bytes) == bytes.size();
+    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
+           file.write(bytes) == bytes.size();
 }
 
 inline QByteArray readFile(const QString& path)

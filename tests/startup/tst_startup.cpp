@@ -1,10 +1,508 @@
-#include <QTest>
+#include "TestData.h"
+#include "startup/AppState.h"
+#include "startup/ModuleRoutines.h"
+#include "startup/OleDate.h"
+#include "startup/Startup.h"
 
-class Placeholder : public QObject {
-    Q_OBJECT
-private Q_SLOTS:
-    void nothingYet() {}
+#include <QDir>
+#include <QFile>
+#include <QLockFile>
+#include <QRandomGenerator>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QTest>
+#include <optional>
+#include <sys/stat.h>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+const QString kOpenErrorHead = u"\r\nOpen Error:\r\n If Error Persists, You May Need To Uninstall "
+                               u"And Re-Install Quillor...\r\n..."_s;
+const QString kMultipleInstances =
+    u"\r\n\r\n\r\nRunning Multiple Instances Of\r\nQuillor\r\nIs Not Supported."_s;
+const QString kCopyStep = u"No App Data\\App\\Ini File, Error Copying It"_s;
+
+int modeOf(const QString& path)
+{
+    struct stat info {};
+    if (::stat(QFile::encodeName(path).constData(), &info) != 0)
+        return -1;
+    return int(info.st_mode & 07777);
+}
+
+// The first-run settings file the program is delivered with, and settings a user has since
+// changed; both with values the first-run rules would change.
+QByteArray defaultSettingsRecord()
+{
+    Settings s;
+    s.placementStored = Settings::kFirstRunMark;
+    s.fontName = u"Verdana"_s;
+    s.hiddenUserNames = 1;
+    s.autoEnter = 1;
+    s.autoEnterPassword = u"secret"_s;
+    QRandomGenerator random(1);
+    return SettingsRecord::encode(s, random);
+}
+
+QByteArray editedSettingsRecord()
+{
+    Settings s;
+    s.placementStored = 1;
+    s.windowLeft = 300;
+    s.fontName = u"Arial"_s;
+    s.fontSize = 12;
+    s.hiddenUserNames = 1;
+    s.autoEnter = 1;
+    s.autoEnterPassword = u"secret"_s;
+    QRandomGenerator random(2);
+    return SettingsRecord::encode(s, random);
+}
+
+// A program directory holding the default files and a profile that does not exist yet, all
+// inside one temporary directory.
+struct Fixture {
+    QTemporaryDir tmp;
+    StartupEnvironment env;
+    QByteArray defaultSettings = defaultSettingsRecord();
+    QByteArray defaultMaster = TestData::masterPasswordRecord("Pomelo");
+
+    Fixture()
+    {
+        env.executableDirectory = tmp.filePath(u"program"_s);
+        env.installedShareDirectory = tmp.filePath(u"share/quillor"_s);
+        env.profileDirectory = tmp.filePath(u"home/.local/share"_s);
+        env.fontFamilies = {u"DejaVu Sans"_s, u"Verdana"_s, u"Arial"_s};
+        env.generalFontFamily = u"DejaVu Sans"_s;
+        env.now = QDateTime(QDate(2024, 5, 17), QTime(10, 20, 30));
+        QVERIFY(tmp.isValid());
+        QVERIFY(QDir().mkpath(env.executableDirectory));
+        QVERIFY(TestData::writeFile(programFile(DataPaths::kSettingsFile), defaultSettings));
+        QVERIFY(TestData::writeFile(programFile(DataPaths::kMasterPasswordFile), defaultMaster));
+    }
+
+    QString programFile(const QString& name) const { return env.executableDirectory + u'/' + name; }
+    QString appData() const { return env.profileDirectory + u"/Application Data"_s; }
+    QString dataDir() const { return appData() + u"/Quillor"_s; }
+    QString dataFile(const QString& name) const { return dataDir() + u'/' + name; }
+
+    // The data files, and what else the data directory holds besides the lock.
+    QStringList dataDirEntries() const
+    {
+        QStringList entries = QDir(dataDir()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot);
+        entries.removeAll(u"quillor.lock"_s);
+        return entries;
+    }
 };
 
-QTEST_GUILESS_MAIN(Placeholder)
+void verifyOpenError(const QString& message, const QString& step)
+{
+    QVERIFY2(message.startsWith(kOpenErrorHead + step), qPrintable(message));
+    // Whatever follows the step is the reason, on a line of its own in parentheses.
+    const QString rest = message.mid(kOpenErrorHead.size() + step.size());
+    QVERIFY2(rest.isEmpty() || (rest.startsWith(u"\r\n("_s) && rest.endsWith(u')')),
+             qPrintable(rest));
+}
+
+// Restores an environment variable when the test ends, however it ends.
+class EnvironmentGuard {
+public:
+    explicit EnvironmentGuard(const char* name)
+        : m_name(name)
+        , m_wasSet(qEnvironmentVariableIsSet(name))
+        , m_value(qgetenv(name))
+    {
+    }
+    ~EnvironmentGuard()
+    {
+        if (m_wasSet)
+            qputenv(m_name, m_value);
+        else
+            qunsetenv(m_name);
+    }
+    EnvironmentGuard(const EnvironmentGuard&) = delete;
+    EnvironmentGuard& operator=(const EnvironmentGuard&) = delete;
+
+private:
+    const char* m_name;
+    bool m_wasSet;
+    QByteArray m_value;
+};
+
+} // namespace
+
+class TestStartup : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void init();
+
+    void firstStart();
+    void secondStartCopiesNothing();
+    void deletedSettingsFileIsCopiedAgain();
+    void defaultFilesFromTheInstalledDirectory();
+    void defaultOfTheMinimumSize();
+    void failures_data();
+    void failures();
+    void secondInstanceIsRefused();
+
+    void testDirectory_data();
+    void testDirectory();
+    void testFileReadable_data();
+    void testFileReadable();
+    void cutAtNul_data();
+    void cutAtNul();
+    void noWindowsDirectory();
+    void profileDirectory_data();
+    void profileDirectory();
+};
+
+void TestStartup::init()
+{
+    QTest::failOnWarning(QRegularExpression(u".*"_s));
+}
+
+void TestStartup::firstStart()
+{
+    Fixture f;
+    AppState state;
+    const StartupOutcome outcome = runStartup(f.env, state);
+    QCOMPARE(outcome.status, StartupOutcome::Status::Started);
+    QVERIFY2(outcome.message.isEmpty(), qPrintable(outcome.message));
+    QVERIFY(outcome.lock && outcome.lock->isLocked());
+
+    QCOMPARE(modeOf(f.appData()), 0700);
+    QCOMPARE(modeOf(f.dataDir()), 0700);
+    QCOMPARE(f.dataDirEntries(), (QStringList{u"QuiFil.ini"_s, u"QuiSetts.ini"_s}));
+    // Copied byte for byte; the first-run changes stay in memory until the main window closes.
+    QCOMPARE(TestData::readFile(f.dataFile(u"QuiSetts.ini"_s)), f.defaultSettings);
+    QCOMPARE(TestData::readFile(f.dataFile(u"QuiFil.ini"_s)), f.defaultMaster);
+    QCOMPARE(modeOf(f.dataFile(u"QuiSetts.ini"_s)), 0600);
+    QCOMPARE(modeOf(f.dataFile(u"QuiFil.ini"_s)), 0600);
+
+    QCOMPARE(state.paths.programDirectory, f.env.executableDirectory);
+    QCOMPARE(state.paths.dataDirectory, f.dataDir());
+    QCOMPARE(state.paths.settingsPath, f.dataFile(u"QuiSetts.ini"_s));
+    QCOMPARE(state.paths.masterPasswordPath, f.dataFile(u"QuiFil.ini"_s));
+    QCOMPARE(state.paths.linkFilePath, f.dataFile(u"QuiURL.dab"_s));
+    QCOMPARE(state.checkValue, QByteArray("123456789"));
+
+    QCOMPARE(state.settings.placementStored, 0);
+    QCOMPARE(state.settings.hiddenUserNames, qint16(0));
+    QCOMPARE(state.settings.autoEnter, qint16(0));
+    QCOMPARE(state.settings.autoEnterPassword, u"Quilsjs"_s);
+    QCOMPARE(fromOleDate(state.settings.lastDeleteDate),
+             QDateTime(QDate(1994, 5, 17), QTime(10, 20, 30)));
+    QCOMPARE(state.settings.fontName, u"Verdana"_s);
+}
+
+void TestStartup::secondStartCopiesNothing()
+{
+    Fixture f;
+    {
+        AppState first;
+        QCOMPARE(runStartup(f.env, first).status, StartupOutcome::Status::Started);
+    }
+    const QByteArray edited = editedSettingsRecord();
+    const QByteArray otherMaster = TestData::masterPasswordRecord("Kumquat");
+    QVERIFY(TestData::writeFile(f.dataFile(u"QuiSetts.ini"_s), edited));
+    QVERIFY(TestData::writeFile(f.dataFile(u"QuiFil.ini"_s), otherMaster));
+    // A data directory that was loosened since is tightened again.
+    QVERIFY(QFile::setPermissions(f.dataDir(), QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                                   QFileDevice::ExeOwner | QFileDevice::ReadOther |
+                                                   QFileDevice::ExeOther));
+
+    AppState state;
+    const StartupOutcome outcome = runStartup(f.env, state);
+    QCOMPARE(outcome.status, StartupOutcome::Status::Started);
+    QCOMPARE(TestData::readFile(f.dataFile(u"QuiSetts.ini"_s)), edited);
+    QCOMPARE(TestData::readFile(f.dataFile(u"QuiFil.ini"_s)), otherMaster);
+    QCOMPARE(f.dataDirEntries(), (QStringList{u"QuiFil.ini"_s, u"QuiSetts.ini"_s}));
+    QCOMPARE(modeOf(f.dataDir()), 0700);
+
+    QCOMPARE(state.settings.placementStored, 1);
+    QCOMPARE(state.settings.windowLeft, 300.f);
+    QCOMPARE(state.settings.fontName, u"Arial"_s);
+    QCOMPARE(state.settings.fontSize, 12.f);
+    QCOMPARE(state.settings.hiddenUserNames, qint16(1));
+    QCOMPARE(state.settings.autoEnter, qint16(1));
+    QCOMPARE(state.settings.autoEnterPassword, u"secret"_s);
+}
+
+void TestStartup::deletedSettingsFileIsCopiedAgain()
+{
+    Fixture f;
+    {
+        AppState first;
+        QCOMPARE(runStartup(f.env, first).status, StartupOutcome::Status::Started);
+    }
+    const QByteArray otherMaster = TestData::masterPasswordRecord("Kumquat");
+    QVERIFY(TestData::writeFile(f.dataFile(u"QuiSetts.ini"_s), editedSettingsRecord()));
+    QVERIFY(TestData::writeFile(f.dataFile(u"QuiFil.ini"_s), otherMaster));
+    QVERIFY(QFile::remove(f.dataFile(u"QuiSetts.ini"_s)));
+
+    AppState state;
+    QCOMPARE(runStartup(f.env, state).status, StartupOutcome::Status::Started);
+    QCOMPARE(TestData::readFile(f.dataFile(u"QuiSetts.ini"_s)), f.defaultSettings);
+    QCOMPARE(TestData::readFile(f.dataFile(u"QuiFil.ini"_s)), otherMaster);
+    QCOMPARE(state.settings.placementStored, 0);
+    QCOMPARE(state.settings.hiddenUserNames, qint16(0));
+    QCOMPARE(state.settings.autoEnterPassword, u"Quilsjs"_s);
+}
+
+// Installed, the program lies in bin/ and its default files in share/.
+void TestStartup::defaultFilesFromTheInstalledDirectory()
+{
+    Fixture f;
+    QVERIFY(QDir().mkpath(f.env.installedShareDirectory));
+    for (const QString& name : {DataPaths::kSettingsFile, DataPaths::kMasterPasswordFile})
+        QVERIFY(QFile::rename(f.programFile(name), f.env.installedShareDirectory + u'/' + name));
+
+    AppState state;
+    QCOMPARE(runStartup(f.env, state).status, StartupOutcome::Status::Started);
+    QCOMPARE(state.paths.programDirectory, f.env.installedShareDirectory);
+    QCOMPARE(TestData::readFile(f.dataFile(u"QuiSetts.ini"_s)), f.defaultSettings);
+    QCOMPARE(TestData::readFile(f.dataFile(u"QuiFil.ini"_s)), f.defaultMaster);
+}
+
+// 196 bytes still hold the first-run mark at 184; the rest reads as zeros.
+void TestStartup::defaultOfTheMinimumSize()
+{
+    Fixture f;
+    QVERIFY(
+        TestData::writeFile(f.programFile(DataPaths::kSettingsFile), f.defaultSettings.left(196)));
+    AppState state;
+    QCOMPARE(runStartup(f.env, state).status, StartupOutcome::Status::Started);
+    QCOMPARE(TestData::readFile(f.dataFile(u"QuiSetts.ini"_s)), f.defaultSettings.left(196));
+    QCOMPARE(state.settings.placementStored, 0);
+    QCOMPARE(state.settings.autoEnterPassword, u"Quilsjs"_s);
+    QCOMPARE(state.settings.messageSuppression, QString(100, u'0'));
+}
+
+enum class Breakage {
+    NoDefaultSettings,
+    ShortDefaultSettings,
+    NoDefaultMasterFile,
+    AppDataIsAFile,
+    DataDirIsAFile,
+    ProfileBelowAFile,
+    SettingsIsADirectory,
+};
+Q_DECLARE_METATYPE(Breakage)
+Q_DECLARE_METATYPE(std::optional<QByteArray>)
+
+void TestStartup::failures_data()
+{
+    QTest::addColumn<Breakage>("breakage");
+    QTest::addColumn<QString>("step"); // {profile} and {settings} stand for this run's paths
+
+    QTest::newRow("no default settings") << Breakage::NoDefaultSettings << kCopyStep;
+    QTest::newRow("default settings of 195 bytes") << Breakage::ShortDefaultSettings << kCopyStep;
+    QTest::newRow("no default QuiFil.ini")
+        << Breakage::NoDefaultMasterFile
+        << u"After.. {settings} ..Read, Sub_Main App. Boot Error"_s;
+    QTest::newRow("Application Data is a file")
+        << Breakage::AppDataIsAFile << u"{profile}/Application Data Dir, or Error Creating It"_s;
+    QTest::newRow("Quillor is a file")
+        << Breakage::DataDirIsAFile
+        << u"{profile}/Application Data/Quillor Dir, or Error Creating It"_s;
+    QTest::newRow("profile below a file")
+        << Breakage::ProfileBelowAFile
+        << u"App Start-Up, Error Accessing Or Creating App Data Sub-Dirs In XP-NT User Dir"_s;
+    QTest::newRow("settings file is a directory")
+        << Breakage::SettingsIsADirectory << u"No.. {settings} ..Or Error Opening Or Reading It"_s;
+}
+
+void TestStartup::failures()
+{
+    QFETCH(Breakage, breakage);
+    QFETCH(QString, step);
+
+    Fixture f;
+    QString inTheWay; // a file that must be left as it was
+    switch (breakage) {
+    case Breakage::NoDefaultSettings:
+        QVERIFY(QFile::remove(f.programFile(DataPaths::kSettingsFile)));
+        break;
+    case Breakage::ShortDefaultSettings:
+        QVERIFY(TestData::writeFile(f.programFile(DataPaths::kSettingsFile),
+                                    f.defaultSettings.left(195)));
+        break;
+    case Breakage::NoDefaultMasterFile:
+        QVERIFY(QFile::remove(f.programFile(DataPaths::kMasterPasswordFile)));
+        break;
+    case Breakage::AppDataIsAFile:
+        inTheWay = f.appData();
+        break;
+    case Breakage::DataDirIsAFile:
+        inTheWay = f.dataDir();
+        break;
+    case Breakage::ProfileBelowAFile:
+        inTheWay = f.tmp.filePath(u"home"_s);
+        break;
+    case Breakage::SettingsIsADirectory:
+        QVERIFY(QDir().mkpath(f.dataFile(DataPaths::kSettingsFile)));
+        break;
+    }
+    if (!inTheWay.isEmpty()) {
+        QVERIFY(QDir().mkpath(QFileInfo(inTheWay).path()));
+        QVERIFY(TestData::writeFile(inTheWay, "keep me"));
+    }
+
+    AppState state;
+    const StartupOutcome outcome = runStartup(f.env, state);
+    QCOMPARE(outcome.status, StartupOutcome::Status::Failed);
+    step.replace(u"{profile}"_s, f.env.profileDirectory);
+    step.replace(u"{settings}"_s, f.dataFile(DataPaths::kSettingsFile));
+    verifyOpenError(outcome.message, step);
+    if (!inTheWay.isEmpty())
+        QCOMPARE(TestData::readFile(inTheWay), QByteArray("keep me"));
+    QVERIFY(state.paths.dataDirectory.isEmpty());
+    QVERIFY(state.checkValue.isEmpty());
+}
+
+void TestStartup::secondInstanceIsRefused()
+{
+    Fixture f;
+    AppState first;
+    const StartupOutcome running = runStartup(f.env, first);
+    QCOMPARE(running.status, StartupOutcome::Status::Started);
+    // With the data files gone, any copying by the second start would show.
+    QVERIFY(QFile::remove(f.dataFile(DataPaths::kSettingsFile)));
+    QVERIFY(QFile::remove(f.dataFile(DataPaths::kMasterPasswordFile)));
+
+    AppState second;
+    const StartupOutcome refused = runStartup(f.env, second);
+    QCOMPARE(refused.status, StartupOutcome::Status::AlreadyRunning);
+    QCOMPARE(refused.message, kMultipleInstances);
+    QVERIFY(!refused.lock);
+    QVERIFY(f.dataDirEntries().isEmpty());
+    QVERIFY(second.paths.dataDirectory.isEmpty());
+    QVERIFY(second.checkValue.isEmpty());
+    QVERIFY(running.lock->isLocked());
+}
+
+void TestStartup::testDirectory_data()
+{
+    QTest::addColumn<QString>("name"); // inside the test's directory; empty: the empty path
+    QTest::addColumn<int>("expected"); // -1: any failure code
+
+    QTest::newRow("directory") << u"dir"_s << 0;
+    QTest::newRow("file") << u"file"_s << kNotADirectory;
+    QTest::newRow("missing") << u"missing"_s << -1;
+    QTest::newRow("below a file") << u"file/below"_s << -1;
+    QTest::newRow("empty path") << QString() << -1;
+}
+
+void TestStartup::testDirectory()
+{
+    QFETCH(QString, name);
+    QFETCH(int, expected);
+
+    QTemporaryDir tmp;
+    QVERIFY(tmp.isValid());
+    QVERIFY(QDir(tmp.path()).mkdir(u"dir"_s));
+    QVERIFY(TestData::writeFile(tmp.filePath(u"file"_s), "x"));
+    const int result = TestDirectory(name.isEmpty() ? QString() : tmp.filePath(name));
+    if (expected < 0) {
+        QVERIFY(result != 0);
+        QVERIFY(result != kNotADirectory);
+    } else {
+        QCOMPARE(result, expected);
+    }
+}
+
+void TestStartup::testFileReadable_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<int>("expected"); // -1: any failure code; -2: any result
+
+    QTest::newRow("file") << u"file"_s << 0;
+    QTest::newRow("missing") << u"missing"_s << -1;
+    QTest::newRow("below a file") << u"file/below"_s << -1;
+    QTest::newRow("empty path") << QString() << -1;
+    QTest::newRow("directory") << u"dir"_s << -2;
+}
+
+void TestStartup::testFileReadable()
+{
+    QFETCH(QString, name);
+    QFETCH(int, expected);
+
+    QTemporaryDir tmp;
+    QVERIFY(tmp.isValid());
+    QVERIFY(QDir(tmp.path()).mkdir(u"dir"_s));
+    QVERIFY(TestData::writeFile(tmp.filePath(u"file"_s), "x"));
+    const auto listing = [&] {
+        return QDir(tmp.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot);
+    };
+    const QStringList before = listing();
+
+    const int result = TestFileReadable(name.isEmpty() ? QString() : tmp.filePath(name));
+    if (expected == -1)
+        QVERIFY(result != 0);
+    else if (expected >= 0)
+        QCOMPARE(result, expected);
+    QCOMPARE(listing(), before);
+    QCOMPARE(TestData::readFile(tmp.filePath(u"file"_s)), QByteArray("x"));
+}
+
+void TestStartup::cutAtNul_data()
+{
+    QTest::addColumn<QByteArray>("text");
+    QTest::addColumn<QByteArray>("cut");
+
+    QTest::newRow("NUL inside") << QByteArray("abc\0def", 7) << QByteArray("abc");
+    QTest::newRow("NUL first") << QByteArray("\0abc", 4) << QByteArray();
+    QTest::newRow("no NUL") << QByteArray("abc") << QByteArray("abc");
+    QTest::newRow("empty") << QByteArray() << QByteArray();
+}
+
+void TestStartup::cutAtNul()
+{
+    QFETCH(QByteArray, text);
+    QFETCH(QByteArray, cut);
+    QCOMPARE(CutAtNul(text), cut);
+    QCOMPARE(CutAtNul(QString::fromLatin1(text)), QString::fromLatin1(cut));
+}
+
+void TestStartup::noWindowsDirectory()
+{
+    QVERIFY(WindowsDirectory().isEmpty());
+}
+
+void TestStartup::profileDirectory_data()
+{
+    QTest::addColumn<std::optional<QByteArray>>("xdgDataHome"); // nullopt: unset
+    QTest::addColumn<QString>("profile");
+
+    const QString fallback = u"/home/tester/.local/share"_s;
+    QTest::newRow("absolute") << std::optional<QByteArray>("/data/xdg") << u"/data/xdg"_s;
+    QTest::newRow("absolute, trailing slash")
+        << std::optional<QByteArray>("/data/xdg/") << u"/data/xdg"_s;
+    // XDG has a relative value ignored, as if unset.
+    QTest::newRow("relative") << std::optional<QByteArray>("data/xdg") << fallback;
+    QTest::newRow("empty") << std::optional<QByteArray>("") << fallback;
+    QTest::newRow("unset") << std::optional<QByteArray>() << fallback;
+}
+
+void TestStartup::profileDirectory()
+{
+    QFETCH(std::optional<QByteArray>, xdgDataHome);
+    QFETCH(QString, profile);
+
+    EnvironmentGuard home("HOME");
+    EnvironmentGuard xdg("XDG_DATA_HOME");
+    qputenv("HOME", "/home/tester");
+    if (xdgDataHome)
+        qputenv("XDG_DATA_HOME", *xdgDataHome);
+    else
+        qunsetenv("XDG_DATA_HOME");
+
+    QCOMPARE(defaultProfileDirectory(), profile);
+    QCOMPARE(dataDirectoryFor(defaultProfileDirectory()), profile + u"/Application Data/Quillor"_s);
+    QCOMPARE(StartupEnvironment::current(u"/opt/bin"_s).profileDirectory, profile);
+}
+
+QTEST_GUILESS_MAIN(TestStartup)
 #include "tst_startup.moc"

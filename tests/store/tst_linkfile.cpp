@@ -1,10 +1,524 @@
-#include <QTest>
+#include "TestData.h"
+#include "store/EntryModel.h"
+#include "store/LinkFile.h"
 
-class Placeholder : public QObject {
-    Q_OBJECT
-private Q_SLOTS:
-    void nothingYet() {}
+#include <QAbstractItemModelTester>
+#include <QDir>
+#include <QRegularExpression>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+#include <memory>
+#include <set>
+
+Q_DECLARE_METATYPE(EmptyLinkFile)
+
+namespace {
+
+const QByteArray kPassword = QByteArrayLiteral("Pomelo");
+
+// Bytes of a literal that may hold NULs, without its terminator.
+template <std::size_t N> QByteArray bytes(const char (&text)[N])
+{
+    return QByteArray(text, N - 1);
+}
+
+// A stored field laid out by hand, so the reader is not checked against its own writer.
+QByteArray handField(const QByteArray& cipher, int width)
+{
+    QByteArray field = QByteArray::number(cipher.size()).rightJustified(9, '0') + cipher;
+    return field + QByteArray(width - field.size(), ' ');
+}
+
+QByteArray handRecord(const QByteArray& title, const QByteArray& url, const QByteArray& user,
+                      const QByteArray& password)
+{
+    return handField(title, 512) + handField(url, 2048) + handField(user, 512) +
+           handField(password, 512);
+}
+
+QByteArray encrypt(const QByteArray& text)
+{
+    CipherService cipher;
+    CipherGuard provider(cipher);
+    return cipher.EncryptText(text, kPassword);
+}
+
+QByteArray decrypt(const QByteArray& cipherText)
+{
+    CipherService cipher;
+    CipherGuard provider(cipher);
+    return cipher.DecryptText(cipherText, kPassword);
+}
+
+const QList<TestData::Item> kThreeItems = {
+    {"First page", "https://one.example/", "alice", "secret 1"},
+    {"Second page", "https://two.example/path?q=1", "bob", "secret 2"},
+    {"Third page", "ftp://three.example", "carol", "s3"},
 };
 
-QTEST_GUILESS_MAIN(Placeholder)
+QList<TestData::Item> numberedItems(int count)
+{
+    QList<TestData::Item> items;
+    for (int i = 1; i <= count; ++i) {
+        const QByteArray n = QByteArray::number(i);
+        items.append({"Title " + n, "https://" + n + ".example", "user" + n, "pw" + n});
+    }
+    return items;
+}
+
+Entry entryWithKey(int key)
+{
+    Entry e;
+    e.title = "T" + QByteArray::number(key);
+    e.keyNumber = key;
+    return e;
+}
+
+QVariant cell(const EntryModel& model, int row, int column)
+{
+    return model.data(model.index(row, column));
+}
+
+} // namespace
+
+class TestLinkFile : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void init();
+
+    void absentFileIsEmptyList();
+    void fileWithoutRecords_data();
+    void fileWithoutRecords();
+    void linkRecordCount_data();
+    void linkRecordCount();
+    void recordsInOrder();
+    void manyRecordsAcrossReads();
+    void emptyPasswordField();
+    void hiddenUserNames();
+    void modelColumnsAndHeaders();
+    void windowsWrittenData();
+    void shortLastRecordMissingOnlyBlanks();
+    void damagedFile_data();
+    void damagedFile();
+    void unreadablePath();
+    void loadListReplacesEntries();
+    void getLowLV2KeyNum_data();
+    void getLowLV2KeyNum();
+
+private:
+    std::unique_ptr<QTemporaryDir> m_dir;
+    QString m_path;
+};
+
+void TestLinkFile::init()
+{
+    QTest::failOnWarning(QRegularExpression(QStringLiteral(".*")));
+    m_dir = std::make_unique<QTemporaryDir>();
+    QVERIFY(m_dir->isValid());
+    m_path = m_dir->filePath(QStringLiteral("QuiURL.dab"));
+}
+
+void TestLinkFile::absentFileIsEmptyList()
+{
+    CipherService cipher;
+    const LinkFileRead read = readLinkFile(m_path, kPassword, cipher);
+    QVERIFY(read.ok());
+    QVERIFY(read.entries.empty());
+
+    EntryModel model;
+    QVERIFY(loadList(model, m_path, kPassword, cipher));
+    QCOMPARE(model.rowCount(), 0);
+    QVERIFY(!QFileInfo::exists(m_path));
+}
+
+void TestLinkFile::fileWithoutRecords_data()
+{
+    QTest::addColumn<int>("size");
+    QTest::addColumn<EmptyLinkFile>("emptyFile");
+
+    QTest::newRow("0 bytes") << 0 << EmptyLinkFile::Delete;
+    QTest::newRow("1,000 bytes") << 1000 << EmptyLinkFile::Delete;
+    QTest::newRow("1,792 bytes, half a record") << 1792 << EmptyLinkFile::Delete;
+    QTest::newRow("0 bytes, kept") << 0 << EmptyLinkFile::Keep;
+    QTest::newRow("1,000 bytes, kept") << 1000 << EmptyLinkFile::Keep;
+}
+
+void TestLinkFile::fileWithoutRecords()
+{
+    QFETCH(int, size);
+    QFETCH(EmptyLinkFile, emptyFile);
+
+    const QByteArray content = TestData::linkRecord(kThreeItems[0], kPassword).left(size);
+    QVERIFY(TestData::writeFile(m_path, content));
+
+    CipherService cipher;
+    const LinkFileRead read = readLinkFile(m_path, kPassword, cipher, emptyFile);
+    QVERIFY2(read.ok(), qPrintable(read.failure));
+    QVERIFY(read.entries.empty());
+    if (emptyFile == EmptyLinkFile::Keep)
+        QCOMPARE(TestData::readFile(m_path), content);
+    else
+        QVERIFY(!QFileInfo::exists(m_path));
+}
+
+void TestLinkFile::linkRecordCount_data()
+{
+    QTest::addColumn<qint64>("size");
+    QTest::addColumn<qint64>("records");
+
+    QTest::newRow("0") << qint64(0) << qint64(0);
+    QTest::newRow("1791") << qint64(1791) << qint64(0);
+    QTest::newRow("1792: 0.5 to even") << qint64(1792) << qint64(0);
+    QTest::newRow("1793") << qint64(1793) << qint64(1);
+    QTest::newRow("3584") << qint64(3584) << qint64(1);
+    QTest::newRow("3584+1791") << qint64(3584 + 1791) << qint64(1);
+    QTest::newRow("3584+1792: 1.5 to even") << qint64(3584 + 1792) << qint64(2);
+    QTest::newRow("2*3584+1792: 2.5 to even") << qint64(2 * 3584 + 1792) << qint64(2);
+    QTest::newRow("2*3584+1793") << qint64(2 * 3584 + 1793) << qint64(3);
+    QTest::newRow("beyond 32 bits") << qint64(3584) * 1'300'000 << qint64(1'300'000);
+}
+
+void TestLinkFile::linkRecordCount()
+{
+    QFETCH(qint64, size);
+    QFETCH(qint64, records);
+
+    QCOMPARE(::linkRecordCount(size), records);
+}
+
+void TestLinkFile::recordsInOrder()
+{
+    QVERIFY(TestData::writeFile(m_path, TestData::linkFile(kThreeItems, kPassword)));
+
+    CipherService cipher;
+    const LinkFileRead read = readLinkFile(m_path, kPassword, cipher);
+    QVERIFY2(read.ok(), qPrintable(read.failure));
+    QVERIFY(!cipher.isOpen());
+    QCOMPARE(read.entries.size(), std::size_t(3));
+    for (int i = 0; i < 3; ++i) {
+        const Entry& e = read.entries[std::size_t(i)];
+        const TestData::Item& item = kThreeItems[i];
+        QCOMPARE(e.title, item.title);
+        QCOMPARE(e.url, item.url);
+        QCOMPARE(e.userName, item.userName);
+        // The password stays encrypted in the list.
+        QCOMPARE(e.passwordCipher, encrypt(item.password));
+        QCOMPARE(e.keyNumber, i + 1);
+        QCOMPARE(e.key(), 'K' + QByteArray::number(i + 1) + 'P' + encrypt(item.password));
+    }
+
+    EntryModel model;
+    QVERIFY(loadList(model, m_path, kPassword, cipher));
+    QCOMPARE(model.rowCount(), 3);
+    QCOMPARE(cell(model, 1, EntryModel::TitleColumn).toString(), QStringLiteral("Second page"));
+    QCOMPARE(cell(model, 1, EntryModel::UserNameColumn).toString(), QStringLiteral("bob"));
+    QCOMPARE(cell(model, 1, EntryModel::PasswordColumn).toString(), QStringLiteral("ooooooo"));
+    QCOMPARE(cell(model, 1, EntryModel::UrlColumn).toString(),
+             QStringLiteral("https://two.example/path?q=1"));
+    // Loading does not write.
+    QCOMPARE(TestData::readFile(m_path), TestData::linkFile(kThreeItems, kPassword));
+}
+
+// The reader takes the file in slices of several records; entries must not slip at the seams.
+void TestLinkFile::manyRecordsAcrossReads()
+{
+    const QList<TestData::Item> items = numberedItems(130);
+    QVERIFY(TestData::writeFile(m_path, TestData::linkFile(items, kPassword)));
+
+    CipherService cipher;
+    const LinkFileRead read = readLinkFile(m_path, kPassword, cipher);
+    QVERIFY2(read.ok(), qPrintable(read.failure));
+    QCOMPARE(read.entries.size(), std::size_t(130));
+    for (int i = 0; i < 130; ++i) {
+        const Entry& e = read.entries[std::size_t(i)];
+        QCOMPARE(e.title, items[i].title);
+        QCOMPARE(e.url, items[i].url);
+        QCOMPARE(e.userName, items[i].userName);
+        QCOMPARE(e.passwordCipher, encrypt(items[i].password));
+        QCOMPARE(e.keyNumber, i + 1);
+    }
+}
+
+void TestLinkFile::emptyPasswordField()
+{
+    QList<TestData::Item> items = kThreeItems;
+    items[1].password.clear();
+    const QByteArray file = TestData::linkFile(items, kPassword);
+    QCOMPARE(file.sliced(3584 + 3072, 512), QByteArray("000000000") + QByteArray(503, ' '));
+    QVERIFY(TestData::writeFile(m_path, file));
+
+    CipherService cipher;
+    EntryModel model;
+    QVERIFY(loadList(model, m_path, kPassword, cipher));
+    QCOMPARE(model.entry(1).key(), QByteArray("K2P"));
+    QVERIFY(!model.entry(1).hasPassword());
+    QCOMPARE(cell(model, 1, EntryModel::PasswordColumn).toString(), QString());
+    QCOMPARE(cell(model, 0, EntryModel::PasswordColumn).toString(), QStringLiteral("ooooooo"));
+    QCOMPARE(cell(model, 2, EntryModel::PasswordColumn).toString(), QStringLiteral("ooooooo"));
+}
+
+void TestLinkFile::hiddenUserNames()
+{
+    QList<TestData::Item> items = kThreeItems;
+    items[2].userName.clear();
+    QVERIFY(TestData::writeFile(m_path, TestData::linkFile(items, kPassword)));
+
+    CipherService cipher;
+    EntryModel model;
+    QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::QtTest);
+    model.setUserNamesHidden(true);
+    QVERIFY(loadList(model, m_path, kPassword, cipher));
+    QVERIFY(model.userNamesHidden());
+    for (int row = 0; row < 3; ++row) {
+        QCOMPARE(cell(model, row, EntryModel::UserNameColumn).toString(),
+                 QStringLiteral("ooooooo"));
+        QCOMPARE(model.entry(row).userName, items[row].userName);
+    }
+
+    // Showing them again must tell the view which cells changed.
+    QSignalSpy changed(&model, &QAbstractItemModel::dataChanged);
+    model.setUserNamesHidden(false);
+    QCOMPARE(changed.size(), 1);
+    QCOMPARE(changed[0][0].toModelIndex(), model.index(0, EntryModel::UserNameColumn));
+    QCOMPARE(changed[0][1].toModelIndex(), model.index(2, EntryModel::UserNameColumn));
+    QCOMPARE(cell(model, 0, EntryModel::UserNameColumn).toString(), QStringLiteral("alice"));
+    QCOMPARE(cell(model, 2, EntryModel::UserNameColumn).toString(), QString());
+}
+
+void TestLinkFile::modelColumnsAndHeaders()
+{
+    EntryModel model;
+    QCOMPARE(model.columnCount(), 4);
+    const QStringList headers = {QStringLiteral("Page Title"), QStringLiteral("Username"),
+                                 QStringLiteral("Password"), QStringLiteral("URL Address")};
+    for (int column = 0; column < 4; ++column)
+        QCOMPARE(model.headerData(column, Qt::Horizontal).toString(), headers[column]);
+    QVERIFY(!model.headerData(4, Qt::Horizontal).isValid());
+    QVERIFY(!model.headerData(0, Qt::Vertical).isValid());
+
+    model.appendEntry({"Caf\xe9 \x80", "https://x.example/\xe4", "M\xfcller", "c", 1});
+    QCOMPARE(cell(model, 0, EntryModel::TitleColumn).toString(),
+             QStringLiteral("Caf\u00e9 \u20ac"));
+    QCOMPARE(cell(model, 0, EntryModel::UrlColumn).toString(),
+             QStringLiteral("https://x.example/\u00e4"));
+    QCOMPARE(cell(model, 0, EntryModel::UserNameColumn).toString(), QStringLiteral("M\u00fcller"));
+    // The password's cipher text is never shown, not even through another role.
+    for (int role : {int(Qt::DisplayRole), int(Qt::EditRole), int(Qt::ToolTipRole)})
+        QVERIFY(!model.data(model.index(0, EntryModel::PasswordColumn), role)
+                     .toString()
+                     .contains(u'c'));
+}
+
+// Items written on Windows: cipher texts holding blanks, NUL, CR and LF and ending in blanks, and
+// plain texts in Windows-1252.
+void TestLinkFile::windowsWrittenData()
+{
+    const QByteArray title = bytes(" a\0b\r\nc\n\rd  ");
+    const QByteArray url = bytes("\r\n\0 http  ");
+    const QByteArray user = bytes("\0");
+    const QByteArray password = bytes("\x80 pw\r\n\0  ");
+    const QByteArray cafe = "Caf\xe9 \x80";
+    QByteArray file = handRecord(title, url, user, password) +
+                      handRecord(encrypt(cafe), encrypt("https://caf\xe9.example/"),
+                                 encrypt("M\xfcller"), QByteArray(3, ' '));
+    QVERIFY(TestData::writeFile(m_path, file));
+
+    CipherService cipher;
+    EntryModel model;
+    QVERIFY(loadList(model, m_path, kPassword, cipher));
+    QCOMPARE(model.rowCount(), 2);
+    const Entry& first = model.entry(0);
+    QCOMPARE(first.title, decrypt(title));
+    QCOMPARE(first.url, decrypt(url));
+    QCOMPARE(first.userName, decrypt(user));
+    QCOMPARE(first.passwordCipher, password);
+    QCOMPARE(first.key(), "K1P" + password);
+
+    const Entry& second = model.entry(1);
+    QCOMPARE(second.title, cafe);
+    QCOMPARE(second.key(), QByteArray("K2P   "));
+    QVERIFY(second.hasPassword());
+    QCOMPARE(cell(model, 1, EntryModel::TitleColumn).toString(),
+             QStringLiteral("Caf\u00e9 \u20ac"));
+    QCOMPARE(cell(model, 1, EntryModel::UrlColumn).toString(),
+             QStringLiteral("https://caf\u00e9.example/"));
+    QCOMPARE(cell(model, 1, EntryModel::UserNameColumn).toString(), QStringLiteral("M\u00fcller"));
+}
+
+// A file cut inside the blanks of its last record still holds every item.
+void TestLinkFile::shortLastRecordMissingOnlyBlanks()
+{
+    const QByteArray file = TestData::linkFile(kThreeItems.first(2), kPassword);
+    QVERIFY(TestData::writeFile(m_path, file.chopped(400)));
+
+    CipherService cipher;
+    const LinkFileRead read = readLinkFile(m_path, kPassword, cipher);
+    QVERIFY2(read.ok(), qPrintable(read.failure));
+    QCOMPARE(read.entries.size(), std::size_t(2));
+    QCOMPARE(read.entries[1].title, kThreeItems[1].title);
+    QCOMPARE(read.entries[1].passwordCipher, encrypt(kThreeItems[1].password));
+}
+
+void TestLinkFile::damagedFile_data()
+{
+    QTest::addColumn<QByteArray>("file");
+    QTest::addColumn<int>("kept");
+
+    const QByteArray three = TestData::linkFile(kThreeItems, kPassword);
+    QTest::newRow("prefix not nine digits in record 2")
+        << QByteArray(three).replace(3584 + 512 + 4, 1, "x") << 1;
+    QTest::newRow("prefix running past its field in record 2")
+        << QByteArray(three).replace(3584 + 2560, 9, "000000504") << 1;
+    QTest::newRow("huge prefix in the last field")
+        << QByteArray(three).replace(2 * 3584 + 3072, 9, "999999999") << 2;
+    QTest::newRow("torn last record of 2,000 bytes") << three.first(2 * 3584 + 2000) << 2;
+    // Rounding up makes a record of 1,793 bytes: too short for its last fields.
+    QTest::newRow("torn last record of 1,793 bytes") << three.first(3584 + 1793) << 1;
+    QTest::newRow("torn record after a full read")
+        << TestData::linkFile(numberedItems(65), kPassword).chopped(3584 - 2000) << 64;
+}
+
+void TestLinkFile::damagedFile()
+{
+    QFETCH(QByteArray, file);
+    QFETCH(int, kept);
+
+    QVERIFY(TestData::writeFile(m_path, file));
+
+    CipherService cipher;
+    const LinkFileRead read = readLinkFile(m_path, kPassword, cipher);
+    QVERIFY(!read.ok());
+    QVERIFY(!read.failure.isEmpty());
+    QVERIFY(!cipher.isOpen());
+    // What was kept is what the good records alone give.
+    QVERIFY(TestData::writeFile(m_path + u'2', file.first(kept * 3584)));
+    const LinkFileRead good = readLinkFile(m_path + u'2', kPassword, cipher);
+    QVERIFY(good.ok());
+    QCOMPARE(read.entries.size(), std::size_t(kept));
+    for (std::size_t i = 0; i < std::size_t(kept); ++i) {
+        QCOMPARE(read.entries[i].title, good.entries[i].title);
+        QCOMPARE(read.entries[i].url, good.entries[i].url);
+        QCOMPARE(read.entries[i].userName, good.entries[i].userName);
+        QCOMPARE(read.entries[i].key(), good.entries[i].key());
+    }
+
+    EntryModel model;
+    QVERIFY(!loadList(model, m_path, kPassword, cipher));
+    QCOMPARE(model.rowCount(), kept);
+    QCOMPARE(model.GetLowLV2KeyNum(), kept + 1);
+    // A damaged file is never deleted or rewritten by loading it.
+    QCOMPARE(TestData::readFile(m_path), file);
+}
+
+// Something is there that cannot be read: not an empty list, which a later save would write over
+// it.
+void TestLinkFile::unreadablePath()
+{
+    QVERIFY(QDir().mkdir(m_path));
+
+    CipherService cipher;
+    const LinkFileRead read = readLinkFile(m_path, kPassword, cipher);
+    QVERIFY(!read.ok());
+    QVERIFY(read.entries.empty());
+
+    EntryModel model;
+    QVERIFY(!loadList(model, m_path, kPassword, cipher));
+    QCOMPARE(model.rowCount(), 0);
+    QVERIFY(QFileInfo(m_path).isDir());
+}
+
+void TestLinkFile::loadListReplacesEntries()
+{
+    QVERIFY(TestData::writeFile(m_path, TestData::linkFile(kThreeItems.first(2), kPassword)));
+
+    EntryModel model;
+    QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::QtTest);
+    for (int key : {5, 1, 9, 2})
+        model.appendEntry(entryWithKey(key));
+
+    CipherService cipher;
+    QVERIFY(loadList(model, m_path, kPassword, cipher));
+    QCOMPARE(model.rowCount(), 2);
+    QCOMPARE(model.entry(0).title, kThreeItems[0].title);
+    QCOMPARE(model.entry(0).keyNumber, 1);
+    QCOMPARE(model.entry(1).keyNumber, 2);
+    // Key numbers of the old entries are forgotten, not merely overwritten.
+    QCOMPARE(model.GetLowLV2KeyNum(), 3);
+
+    QVERIFY(loadList(model, m_dir->filePath(QStringLiteral("absent.dab")), kPassword, cipher));
+    QCOMPARE(model.rowCount(), 0);
+    QCOMPARE(model.GetLowLV2KeyNum(), 1);
+}
+
+void TestLinkFile::getLowLV2KeyNum_data()
+{
+    QTest::addColumn<QList<int>>("keys");
+    // "+N" appends key N, "+" appends the lowest free key as an add does, "iR:N" inserts key N at
+    // row R, "-R" removes row R.
+    QTest::addColumn<QStringList>("steps");
+    QTest::addColumn<int>("lowest");
+
+    auto steps = [](const char* text) {
+        return QString::fromLatin1(text).split(u' ', Qt::SkipEmptyParts);
+    };
+    QTest::newRow("empty") << QList<int>{} << steps("") << 1;
+    QTest::newRow("1,3") << QList<int>{1, 3} << steps("") << 2;
+    QTest::newRow("1,2") << QList<int>{1, 2} << steps("") << 3;
+    QTest::newRow("2,3") << QList<int>{2, 3} << steps("") << 1;
+    QTest::newRow("entry 1 of 1,2,3 removed") << QList<int>{1, 2, 3} << steps("-0") << 1;
+    QTest::newRow("middle removed") << QList<int>{1, 2, 3} << steps("-1") << 2;
+    QTest::newRow("last removed") << QList<int>{1, 2, 3} << steps("-2") << 3;
+    QTest::newRow("gap refilled") << QList<int>{1, 2, 3} << steps("-1 +") << 4;
+    QTest::newRow("adds to an empty list") << QList<int>{} << steps("+ + +") << 4;
+    QTest::newRow("lower gap after a higher one")
+        << QList<int>{1, 2, 3, 4, 5} << steps("-3 -1 + +") << 6;
+    QTest::newRow("all removed") << QList<int>{1, 2, 3} << steps("-0 -0 -0") << 1;
+    QTest::newRow("low keys inserted in front") << QList<int>{3, 4} << steps("i0:1 i1:2") << 5;
+    // The same number twice: removing one entry does not free it.
+    QTest::newRow("duplicate key") << QList<int>{1, 1, 2} << steps("-0") << 3;
+    QTest::newRow("far key") << QList<int>{1000} << steps("+ +1001 -0") << 2;
+}
+
+void TestLinkFile::getLowLV2KeyNum()
+{
+    QFETCH(QList<int>, keys);
+    QFETCH(QStringList, steps);
+    QFETCH(int, lowest);
+
+    EntryModel model;
+    QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::QtTest);
+    std::vector<Entry> initial;
+    for (int key : keys)
+        initial.push_back(entryWithKey(key));
+    model.setEntries(std::move(initial));
+
+    // The plain search the answer must agree with after every step.
+    auto lowestFree = [&model] {
+        std::set<int> used;
+        for (const Entry& e : model.entries())
+            used.insert(e.keyNumber);
+        int n = 1;
+        while (used.count(n))
+            ++n;
+        return n;
+    };
+    QCOMPARE(model.GetLowLV2KeyNum(), lowestFree());
+    for (const QString& step : steps) {
+        if (step == u"+") {
+            model.appendEntry(entryWithKey(model.GetLowLV2KeyNum()));
+        } else if (step.startsWith(u'+')) {
+            model.appendEntry(entryWithKey(step.mid(1).toInt()));
+        } else if (step.startsWith(u'-')) {
+            model.removeEntry(step.mid(1).toInt());
+        } else {
+            const QStringList at = step.mid(1).split(u':');
+            model.insertEntry(at[0].toInt(), entryWithKey(at[1].toInt()));
+        }
+        QVERIFY2(model.GetLowLV2KeyNum() == lowestFree(), qPrintable(step));
+    }
+    QCOMPARE(model.GetLowLV2KeyNum(), lowest);
+}
+
+QTEST_GUILESS_MAIN(TestLinkFile)
 #include "tst_linkfile.moc"

@@ -138,7 +138,6 @@ void MainWindow::createControls()
     m_list->setIconSize(QSize(13, 13));
     m_list->header()->setStretchLastSection(false);
     m_list->header()->setSectionsMovable(false);
-    m_list->viewport()->installEventFilter(this);
 
     m_onTopBox = new QCheckBox(QStringLiteral("On Top"), this);
     m_onTopBox->setObjectName(QStringLiteral("Check2"));
@@ -221,10 +220,8 @@ void MainWindow::createControls()
         m_state.settings.onTop = on ? 1 : 0;
         applyOnTop();
     });
-    for (QObject* watched : {static_cast<QObject*>(m_smallLogo), static_cast<QObject*>(m_coverLogo),
-                             static_cast<QObject*>(m_revealBox), static_cast<QObject*>(m_onTopBox),
-                             static_cast<QObject*>(m_oneClickBox)})
-        watched->installEventFilter(this);
+    // The logos, the reveal box, the check boxes and the list reach eventFilter through the
+    // application-wide filter alone: a filter of their own too would handle each event twice.
 }
 
 void MainWindow::applyColumnWidths()
