@@ -42,16 +42,13 @@ QByteArray CipherService::DecryptText(QByteArrayView cipherText, QByteArrayView 
     return CryptText(cipherText, password, Direction::Decrypt);
 }
 
-bool CipherService::decryptInPlace(QByteArray& buffer, QByteArrayView password)
+const CipherKey* CipherService::keyForBatch(QByteArrayView password)
 {
     if (!m_open) {
         ShowCryptError(kNotConnected);
-        buffer.clear();
-        return false;
+        return nullptr;
     }
-    if (!buffer.isEmpty())
-        keyFor(password).cryptInPlace(buffer.data(), buffer.size());
-    return true;
+    return &keyFor(password);
 }
 
 QByteArray CipherService::CryptText(QByteArrayView text, QByteArrayView password,

@@ -29,8 +29,9 @@ public:
     QByteArray EncryptText(QByteArrayView text, QByteArrayView password);
     QByteArray DecryptText(QByteArrayView cipherText, QByteArrayView password);
 
-    // Decrypts into the caller's buffer; false (after the report) when the service is closed.
-    bool decryptInPlace(QByteArray& buffer, QByteArrayView password);
+    // The key of a password for a batch of items, valid until the service is released or asked
+    // for another password's key; null, after the report, while the service is closed.
+    const CipherKey* keyForBatch(QByteArrayView password);
 
     void ShowCryptError(const QString& message);
 

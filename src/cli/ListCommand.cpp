@@ -136,12 +136,12 @@ ListOutcome runList(const ListRequest& request, CipherService& cipher)
     {
         CipherGuard provider(cipher);
         for (const Entry& e : read.entries) {
-            Row row{Windows1252::toUnicode(e.title),
-                    Windows1252::toUnicode(e.userName),
-                    Windows1252::toUnicode(e.url),
+            Row row{Windows1252::toUnicode(e.title()),
+                    Windows1252::toUnicode(e.userName()),
+                    Windows1252::toUnicode(e.url()),
                     {}};
             if (request.showPasswords) {
-                QByteArray password = cipher.DecryptText(e.passwordCipher, typed);
+                QByteArray password = cipher.DecryptText(e.passwordCipher(), typed);
                 row.password = Windows1252::toUnicode(password);
                 secureWipe(password);
             }

@@ -27,19 +27,19 @@ int EntryModel::columnCount(const QModelIndex& parent) const
 
 QVariant EntryModel::data(const QModelIndex& index, int role) const
 {
-    if (!checkIndex(index, CheckIndexOption::IndexIsValid | CheckIndexOption::ParentIsInvalid) ||
+    if (!index.isValid() || index.model() != this || index.row() >= rowCount() ||
         role != Qt::DisplayRole)
         return {};
     const Entry& e = entry(index.row());
     switch (index.column()) {
     case TitleColumn:
-        return Windows1252::toUnicode(e.title);
+        return Windows1252::toUnicode(e.title());
     case UserNameColumn:
-        return m_userNamesHidden ? kMask : Windows1252::toUnicode(e.userName);
+        return m_userNamesHidden ? kMask : Windows1252::toUnicode(e.userName());
     case PasswordColumn:
         return e.hasPassword() ? kMask : QString();
     case UrlColumn:
-        return Windows1252::toUnicode(e.url);
+        return Windows1252::toUnicode(e.url());
     }
     return {};
 }
@@ -59,7 +59,7 @@ void EntryModel::setEntries(std::vector<Entry> entries)
     m_keyUse.clear();
     m_freeKeyHint = 1;
     for (const Entry& e : m_entries)
-        useKey(e.keyNumber);
+        useKey(e.keyNumber());
     endResetModel();
 }
 
@@ -72,7 +72,7 @@ void EntryModel::insertEntry(int row, Entry entry)
 {
     Q_ASSERT(row >= 0 && row <= rowCount());
     beginInsertRows({}, row, row);
-    useKey(entry.keyNumber);
+    useKey(entry.keyNumber());
     m_entries.insert(m_entries.begin() + row, std::move(entry));
     endInsertRows();
 }
@@ -81,7 +81,7 @@ void EntryModel::removeEntry(int row)
 {
     Q_ASSERT(row >= 0 && row < rowCount());
     beginRemoveRows({}, row, row);
-    releaseKey(m_entries[std::size_t(row)].keyNumber);
+    releaseKey(m_entries[std::size_t(row)].keyNumber());
     m_entries.erase(m_entries.begin() + row);
     endRemoveRows();
 }

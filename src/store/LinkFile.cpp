@@ -44,7 +44,14 @@ LinkFileRead readLinkFile(const QString& path, QByteArrayView password, CipherSe
     }
 
     CipherGuard provider(cipher);
-    result.entries.reserve(std::size_t(count));
+    const CipherKey* keyForBatch = cipher.keyForBatch(password);
+    if (!keyForBatch) {
+        result.failure = CipherService::kNotConnected;
+        return result;
+    }
+    const CipherKey& key = *keyForBatch;
+    // A damaged file may claim any size; the list grows as records really are read.
+    result.entries.reserve(std::size_t(std::min<qint64>(count, 100'000)));
     QByteArray buffer;
     for (qint64 first = 0; first < count; first += kRecordsPerRead) {
         const qint64 records = std::min(kRecordsPerRead, count - first);
@@ -63,15 +70,10 @@ LinkFileRead readLinkFile(const QString& path, QByteArrayView password, CipherSe
                     QStringLiteral("%1: record %2 is damaged").arg(path).arg(first + r + 1);
                 return result;
             }
-            Entry entry;
-            entry.title = record->title.toByteArray();
-            entry.url = record->url.toByteArray();
-            entry.userName = record->userName.toByteArray();
-            cipher.decryptInPlace(entry.title, password);
-            cipher.decryptInPlace(entry.url, password);
-            cipher.decryptInPlace(entry.userName, password);
-            entry.passwordCipher = record->password.toByteArray();
-            entry.keyNumber = int(result.entries.size()) + 1;
+            Entry entry(record->title, record->url, record->userName, record->password,
+                        int(result.entries.size()) + 1);
+            entry.transformPlainItems(
+                [&key](char* data, qsizetype length) { key.cryptInPlace(data, length); });
             result.entries.push_back(std::move(entry));
         }
     }

@@ -69,10 +69,7 @@ QList<TestData::Item> numberedItems(int count)
 
 Entry entryWithKey(int key)
 {
-    Entry e;
-    e.title = "T" + QByteArray::number(key);
-    e.keyNumber = key;
-    return e;
+    return Entry("T" + QByteArray::number(key), {}, {}, {}, key);
 }
 
 QVariant cell(const EntryModel& model, int row, int column)
@@ -199,12 +196,12 @@ void TestLinkFile::recordsInOrder()
     for (int i = 0; i < 3; ++i) {
         const Entry& e = read.entries[std::size_t(i)];
         const TestData::Item& item = kThreeItems[i];
-        QCOMPARE(e.title, item.title);
-        QCOMPARE(e.url, item.url);
-        QCOMPARE(e.userName, item.userName);
+        QCOMPARE(e.title().toByteArray(), item.title);
+        QCOMPARE(e.url().toByteArray(), item.url);
+        QCOMPARE(e.userName().toByteArray(), item.userName);
         // The password stays encrypted in the list.
-        QCOMPARE(e.passwordCipher, encrypt(item.password));
-        QCOMPARE(e.keyNumber, i + 1);
+        QCOMPARE(e.passwordCipher().toByteArray(), encrypt(item.password));
+        QCOMPARE(e.keyNumber(), i + 1);
         QCOMPARE(e.key(), 'K' + QByteArray::number(i + 1) + 'P' + encrypt(item.password));
     }
 
@@ -232,11 +229,11 @@ void TestLinkFile::manyRecordsAcrossReads()
     QCOMPARE(read.entries.size(), std::size_t(130));
     for (int i = 0; i < 130; ++i) {
         const Entry& e = read.entries[std::size_t(i)];
-        QCOMPARE(e.title, items[i].title);
-        QCOMPARE(e.url, items[i].url);
-        QCOMPARE(e.userName, items[i].userName);
-        QCOMPARE(e.passwordCipher, encrypt(items[i].password));
-        QCOMPARE(e.keyNumber, i + 1);
+        QCOMPARE(e.title().toByteArray(), items[i].title);
+        QCOMPARE(e.url().toByteArray(), items[i].url);
+        QCOMPARE(e.userName().toByteArray(), items[i].userName);
+        QCOMPARE(e.passwordCipher().toByteArray(), encrypt(items[i].password));
+        QCOMPARE(e.keyNumber(), i + 1);
     }
 }
 
@@ -273,7 +270,7 @@ void TestLinkFile::hiddenUserNames()
     for (int row = 0; row < 3; ++row) {
         QCOMPARE(cell(model, row, EntryModel::UserNameColumn).toString(),
                  QStringLiteral("ooooooo"));
-        QCOMPARE(model.entry(row).userName, items[row].userName);
+        QCOMPARE(model.entry(row).userName().toByteArray(), items[row].userName);
     }
 
     // Showing them again must tell the view which cells changed.
@@ -329,14 +326,14 @@ void TestLinkFile::windowsWrittenData()
     QVERIFY(loadList(model, m_path, kPassword, cipher));
     QCOMPARE(model.rowCount(), 2);
     const Entry& first = model.entry(0);
-    QCOMPARE(first.title, decrypt(title));
-    QCOMPARE(first.url, decrypt(url));
-    QCOMPARE(first.userName, decrypt(user));
-    QCOMPARE(first.passwordCipher, password);
+    QCOMPARE(first.title().toByteArray(), decrypt(title));
+    QCOMPARE(first.url().toByteArray(), decrypt(url));
+    QCOMPARE(first.userName().toByteArray(), decrypt(user));
+    QCOMPARE(first.passwordCipher().toByteArray(), password);
     QCOMPARE(first.key(), "K1P" + password);
 
     const Entry& second = model.entry(1);
-    QCOMPARE(second.title, cafe);
+    QCOMPARE(second.title().toByteArray(), cafe);
     QCOMPARE(second.key(), QByteArray("K2P   "));
     QVERIFY(second.hasPassword());
     QCOMPARE(cell(model, 1, EntryModel::TitleColumn).toString(),
@@ -356,8 +353,8 @@ void TestLinkFile::shortLastRecordMissingOnlyBlanks()
     const LinkFileRead read = readLinkFile(m_path, kPassword, cipher);
     QVERIFY2(read.ok(), qPrintable(read.failure));
     QCOMPARE(read.entries.size(), std::size_t(2));
-    QCOMPARE(read.entries[1].title, kThreeItems[1].title);
-    QCOMPARE(read.entries[1].passwordCipher, encrypt(kThreeItems[1].password));
+    QCOMPARE(read.entries[1].title().toByteArray(), kThreeItems[1].title);
+    QCOMPARE(read.entries[1].passwordCipher().toByteArray(), encrypt(kThreeItems[1].password));
 }
 
 void TestLinkFile::damagedFile_data()
@@ -397,9 +394,9 @@ void TestLinkFile::damagedFile()
     QVERIFY(good.ok());
     QCOMPARE(read.entries.size(), std::size_t(kept));
     for (std::size_t i = 0; i < std::size_t(kept); ++i) {
-        QCOMPARE(read.entries[i].title, good.entries[i].title);
-        QCOMPARE(read.entries[i].url, good.entries[i].url);
-        QCOMPARE(read.entries[i].userName, good.entries[i].userName);
+        QCOMPARE(read.entries[i].title().toByteArray(), good.entries[i].title().toByteArray());
+        QCOMPARE(read.entries[i].url().toByteArray(), good.entries[i].url().toByteArray());
+        QCOMPARE(read.entries[i].userName().toByteArray(), good.entries[i].userName().toByteArray());
         QCOMPARE(read.entries[i].key(), good.entries[i].key());
     }
 
@@ -440,9 +437,9 @@ void TestLinkFile::loadListReplacesEntries()
     CipherService cipher;
     QVERIFY(loadList(model, m_path, kPassword, cipher));
     QCOMPARE(model.rowCount(), 2);
-    QCOMPARE(model.entry(0).title, kThreeItems[0].title);
-    QCOMPARE(model.entry(0).keyNumber, 1);
-    QCOMPARE(model.entry(1).keyNumber, 2);
+    QCOMPARE(model.entry(0).title().toByteArray(), kThreeItems[0].title);
+    QCOMPARE(model.entry(0).keyNumber(), 1);
+    QCOMPARE(model.entry(1).keyNumber(), 2);
     // Key numbers of the old entries are forgotten, not merely overwritten.
     QCOMPARE(model.GetLowLV2KeyNum(), 3);
 
@@ -497,7 +494,7 @@ void TestLinkFile::getLowLV2KeyNum()
     auto lowestFree = [&model] {
         std::set<int> used;
         for (const Entry& e : model.entries())
-            used.insert(e.keyNumber);
+            used.insert(e.keyNumber());
         int n = 1;
         while (used.count(n))
             ++n;
