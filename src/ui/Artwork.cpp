@@ -1,12 +1,14 @@
 #include "Artwork.h"
 
 #include <QFontMetricsF>
+#include <QImage>
 #include <QGuiApplication>
 #include <QLinearGradient>
 #include <QPainter>
 #include <QPainterPath>
 #include <QPainterPathStroker>
 #include <QScreen>
+
 #include <algorithm>
 #include <cmath>
 #include <iterator>
@@ -46,67 +48,89 @@ void prepare(QPainter& p)
                      QPainter::SmoothPixmapTransform);
 }
 
-// The key lies along the x axis, ring to the left; the quill nib to the left, feather to the right.
-QPainterPath keyShape()
-{
-    QPainterPath ring;
-    ring.addEllipse(QPointF(-30, 0), 18, 18);
-    QPainterPath blade;
-    blade.setFillRule(Qt::WindingFill); // the teeth overlap the blade
-    blade.addRect(-16, -5.5, 62, 11);
-    blade.addRect(28, 5, 8, 12);
-    blade.addRect(39, 5, 7, 8);
-    QPainterPath hole;
-    hole.addEllipse(QPointF(-30, 0), 7.5, 7.5);
-    return ring.united(blade).subtracted(hole);
-}
+// The motif's parts, in its own units. The key lies along the x axis, ring to the left; the
+// quill's nib to the left, feather to the right. Path arithmetic is slow, so the parts are
+// painted over and cut out of each other instead of being joined as paths.
+struct Motif {
+    QPainterPath ring, hole, blade;   // the key
+    QPainterPath vane, barrel, rachis; // the quill
+    QTransform keyTurn, quillTurn;
+    QRectF bounds;
+};
 
-QPainterPath quillShape()
+const Motif& motif()
 {
-    QPainterPath vane;
-    vane.moveTo(-18, 2);
-    vane.cubicTo(-4, -18, 30, -24, 56, -10);
-    vane.cubicTo(38, 4, 12, 14, -18, 2);
-    QPainterPath barrel;
-    barrel.moveTo(-54, 3);
-    barrel.lineTo(-16, -3);
-    barrel.lineTo(-14, 4.5);
-    barrel.closeSubpath();
-    QPainterPath rachis;
-    rachis.moveTo(-16, 1);
-    rachis.quadTo(18, -4, 50, -9);
-    QPainterPathStroker line;
-    line.setWidth(2.5);
-    line.setCapStyle(Qt::RoundCap);
-    return vane.subtracted(line.createStroke(rachis)).united(barrel);
+    static const Motif m = [] {
+        Motif m;
+        m.ring.addEllipse(QPointF(-30, 0), 18, 18);
+        m.hole.addEllipse(QPointF(-30, 0), 7.5, 7.5);
+        m.blade.setFillRule(Qt::WindingFill); // the teeth overlap the blade
+        m.blade.addRect(-16, -5.5, 62, 11);
+        m.blade.addRect(28, 5, 8, 12);
+        m.blade.addRect(39, 5, 7, 8);
+        m.vane.moveTo(-18, 2);
+        m.vane.cubicTo(-4, -18, 30, -24, 56, -10);
+        m.vane.cubicTo(38, 4, 12, 14, -18, 2);
+        m.barrel.moveTo(-54, 3);
+        m.barrel.lineTo(-16, -3);
+        m.barrel.lineTo(-14, 4.5);
+        m.barrel.closeSubpath();
+        m.rachis.moveTo(-16, 1);
+        m.rachis.quadTo(18, -4, 50, -9);
+        m.keyTurn.rotate(45);
+        m.quillTurn.rotate(-45);
+        m.bounds = m.keyTurn.map(m.ring).boundingRect()
+                       .united(m.keyTurn.map(m.blade).boundingRect())
+                       .united(m.quillTurn.map(m.vane).boundingRect())
+                       .united(m.quillTurn.map(m.barrel).boundingRect());
+        return m;
+    }();
+    return m;
 }
 
 // A key and a quill crossed, fitted into box; the quill lies on top, set off by a thin gap.
 void paintMotif(QPainter& p, const QRectF& box, const QColor& keyColour, const QColor& quillColour)
 {
-    QTransform keyTurn;
-    keyTurn.rotate(45);
-    QTransform quillTurn;
-    quillTurn.rotate(-45);
-    QPainterPath key = keyTurn.map(keyShape());
-    const QPainterPath quill = quillTurn.map(quillShape());
+    const Motif& m = motif();
+    const QRect area = box.toAlignedRect();
+    const qreal ratio = p.device()->devicePixelRatioF();
+    QImage layer(area.size() * ratio, QImage::Format_ARGB32_Premultiplied);
+    layer.setDevicePixelRatio(ratio);
+    layer.fill(Qt::transparent);
 
-    const QRectF bounds = key.boundingRect().united(quill.boundingRect());
-    const qreal scale = std::min(box.width() / bounds.width(), box.height() / bounds.height());
+    const qreal scale =
+        std::min(box.width() / m.bounds.width(), box.height() / m.bounds.height());
+    QPainter lp(&layer);
+    prepare(lp);
+    lp.translate(box.center() - area.topLeft());
+    lp.scale(scale, scale);
+    lp.translate(-m.bounds.center());
+    lp.setPen(Qt::NoPen);
 
-    QPainterPathStroker gap;
-    gap.setWidth(2 * std::max(3.5, 1.0 / scale)); // at least a pixel wide at any size
+    lp.setTransform(m.keyTurn, true);
+    lp.fillPath(m.ring, keyColour);
+    lp.fillPath(m.blade, keyColour);
+    lp.setCompositionMode(QPainter::CompositionMode_Clear);
+    lp.fillPath(m.hole, Qt::black);
+
+    // The gap around the quill is cut out of the key: a pixel wide at least.
+    lp.setTransform(m.quillTurn * m.keyTurn.inverted() * lp.transform());
+    QPen gap(Qt::black, 2 * std::max(3.5, 1.0 / scale));
     gap.setJoinStyle(Qt::RoundJoin);
-    key = key.subtracted(gap.createStroke(quill).united(quill));
+    for (const QPainterPath* part : {&m.vane, &m.barrel}) {
+        lp.strokePath(*part, gap);
+        lp.fillPath(*part, Qt::black);
+    }
+    lp.setCompositionMode(QPainter::CompositionMode_SourceOver);
+    lp.fillPath(m.vane, quillColour);
+    lp.fillPath(m.barrel, quillColour);
+    lp.setCompositionMode(QPainter::CompositionMode_Clear);
+    QPen groove(Qt::black, 2.5);
+    groove.setCapStyle(Qt::RoundCap);
+    lp.strokePath(m.rachis, groove);
+    lp.end();
 
-    p.save();
-    p.translate(box.center());
-    p.scale(scale, scale);
-    p.translate(-bounds.center());
-    p.setPen(Qt::NoPen);
-    p.fillPath(key, keyColour);
-    p.fillPath(quill, quillColour);
-    p.restore();
+    p.drawImage(area.topLeft(), layer);
 }
 
 // The deep blue ground shared by the badge, the bands and the cover's disc.

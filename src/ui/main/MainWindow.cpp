@@ -306,13 +306,13 @@ bool MainWindow::event(QEvent* event)
 void MainWindow::firstActivation()
 {
     m_firstActivationDone = true;
-    m_prompt->show();
-    TxtFonts();
-    m_passwordBox->setFocus(Qt::ActiveWindowFocusReason);
     if (m_state.settings.autoEnter == 1) {
         m_passwordBox->setText(m_state.settings.autoEnterPassword);
         enterPassword();
     }
+    m_prompt->show();
+    TxtFonts();
+    m_passwordBox->setFocus(Qt::ActiveWindowFocusReason);
 }
 
 void MainWindow::applyOnTop()
