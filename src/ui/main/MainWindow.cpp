@@ -258,6 +258,20 @@ void MainWindow::applyPlacement()
     relayout();
 }
 
+int MainWindow::currentRow() const
+{
+    const QModelIndex current = m_list->currentIndex();
+    return current.isValid() ? current.row() : -1;
+}
+
+void MainWindow::selectRow(int row)
+{
+    const QModelIndex index = m_viewModel->index(row, 0);
+    m_list->selectionModel()->setCurrentIndex(
+        index, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    m_list->scrollTo(index);
+}
+
 void MainWindow::F11ToolT()
 {
     const bool tips = m_state.settings.noTips == 0;

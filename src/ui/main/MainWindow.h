@@ -23,7 +23,11 @@ public:
     explicit MainWindow(AppState& state, QWidget* parent = nullptr);
     ~MainWindow() override;
 
+    AppState& state() { return m_state; }
     bool isUnlocked() const { return m_unlocked; }
+    // The list's current row, or -1; selecting a row makes it current.
+    int currentRow() const;
+    void selectRow(int row);
     int badPasswordCount() const { return m_badPasswordCount; }
     EntryModel& model() { return m_model; }
     MainMenus& menus() { return *m_menus; }
