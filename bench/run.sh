@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Runs the benchmarks and prints their figures: times per size, then the load/floor ratios and
-# the peak memory of a 100,000-record load. Exits non-zero when the load fails or the peak
-# memory is over its limit; times are printed, never judged.
+# the peak memory of a 100,000-record load; then unlocking against loading, and start-up time and
+# memory against an empty window (on a virtual X display). Exits non-zero when the load fails,
+# the peak memory is over its limit or a figure cannot be measured; times are printed, never
+# judged.
 #   bench/run.sh BUILD_DIR|QUILLOR_BENCH [benchmark flags...]
 set -euo pipefail
 
@@ -17,4 +19,11 @@ if [[ ! -x $bench ]]; then
     exit 2
 fi
 
-exec "$bench" "$@"
+status=0
+"$bench" "$@" || status=$?
+
+# Unlocking in the window against loading in the core, then start-up against an empty window.
+build=$(dirname "$bench")/..
+QT_QPA_PLATFORM=offscreen "$build/bench/quillor_unlock_bench" || status=$?
+bash "$(dirname "$0")/startup.sh" "$build" || status=$?
+exit $status

@@ -260,8 +260,11 @@ void MainWindow::applyPlacement()
 
 int MainWindow::currentRow() const
 {
+    // A row the view only points at, without selecting it, is not chosen by the user.
     const QModelIndex current = m_list->currentIndex();
-    return current.isValid() ? current.row() : -1;
+    if (!current.isValid() || !m_list->selectionModel()->isRowSelected(current.row()))
+        return -1;
+    return current.row();
 }
 
 void MainWindow::selectRow(int row)

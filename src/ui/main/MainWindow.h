@@ -25,7 +25,7 @@ public:
 
     AppState& state() { return m_state; }
     bool isUnlocked() const { return m_unlocked; }
-    // The list's current row, or -1; selecting a row makes it current.
+    // The list's current row when it is selected, or -1; selecting a row makes it current.
     int currentRow() const;
     void selectRow(int row);
     int badPasswordCount() const { return m_badPasswordCount; }
