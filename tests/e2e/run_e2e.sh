@@ -1,0 +1,189 @@
+#!/usr/bin/env bash
+# Drives the real quillor on a virtual X display, as a person would: first start and unlock,
+# five wrong passwords, a second instance on the same data directory. Openbox runs on the display
+# because without a window manager the keyboard focus never comes back to a window after a modal
+# one closes, and typed keys go nowhere. Screenshots land in the build directory.
+#   tests/e2e/run_e2e.sh BUILD_DIR
+set -uo pipefail
+
+build=$(cd "${1:?usage: run_e2e.sh BUILD_DIR}" && pwd) || exit 2
+quillor=$build/quillor
+# shellcheck source=tests/e2e/xsession.sh
+source "$(dirname "$0")/xsession.sh"
+
+passed=0
+failed=0
+pass() {
+    echo "PASS: $*"
+    passed=$((passed + 1))
+}
+fail() {
+    echo "FAIL: $*"
+    failed=$((failed + 1))
+    [[ -n ${DISPLAY:-} ]] && import -window root "$build/e2e-failure.png" 2>/dev/null
+    return 1
+}
+check() { # description, command...
+    local what=$1
+    shift
+    if "$@"; then pass "$what"; else fail "$what"; fi
+}
+finish() {
+    if [[ $failed -gt 0 && -n ${work:-} ]]; then
+        local log
+        for log in "$work"/*.log; do
+            echo "---- $(basename "$log")"
+            tail -n 40 "$log"
+        done
+    fi
+    echo "e2e: $passed passed, $failed failed"
+    [[ $failed -eq 0 && $passed -gt 0 ]]
+    exit
+}
+
+# Points of the client area: the inside of the password box, white once the locked window is
+# painted; and a point the black cover hides until the list, white, shows there after unlocking.
+readonly BOX_X=440 BOX_Y=175 BOX_COLOUR=ffffff
+readonly LIST_X=10 LIST_Y=150 LIST_COLOUR=ffffff
+
+start_quillor() { # log name; sets app_pid
+    "$quillor" >"$work/$1.log" 2>&1 &
+    app_pid=$!
+    started_pids+=("$app_pid")
+}
+
+# Waits for the locked window of $1 to be shown, active and painted; sets main_wid.
+wait_locked_window() {
+    main_wid=$(wait_for_window "$1" '^Quillor CSP$') ||
+        { fail "the window \"Quillor CSP\" appears"; return 1; }
+    wait_active "$main_wid" || { fail "the new window gets the keyboard focus"; return 1; }
+    wait_pixel "$main_wid" $BOX_X $BOX_Y $BOX_COLOUR ||
+        { fail "the locked window shows its password box"; return 1; }
+}
+
+unlock_with_pomelo() {
+    xdotool type --delay 20 Pomelo && xdotool key Return
+    wait_pixel "$main_wid" $LIST_X $LIST_Y $LIST_COLOUR
+}
+
+# Answers the message window of process $1 with Return and waits for it to close.
+answer_message() { # pid, what
+    local msg
+    msg=$(wait_for_window "$1" 'Message') || { fail "$2: the message window appears"; return 1; }
+    wait_active "$msg" || { fail "$2: the message window has the keyboard focus"; return 1; }
+    [[ -n ${3:-} ]] && import -frame -window "$msg" "$3" 2>/dev/null
+    xdotool key Return
+    wait_gone "$msg" || { fail "$2: Return on \"Okay\" closes the message window"; return 1; }
+}
+
+data_dir() { echo "$XDG_DATA_HOME/Application Data/Quillor"; }
+
+# First start on an empty profile: the default files are laid in, "Pomelo" opens the list, and
+# closing stores the first placement.
+scenario_first_start() {
+    echo "== first start"
+    start_quillor first
+    wait_locked_window "$app_pid" || return 1
+    import -frame -window "$main_wid" "$build/e2e-locked.png"
+    check "the cover hides the list while locked" \
+        test "$(pixel "$main_wid" $LIST_X $LIST_Y)" = 000000
+    unlock_with_pomelo || { fail "\"Pomelo\" unlocks the list"; return 1; }
+    pass "\"Pomelo\" unlocks the list on the first start"
+    import -frame -window "$main_wid" "$build/e2e-unlocked.png"
+
+    xdotool key Escape
+    wait_exit "$app_pid" 15 || { fail "Escape ends the program"; return 1; }
+    check "Escape ends the program with exit code 0 (got $exit_code)" test "$exit_code" -eq 0
+
+    local dir
+    dir=$(data_dir)
+    check "the data directory is mode 0700" test "$(stat -c %a "$dir")" = 700
+    check "QuiFil.ini is 1,024 bytes" test "$(stat -c %s "$dir/QuiFil.ini")" -eq 1024
+    local f
+    for f in "$dir"/*; do
+        check "$(basename "$f") is mode 0600" test "$(stat -c %a "$f")" = 600
+    done
+    check "no lock is left behind" test ! -e "$dir/quillor.lock"
+    check "QuiSetts.ini holds the first placement: flag 1 and a 9090 x 4890 twips window" \
+        python3 - "$dir/QuiSetts.ini" <<'EOF'
+import struct, sys
+record = open(sys.argv[1], "rb").read()
+placed = struct.unpack_from("<i", record, 184)[0]
+width, height = struct.unpack_from("<ff", record, 8)
+print(f"   placement flag {placed}, window {width} x {height}, {len(record)} bytes")
+sys.exit(0 if (len(record), placed, width, height) == (863, 1, 9090.0, 4890.0) else 1)
+EOF
+}
+
+# Five wrong passwords end the program; the files are not touched.
+scenario_wrong_passwords() {
+    echo "== five wrong passwords"
+    local dir before
+    dir=$(data_dir)
+    before=$(sha256sum "$dir/QuiFil.ini")
+    start_quillor wrong
+    wait_locked_window "$app_pid" || return 1
+    local try shot
+    for try in 1 2 3 4 5; do
+        # The box keeps the last text after the message: select it so the new one replaces it.
+        [[ $try -gt 1 ]] && xdotool key ctrl+a
+        xdotool type --delay 20 "Guess$try" && xdotool key Return
+        shot=
+        [[ $try -eq 1 ]] && shot=$build/e2e-bad-password.png
+        answer_message "$app_pid" "wrong password $try" "$shot" || return 1
+        [[ $try -eq 5 ]] && break
+        ! has_ended "$app_pid" ||
+            { fail "the program runs on after wrong password $try"; return 1; }
+        wait_active "$main_wid" ||
+            { fail "the focus comes back to the main window after message $try"; return 1; }
+    done
+    pass "each wrong password shows the message window, Return dismisses it"
+    wait_exit "$app_pid" 15 || { fail "the fifth wrong password ends the program"; return 1; }
+    pass "the fifth wrong password ends the program"
+    check "it ends with exit code 0 (got $exit_code)" test "$exit_code" -eq 0
+    check "QuiFil.ini is unchanged" test "$(sha256sum "$dir/QuiFil.ini")" = "$before"
+    check "no link file was made" test ! -e "$dir/QuiURL.dab"
+}
+
+# A second start on the same data directory says so and ends; the first goes on as before.
+scenario_second_instance() {
+    echo "== second instance"
+    start_quillor first-instance
+    local first=$app_pid
+    wait_locked_window "$first" || return 1
+    local first_wid=$main_wid
+
+    start_quillor second-instance
+    local second=$app_pid
+    wait_for_window "$second" 'Message' >/dev/null &&
+        check "the second instance shows no main window beside its message" \
+            test -z "$(xdotool search --all --pid "$second" --name '^Quillor CSP$' 2>/dev/null)"
+    answer_message "$second" "second instance" "$build/e2e-second-instance.png" || return 1
+    wait_exit "$second" 15 || { fail "the second instance ends after its message"; return 1; }
+    pass "the second instance shows its message and ends"
+    check "it ends with exit code 0 (got $exit_code)" test "$exit_code" -eq 0
+
+    if has_ended "$first"; then
+        fail "the first instance still runs"
+        return 1
+    fi
+    pass "the first instance still runs"
+    check "the first instance still holds its lock" test -e "$(data_dir)/quillor.lock"
+    main_wid=$first_wid
+    # A person clicks the window to take the focus back.
+    xdotool windowactivate --sync "$main_wid" >/dev/null 2>&1
+    wait_active "$main_wid" || { fail "the first instance takes the focus back"; return 1; }
+    unlock_with_pomelo || { fail "the first instance still unlocks with \"Pomelo\""; return 1; }
+    pass "the first instance still unlocks with \"Pomelo\""
+    xdotool key Escape
+    wait_exit "$first" 15 || { fail "Escape ends the first instance"; return 1; }
+    check "the first instance ends with exit code 0 (got $exit_code)" test "$exit_code" -eq 0
+}
+
+start_session || { fail "a virtual display with a window manager starts"; finish; }
+echo "display $DISPLAY, data in $XDG_DATA_HOME"
+[[ -x $quillor ]] || { fail "the program is built at $quillor"; finish; }
+rm -f "$build"/e2e-*.png
+
+scenario_first_start && scenario_wrong_passwords && scenario_second_instance
+finish
