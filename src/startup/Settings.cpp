@@ -88,8 +88,9 @@ std::optional<int> digits(QByteArrayView text)
 
 bool Settings::isMessageSuppressed(int number) const
 {
+    // Only "0" shows a message; any other character keeps it off.
     return number >= 1 && number <= messageSuppression.size() &&
-           messageSuppression[number - 1] == u'1';
+           messageSuppression[number - 1] != u'0';
 }
 
 namespace SettingsRecord {

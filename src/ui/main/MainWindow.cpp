@@ -1,6 +1,9 @@
 #include "MainWindow.h"
 
+#include "AppCommands.h"
 #include "ClipboardGuard.h"
+#include "EnterItemsLink.h"
+#include "ListCommands.h"
 #include "MainMenus.h"
 #include "RowPictureModel.h"
 #include "startup/AppState.h"
@@ -12,7 +15,9 @@
 #include "store/Unlock.h"
 #include "store/Windows1252.h"
 #include "ui/Artwork.h"
+#include "ui/PasswordStyle.h"
 #include "ui/Twips.h"
+#include "ui/entry/EnterItemsWindow.h"
 #include "ui/message/ShowMessage.h"
 
 #include <QApplication>
@@ -21,7 +26,6 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
-#include <QProxyStyle>
 #include <QPushButton>
 #include <QScreen>
 #include <QTreeView>
@@ -46,19 +50,6 @@ const QString kUnstorableCharacter = QStringLiteral(
 const QString kSettingsNotSaved =
     QStringLiteral("\r\n\r\n\r\nUnable To Save Your Settings\r\n%1");
 
-// Shows every character of the password box as "o".
-class PasswordStyle : public QProxyStyle {
-public:
-    using QProxyStyle::QProxyStyle;
-    int styleHint(StyleHint hint, const QStyleOption* option, const QWidget* widget,
-                  QStyleHintReturn* returnData) const override
-    {
-        if (hint == SH_LineEdit_PasswordCharacter)
-            return 'o';
-        return QProxyStyle::styleHint(hint, option, widget, returnData);
-    }
-};
-
 QLabel* pictureLabel(QWidget* parent, const char* name, const QPixmap& picture)
 {
     auto* label = new QLabel(parent);
@@ -80,6 +71,7 @@ QPushButton* button(QWidget* parent, const char* name, const QString& caption)
 MainWindow::MainWindow(AppState& state, QWidget* parent)
     : QWidget(parent)
     , m_state(state)
+    , m_opener(state.paths)
 {
     setObjectName(QStringLiteral("Form11"));
     setWindowTitle(QStringLiteral("Quillor CSP"));
@@ -93,6 +85,13 @@ MainWindow::MainWindow(AppState& state, QWidget* parent)
     m_clipboard = new ClipboardGuard(this);
     m_menus = new MainMenus(this);
     createControls();
+    m_enterItems = std::make_unique<EnterItemsLink>(m_state, *this);
+    m_listCommands = new ListCommands(*this, m_opener, *m_enterItems, *m_revealBox);
+    m_listCommands->connectTo(*m_menus, *m_list->header());
+    connect(m_list->selectionModel(), &QItemSelectionModel::currentRowChanged, m_listCommands,
+            [this](const QModelIndex& current) { m_listCommands->showTitle(current.row()); });
+    m_appCommands = new AppCommands(*this, m_opener);
+    m_appCommands->connectTo(*m_menus);
 
     m_model.setUserNamesHidden(m_state.settings.hiddenUserNames == 1);
     applyColumnWidths();
@@ -111,6 +110,7 @@ MainWindow::~MainWindow()
 {
     qApp->removeEventFilter(this);
     m_state.mainWindowOpen = false;
+    delete m_menus; // not a QObject: the window's children do not take it along
 }
 
 void MainWindow::createControls()
@@ -121,8 +121,6 @@ void MainWindow::createControls()
     m_menuButton = button(this, "Command6", QStringLiteral("== Menu =="));
     m_smallLogo = pictureLabel(this, "Image3", Artwork::smallLogo());
     m_enterItemsButton = button(this, "Command7", QStringLiteral("== Enter Items Window =="));
-    // Its command arrives with the Enter Items window.
-    m_enterItemsButton->setEnabled(false);
 
     m_list = new QTreeView(this);
     m_list->setObjectName(QStringLiteral("ListView1"));
@@ -214,6 +212,8 @@ void MainWindow::createControls()
 
     connect(m_enterButton, &QPushButton::clicked, this, &MainWindow::enterPassword);
     connect(m_menuButton, &QPushButton::clicked, this, &MainWindow::showAppMenu);
+    connect(m_enterItemsButton, &QPushButton::clicked, this, &MainWindow::openEnterItemsWindow);
+    connect(m_list, &QAbstractItemView::clicked, this, &MainWindow::listClicked);
     connect(m_oneClickBox, &QCheckBox::clicked, this,
             [this](bool on) { m_state.settings.oneClick = on ? 1 : 0; });
     connect(m_onTopBox, &QCheckBox::clicked, this, [this](bool on) {
@@ -308,6 +308,17 @@ void MainWindow::TxtFonts()
     font.setBold(s.fontBold);
     font.setPointSizeF(std::clamp(double(s.fontSize), 2.0, 72.0));
     m_list->setFont(font);
+    m_enterItems->applyFonts();
+}
+
+void MainWindow::openEnterItemsWindow()
+{
+    m_enterItems->open();
+}
+
+EnterItemsWindow* MainWindow::enterItemsWindow() const
+{
+    return m_enterItems->window();
 }
 
 bool MainWindow::event(QEvent* event)
@@ -419,6 +430,27 @@ void MainWindow::showListMenu(const QPoint& globalPos)
         m_menus->listMenu()->popup(globalPos);
 }
 
+void MainWindow::listClicked()
+{
+    if (m_model.rowCount() == 0)
+        return;
+    m_listCommands->showTitle(currentRow());
+    if (!m_oneClickBox->isChecked())
+        return;
+    if (m_skipNextClick) {
+        m_skipNextClick = false;
+        return;
+    }
+    m_listCommands->navigate();
+}
+
+void MainWindow::listDoubleClicked()
+{
+    // In one-click mode the click before it has navigated already.
+    if (!m_oneClickBox->isChecked())
+        m_listCommands->navigate();
+}
+
 qint16 MainWindow::message(qint16 kind, const QString& text, qint16 number)
 {
     return ShowMessage(m_state.settings, kind, text, number, this);
@@ -489,13 +521,20 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event)
             toggleCover();
         else if (watched == m_coverLogo && mouse->button() == Qt::LeftButton)
             uncoverIfUnlocked();
-        else if (watched == m_list->viewport() && mouse->button() == Qt::RightButton)
+        else if (watched == m_list->viewport() && mouse->button() == Qt::RightButton) {
             showListMenu(mouse->globalPosition().toPoint());
+            // A right click is a click on the list too; it takes the skip it just set, so that
+            // it never navigates while the next left click does.
+            listClicked();
+        }
         break;
     }
     case QEvent::MouseButtonDblClick:
         if (watched == m_revealBox)
             m_revealBox->clear();
+        else if (watched == m_list->viewport() &&
+                 static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton)
+            listDoubleClicked();
         break;
     case QEvent::FocusIn:
         if (watched == m_onTopBox || watched == m_oneClickBox) {
@@ -545,6 +584,7 @@ void MainWindow::closeEvent(QCloseEvent* event)
     if (const SaveResult saved = writeSettingsFile(m_state.paths.settingsPath, m_state.settings);
         !saved)
         message(MessageKind::Ok, kSettingsNotSaved.arg(saved.error()));
+    m_enterItems->close();
     if (const QString failed = deleteUndoCopies(m_state.paths.dataDirectory); !failed.isEmpty())
         message(MessageKind::Ok, QStringLiteral("\r\n\r\n\r\nUnable To Delete The UnDo Copies\r\n") +
                                      failed);

@@ -1,11 +1,18 @@
 #pragma once
 
+#include "AddressOpener.h"
 #include "MainLayout.h"
 #include "store/EntryModel.h"
 
 #include <QWidget>
 
+#include <memory>
+
+class AppCommands;
 class ClipboardGuard;
+class EnterItemsLink;
+class EnterItemsWindow;
+class ListCommands;
 class MainMenus;
 class QCheckBox;
 class QLabel;
@@ -32,13 +39,20 @@ public:
     EntryModel& model() { return m_model; }
     MainMenus& menus() { return *m_menus; }
     ClipboardGuard& clipboard() { return *m_clipboard; }
+    AddressOpener& addressOpener() { return m_opener; }
+    AppCommands& appCommands() { return *m_appCommands; }
+
+    // The Enter Items window: brought to the front when open, else created.
+    void openEnterItemsWindow();
+    // The open Enter Items window, or null.
+    EnterItemsWindow* enterItemsWindow() const;
 
     // The lowest key number no entry carries.
     int GetLowLV2KeyNum() const { return m_model.GetLowLV2KeyNum(); }
 
     // Sets or empties the tool tips after the no-tips setting changed.
     void F11ToolT();
-    // Applies the saved list font.
+    // Applies the saved list font, here and in the Enter Items window.
     void TxtFonts();
 
     // "Enter": checks the typed password and unlocks.
@@ -62,6 +76,8 @@ private:
     void toggleCover();
     void uncoverIfUnlocked();
     void showListMenu(const QPoint& globalPos);
+    void listClicked();
+    void listDoubleClicked();
     void showAppMenu();
     void loadEntries();
     bool keyPressed(QObject* watched, QKeyEvent* event);
@@ -72,6 +88,10 @@ private:
     RowPictureModel* m_viewModel = nullptr;
     MainMenus* m_menus = nullptr;
     ClipboardGuard* m_clipboard = nullptr;
+    AddressOpener m_opener;
+    std::unique_ptr<EnterItemsLink> m_enterItems;
+    ListCommands* m_listCommands = nullptr;
+    AppCommands* m_appCommands = nullptr;
 
     QPushButton* m_menuButton = nullptr;        // Command6
     QLabel* m_smallLogo = nullptr;              // Image3

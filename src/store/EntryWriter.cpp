@@ -1,0 +1,198 @@
+#include "EntryWriter.h"
+
+#include "CipherGuard.h"
+#include "LinkFile.h"
+#include "LinkRecord.h"
+#include "SafeFileWriter.h"
+
+#include <QFile>
+#include <QFileInfo>
+
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr qint64 kCopyChunk = 64 * 1024;
+
+SaveResult failure(const QString& path, const QString& reason)
+{
+    return SaveResult::failure(QStringLiteral("%1: %2").arg(path, reason));
+}
+
+SaveResult systemFailure(const QString& path)
+{
+    return failure(path, qt_error_string(errno));
+}
+
+QString readFailure(const QFile& source)
+{
+    const QString reason = source.errorString();
+    return reason.isEmpty() ? QStringLiteral("cannot read the file") : reason;
+}
+
+// Copies from the source's current position into the writer. A read failure is kept in
+// readError; a write failure stays with the writer. A short source is a read failure: the record
+// count promised those bytes.
+bool copyBytes(QFile& source, SafeFileWriter& writer, qint64 bytes, QString& readError)
+{
+    QByteArray buffer(std::min(bytes, kCopyChunk), Qt::Uninitialized);
+    while (bytes > 0) {
+        const qint64 want = std::min<qint64>(bytes, buffer.size());
+        if (source.read(buffer.data(), want) != want) {
+            readError = readFailure(source);
+            return false;
+        }
+        if (!writer.write(QByteArrayView(buffer.constData(), want)))
+            return false;
+        bytes -= want;
+    }
+    return true;
+}
+
+bool copyRest(QFile& source, SafeFileWriter& writer, QString& readError)
+{
+    QByteArray buffer(kCopyChunk, Qt::Uninitialized);
+    for (;;) {
+        const qint64 got = source.read(buffer.data(), buffer.size());
+        if (got < 0) {
+            readError = readFailure(source);
+            return false;
+        }
+        if (got == 0)
+            return true;
+        if (!writer.write(QByteArrayView(buffer.constData(), got)))
+            return false;
+    }
+}
+
+// Makes a newly created file's name durable along with its content.
+void syncDirectoryOf(const QString& path)
+{
+    const QByteArray dir = QFile::encodeName(QFileInfo(path).absolutePath());
+    const int fd = ::open(dir.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        return;
+    ::fsync(fd);
+    ::close(fd);
+}
+
+} // namespace
+
+std::optional<EncryptedEntry> encryptEntry(QByteArrayView title, QByteArrayView url,
+                                           QByteArrayView userName, QByteArrayView password,
+                                           QByteArrayView masterPassword, CipherService& cipher)
+{
+    CipherGuard provider(cipher);
+    LinkRecordCiphers ciphers{
+        cipher.EncryptText(title, masterPassword), cipher.EncryptText(url, masterPassword),
+        cipher.EncryptText(userName, masterPassword), cipher.EncryptText(password, masterPassword)};
+    std::optional<QByteArray> record = encodeLinkRecord(ciphers);
+    if (!record)
+        return std::nullopt;
+    return EncryptedEntry{std::move(*record), std::move(ciphers.password)};
+}
+
+SaveResult appendLinkRecord(const QString& linkFilePath, QByteArrayView record)
+{
+    if (record.size() != kLinkRecordSize)
+        return failure(linkFilePath, QStringLiteral("not a whole record"));
+    const QByteArray name = QFile::encodeName(linkFilePath);
+    // Non-blocking, so that a pipe in the file's place is refused instead of waiting for a
+    // reader; regular files ignore the flag.
+    bool created = true;
+    int fd = ::open(name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NONBLOCK, 0600);
+    if (fd < 0 && errno == EEXIST) {
+        created = false;
+        fd = ::open(name.constData(), O_WRONLY | O_CLOEXEC | O_NONBLOCK);
+    }
+    if (fd < 0)
+        return systemFailure(linkFilePath);
+
+    struct stat st {};
+    if (::fstat(fd, &st) != 0) {
+        const SaveResult result = systemFailure(linkFilePath);
+        ::close(fd);
+        return result;
+    }
+    if (!S_ISREG(st.st_mode)) {
+        ::close(fd);
+        return failure(linkFilePath, QStringLiteral("not a regular file"));
+    }
+    const off_t oldSize = st.st_size;
+    off_t offset = off_t(linkRecordCount(oldSize)) * kLinkRecordSize;
+    // After a failure the file ends where it did, or at the end of its last whole record when a
+    // torn tail was written over: a half-written record must never be read as one.
+    const off_t keptSize = std::min(oldSize, offset);
+    const auto undo = [&](SaveResult result) {
+        if (created) {
+            ::unlink(name.constData());
+        } else if (::ftruncate(fd, keptSize) == 0) {
+            ::fsync(fd);
+        }
+        ::close(fd);
+        return result;
+    };
+
+    const char* data = record.data();
+    qsizetype left = record.size();
+    while (left > 0) {
+        const ssize_t n = ::pwrite(fd, data, std::size_t(left), offset);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return undo(systemFailure(linkFilePath));
+        if (n == 0)
+            return undo(failure(linkFilePath, QStringLiteral("No space left on device")));
+        data += n;
+        left -= n;
+        offset += n;
+    }
+    if (::fsync(fd) != 0)
+        return undo(systemFailure(linkFilePath));
+    if (::close(fd) != 0) {
+        const SaveResult result = systemFailure(linkFilePath);
+        if (created)
+            ::unlink(name.constData());
+        else
+            ::truncate(name.constData(), keptSize);
+        return result;
+    }
+    if (created)
+        syncDirectoryOf(linkFilePath);
+    return {};
+}
+
+SaveResult replaceLinkRecord(const QString& linkFilePath, qint64 recordNumber,
+                             QByteArrayView record)
+{
+    if (record.size() != kLinkRecordSize)
+        return failure(linkFilePath, QStringLiteral("not a whole record"));
+    // Opening a pipe would wait for a writer; the safe writer refuses such targets anyway.
+    if (QFileInfo(linkFilePath).exists() && !QFileInfo(linkFilePath).isFile())
+        return failure(linkFilePath, QStringLiteral("not a regular file"));
+    QFile source(linkFilePath);
+    if (!source.open(QIODevice::ReadOnly))
+        return failure(linkFilePath, source.errorString());
+    const qint64 size = source.size();
+    if (recordNumber < 1 || recordNumber > linkRecordCount(size))
+        return failure(linkFilePath, QStringLiteral("there is no record %1").arg(recordNumber));
+
+    SafeFileWriter writer(linkFilePath);
+    const qint64 start = (recordNumber - 1) * kLinkRecordSize;
+    QString readError;
+    if (copyBytes(source, writer, start, readError) && writer.write(record)) {
+        if (source.seek(std::min(start + kLinkRecordSize, size)))
+            copyRest(source, writer, readError);
+        else
+            readError = readFailure(source);
+    }
+    if (!readError.isEmpty()) {
+        writer.cancel();
+        return failure(linkFilePath, readError);
+    }
+    // After a failed write the commit fails too, with the writer's reason.
+    return writer.commit();
+}

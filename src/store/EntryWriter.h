@@ -1,0 +1,32 @@
+#pragma once
+
+#include "SaveResult.h"
+
+#include <QByteArray>
+
+#include <optional>
+
+class CipherService;
+
+// One entry encrypted for the link file: its record, and the password's cipher text that the
+// list keeps in the entry's key.
+struct EncryptedEntry {
+    QByteArray record;
+    QByteArray passwordCipher;
+};
+
+// The four items (Windows-1252 bytes) encrypted under the master password; nullopt when an item
+// is too long for its field.
+std::optional<EncryptedEntry> encryptEntry(QByteArrayView title, QByteArrayView url,
+                                           QByteArrayView userName, QByteArrayView password,
+                                           QByteArrayView masterPassword, CipherService& cipher);
+
+// Writes record as number n + 1, n being the file's rounded record count, so that the torn tail
+// of an earlier crashed append is overwritten. Creates the file (0600) when absent. The record
+// is on disk when this succeeds; a failed write leaves the file as it was.
+SaveResult appendLinkRecord(const QString& linkFilePath, QByteArrayView record);
+
+// Puts record number recordNumber (from 1) in place through the safe writer, the rest of the
+// file copied unchanged; a crash or a failure leaves the old file whole.
+SaveResult replaceLinkRecord(const QString& linkFilePath, qint64 recordNumber,
+                             QByteArrayView record);

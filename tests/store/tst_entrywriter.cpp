@@ -1,0 +1,369 @@
+#include "TestData.h"
+#include "store/EntryWriter.h"
+#include "store/LinkFile.h"
+#include "store/LinkRecord.h"
+
+#include <QDir>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <csignal>
+#include <sys/resource.h>
+#include <sys/stat.h>
+
+namespace {
+
+constexpr int kRecord = kLinkRecordSize;
+const QByteArray kPassword = QByteArrayLiteral("Pomelo");
+
+// A record-sized block that no other block equals, so that a shifted or mixed-up record shows.
+QByteArray block(int size, char seed)
+{
+    QByteArray bytes(size, Qt::Uninitialized);
+    for (int i = 0; i < size; ++i)
+        bytes[i] = char(seed + i * 7 + i / 251);
+    return bytes;
+}
+
+QByteArray records(const QList<char>& seeds)
+{
+    QByteArray bytes;
+    for (char seed : seeds)
+        bytes += block(kRecord, seed);
+    return bytes;
+}
+
+int modeOf(const QString& path)
+{
+    struct stat st {};
+    if (::stat(QFile::encodeName(path).constData(), &st) != 0)
+        return -1;
+    return int(st.st_mode & 07777);
+}
+
+QStringList entriesOf(const QString& dir)
+{
+    return QDir(dir).entryList(QDir::AllEntries | QDir::Hidden | QDir::System |
+                               QDir::NoDotAndDotDot);
+}
+
+// Lowers the largest file this process may write, as a full disk would, until it ends.
+class FileSizeLimit {
+public:
+    explicit FileSizeLimit(rlim_t bytes)
+    {
+        // Past the limit the kernel sends SIGXFSZ; ignored, the write fails instead.
+        m_oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+        m_ok = ::getrlimit(RLIMIT_FSIZE, &m_old) == 0;
+        rlimit lowered = m_old;
+        lowered.rlim_cur = bytes;
+        m_ok = m_ok && ::setrlimit(RLIMIT_FSIZE, &lowered) == 0;
+    }
+    ~FileSizeLimit()
+    {
+        ::setrlimit(RLIMIT_FSIZE, &m_old);
+        std::signal(SIGXFSZ, m_oldHandler);
+    }
+    bool ok() const { return m_ok; }
+
+private:
+    rlimit m_old{};
+    void (*m_oldHandler)(int) = nullptr;
+    bool m_ok = false;
+};
+
+} // namespace
+
+class TestEntryWriter : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void init();
+
+    void encryptKnownAnswer();
+    void encryptFieldLimits_data();
+    void encryptFieldLimits();
+
+    void append_data();
+    void append();
+    void appendFailureKeepsFile_data();
+    void appendFailureKeepsFile();
+    void badTargetsAreRefused();
+
+    void replace_data();
+    void replace();
+    void replaceOutOfRange_data();
+    void replaceOutOfRange();
+    void replaceFailureKeepsFile();
+
+private:
+    std::unique_ptr<QTemporaryDir> m_dir;
+    QString m_path;
+};
+
+void TestEntryWriter::init()
+{
+    QTest::failOnWarning(QRegularExpression(QStringLiteral(".*")));
+    m_dir = std::make_unique<QTemporaryDir>();
+    QVERIFY(m_dir->isValid());
+    m_path = m_dir->filePath(QStringLiteral("QuiURL.dab"));
+}
+
+// "123456789" under "Pomelo" is dd116f515bfba9dd94; the record is laid out by hand around it.
+void TestEntryWriter::encryptKnownAnswer()
+{
+    CipherService cipher;
+    const auto encrypted = encryptEntry("", "123456789", "", "123456789", kPassword, cipher);
+    QVERIFY(encrypted);
+    const QByteArray cipherText = QByteArray::fromHex("dd116f515bfba9dd94");
+    QCOMPARE(encrypted->passwordCipher, cipherText);
+
+    const QByteArray empty = "000000000";
+    const QByteArray nine = "000000009" + cipherText;
+    const QByteArray expected = empty + QByteArray(512 - 9, ' ') + nine +
+                                QByteArray(2048 - 18, ' ') + empty + QByteArray(512 - 9, ' ') +
+                                nine + QByteArray(512 - 18, ' ');
+    QCOMPARE(encrypted->record, expected);
+    QVERIFY(!cipher.isOpen());
+}
+
+void TestEntryWriter::encryptFieldLimits_data()
+{
+    QTest::addColumn<int>("titleSize");
+    QTest::addColumn<int>("urlSize");
+    QTest::addColumn<int>("userNameSize");
+    QTest::addColumn<int>("passwordSize");
+    QTest::addColumn<bool>("fits");
+
+    // A field holds its width less the nine length digits.
+    QTest::newRow("all at their limits") << 503 << 2039 << 503 << 503 << true;
+    QTest::newRow("title one over") << 504 << 0 << 0 << 0 << false;
+    QTest::newRow("url one over") << 0 << 2040 << 0 << 0 << false;
+    QTest::newRow("user name one over") << 0 << 0 << 504 << 0 << false;
+    QTest::newRow("password one over") << 0 << 0 << 0 << 504 << false;
+}
+
+void TestEntryWriter::encryptFieldLimits()
+{
+    QFETCH(int, titleSize);
+    QFETCH(int, urlSize);
+    QFETCH(int, userNameSize);
+    QFETCH(int, passwordSize);
+    QFETCH(bool, fits);
+
+    const QByteArray title(titleSize, 't'), url(urlSize, 'u'), user(userNameSize, 'n'),
+        password(passwordSize, 'p');
+    CipherService cipher;
+    const auto encrypted = encryptEntry(title, url, user, password, kPassword, cipher);
+    QCOMPARE(bool(encrypted), fits);
+    if (!fits)
+        return;
+    QCOMPARE(encrypted->record.size(), kRecord);
+    const auto view = decodeLinkRecord(encrypted->record);
+    QVERIFY(view);
+    QCOMPARE(view->password.toByteArray(), encrypted->passwordCipher);
+    CipherGuard provider(cipher);
+    QCOMPARE(cipher.DecryptText(view->title, kPassword), title);
+    QCOMPARE(cipher.DecryptText(view->url, kPassword), url);
+    QCOMPARE(cipher.DecryptText(view->userName, kPassword), user);
+    QCOMPARE(cipher.DecryptText(view->password, kPassword), password);
+}
+
+void TestEntryWriter::append_data()
+{
+    QTest::addColumn<bool>("exists");
+    QTest::addColumn<QByteArray>("old");
+    QTest::addColumn<QByteArray>("expected");
+
+    const QByteArray added = block(kRecord, 'N');
+    QTest::newRow("no file yet") << false << QByteArray() << added;
+    QTest::newRow("empty file") << true << QByteArray() << added;
+    QTest::newRow("after two records")
+        << true << records({'a', 'b'}) << records({'a', 'b'}) + added;
+    // The tail of an append that crashed part-way is not a record; the next one takes its place.
+    QTest::newRow("torn tail under half a record")
+        << true << records({'a', 'b'}) + block(1791, 'x') << records({'a', 'b'}) + added;
+    QTest::newRow("torn tail of exactly half, rounds to even")
+        << true << records({'a', 'b'}) + block(1792, 'x') << records({'a', 'b'}) + added;
+    // More than half counts as a record when the list is loaded, so the new one comes after it,
+    // keeping list row and record number the same.
+    QTest::newRow("short last record kept")
+        << true << records({'a'}) + block(2000, 'x')
+        << records({'a'}) + block(2000, 'x') + QByteArray(kRecord - 2000, '\0') + added;
+}
+
+void TestEntryWriter::append()
+{
+    QFETCH(bool, exists);
+    QFETCH(QByteArray, old);
+    QFETCH(QByteArray, expected);
+
+    if (exists)
+        QVERIFY(TestData::writeFile(m_path, old));
+    const SaveResult saved = appendLinkRecord(m_path, block(kRecord, 'N'));
+    QVERIFY2(saved.ok(), qPrintable(saved.error()));
+    QCOMPARE(TestData::readFile(m_path), expected);
+    QCOMPARE(linkRecordCount(expected.size()), linkRecordCount(old.size()) + 1);
+    if (!exists)
+        QCOMPARE(modeOf(m_path), 0600);
+    QCOMPARE(entriesOf(m_dir->path()), QStringList{QStringLiteral("QuiURL.dab")});
+}
+
+void TestEntryWriter::appendFailureKeepsFile_data()
+{
+    QTest::addColumn<bool>("exists");
+    QTest::addColumn<QByteArray>("old");
+    QTest::addColumn<qint64>("room");
+
+    // The file after the failure is the old one up to its last whole record.
+    QTest::newRow("new file, nothing fits") << false << QByteArray() << qint64(0);
+    QTest::newRow("new file, part fits") << false << QByteArray() << qint64(1000);
+    QTest::newRow("two records, part fits") << true << records({'a', 'b'}) << qint64(2000);
+    // The torn tail is written over before the disk fills; what is left of the new record
+    // there would look like one, so the file ends at its last whole record.
+    QTest::newRow("torn tail, part fits")
+        << true << records({'a'}) + block(700, 'x') << qint64(1500);
+}
+
+// A full disk part-way through the record: the file is as before, never a half record that
+// the next load would read as one.
+void TestEntryWriter::appendFailureKeepsFile()
+{
+    QFETCH(bool, exists);
+    QFETCH(QByteArray, old);
+    QFETCH(qint64, room);
+
+    if (exists)
+        QVERIFY(TestData::writeFile(m_path, old));
+    const qint64 wholeRecords = linkRecordCount(old.size()) * kRecord;
+    SaveResult saved;
+    bool limited = false;
+    {
+        FileSizeLimit limit(rlim_t(wholeRecords + room));
+        limited = limit.ok();
+        saved = appendLinkRecord(m_path, block(kRecord, 'N'));
+    }
+    QVERIFY(limited);
+    QVERIFY(!saved.ok());
+    QVERIFY2(saved.error().contains(m_path), qPrintable(saved.error()));
+    if (exists)
+        QCOMPARE(TestData::readFile(m_path), old.first(std::min(old.size(), wholeRecords)));
+    else
+        QVERIFY(!QFile::exists(m_path));
+
+    // With room again the same append succeeds.
+    QVERIFY(appendLinkRecord(m_path, block(kRecord, 'N')).ok());
+    QCOMPARE(TestData::readFile(m_path), old.first(wholeRecords) + block(kRecord, 'N'));
+}
+
+void TestEntryWriter::badTargetsAreRefused()
+{
+    // Not a whole record: nothing is written, so no record boundary can shift.
+    QVERIFY(TestData::writeFile(m_path, records({'a'})));
+    QVERIFY(!appendLinkRecord(m_path, block(kRecord - 1, 'N')).ok());
+    QCOMPARE(TestData::readFile(m_path), records({'a'}));
+
+    const QString directory = m_dir->filePath(QStringLiteral("dir"));
+    QVERIFY(QDir().mkdir(directory));
+    const SaveResult saved = appendLinkRecord(directory, block(kRecord, 'N'));
+    QVERIFY(!saved.ok());
+    QVERIFY(QFileInfo(directory).isDir());
+
+    // Without a reader, a pipe would block the writer for ever.
+    const QString fifo = m_dir->filePath(QStringLiteral("pipe"));
+    QCOMPARE(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    QVERIFY(!appendLinkRecord(fifo, block(kRecord, 'N')).ok());
+    QVERIFY(!replaceLinkRecord(fifo, 1, block(kRecord, 'N')).ok());
+
+    QVERIFY(!appendLinkRecord(m_dir->filePath(QStringLiteral("missing/QuiURL.dab")),
+                              block(kRecord, 'N'))
+                 .ok());
+}
+
+void TestEntryWriter::replace_data()
+{
+    QTest::addColumn<QByteArray>("old");
+    QTest::addColumn<int>("recordNumber");
+    QTest::addColumn<QByteArray>("expected");
+
+    const QByteArray five = records({'a', 'b', 'c', 'd', 'e'});
+    QTest::newRow("first of five") << five << 1 << records({'N', 'b', 'c', 'd', 'e'});
+    QTest::newRow("third of five") << five << 3 << records({'a', 'b', 'N', 'd', 'e'});
+    QTest::newRow("last of five") << five << 5 << records({'a', 'b', 'c', 'd', 'N'});
+    QTest::newRow("only record") << records({'a'}) << 1 << records({'N'});
+    QTest::newRow("torn tail kept for the next append")
+        << records({'a', 'b'}) + block(100, 'x') << 2 << records({'a', 'N'}) + block(100, 'x');
+    QTest::newRow("short last record made whole")
+        << records({'a'}) + block(2000, 'x') << 2 << records({'a', 'N'});
+    // Larger than one copy chunk on both sides of the record.
+    QByteArray many;
+    for (int i = 0; i < 40; ++i)
+        many += block(kRecord, char('a' + i));
+    QByteArray manyExpected = many;
+    manyExpected.replace(24 * kRecord, kRecord, block(kRecord, 'N'));
+    QTest::newRow("25th of 40") << many << 25 << manyExpected;
+}
+
+void TestEntryWriter::replace()
+{
+    QFETCH(QByteArray, old);
+    QFETCH(int, recordNumber);
+    QFETCH(QByteArray, expected);
+
+    QVERIFY(TestData::writeFile(m_path, old));
+    const SaveResult saved = replaceLinkRecord(m_path, recordNumber, block(kRecord, 'N'));
+    QVERIFY2(saved.ok(), qPrintable(saved.error()));
+    QCOMPARE(TestData::readFile(m_path), expected);
+    QCOMPARE(modeOf(m_path), 0600);
+    QCOMPARE(entriesOf(m_dir->path()), QStringList{QStringLiteral("QuiURL.dab")});
+}
+
+void TestEntryWriter::replaceOutOfRange_data()
+{
+    QTest::addColumn<bool>("exists");
+    QTest::addColumn<int>("recordNumber");
+
+    // The file holds two records and a torn tail under half a record, which is none.
+    QTest::newRow("record 0") << true << 0;
+    QTest::newRow("the torn tail") << true << 3;
+    QTest::newRow("far past the end") << true << 100;
+    QTest::newRow("no file") << false << 1;
+}
+
+void TestEntryWriter::replaceOutOfRange()
+{
+    QFETCH(bool, exists);
+    QFETCH(int, recordNumber);
+
+    const QByteArray old = records({'a', 'b'}) + block(1000, 'x');
+    if (exists)
+        QVERIFY(TestData::writeFile(m_path, old));
+    const SaveResult saved = replaceLinkRecord(m_path, recordNumber, block(kRecord, 'N'));
+    QVERIFY(!saved.ok());
+    QVERIFY2(saved.error().contains(m_path), qPrintable(saved.error()));
+    if (exists)
+        QCOMPARE(TestData::readFile(m_path), old);
+    QCOMPARE(entriesOf(m_dir->path()),
+             exists ? QStringList{QStringLiteral("QuiURL.dab")} : QStringList());
+}
+
+void TestEntryWriter::replaceFailureKeepsFile()
+{
+    const QByteArray old = records({'a', 'b', 'c', 'd', 'e'});
+    QVERIFY(TestData::writeFile(m_path, old));
+    SaveResult saved;
+    bool limited = false;
+    {
+        FileSizeLimit limit(2 * kRecord + 100);
+        limited = limit.ok();
+        saved = replaceLinkRecord(m_path, 3, block(kRecord, 'N'));
+    }
+    QVERIFY(limited);
+    QVERIFY(!saved.ok());
+    QVERIFY(!saved.error().isEmpty());
+    QCOMPARE(TestData::readFile(m_path), old);
+    QCOMPARE(entriesOf(m_dir->path()), QStringList{QStringLiteral("QuiURL.dab")});
+}
+
+QTEST_GUILESS_MAIN(TestEntryWriter)
+#include "tst_entrywriter.moc"
