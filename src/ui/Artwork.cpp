@@ -219,6 +219,16 @@ QPixmap smallLogo()
     return pix;
 }
 
+QPixmap banner(const QSize& size)
+{
+    QPixmap pix = canvas(size.width(), size.height());
+    QPainter p(&pix);
+    prepare(p);
+    paintBanner(p, QRectF(QPointF(0, 0), size), 0);
+    p.fillRect(QRectF(0, size.height() - 1, size.width(), 1), kAccent);
+    return pix;
+}
+
 QPixmap panelLogo()
 {
     const QRectF whole(0, 0, 369, 160);

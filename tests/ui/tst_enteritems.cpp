@@ -335,7 +335,7 @@ void TestEnterItems::controls_data()
     row(u"Check3"_s, u"Form2"_s, "QCheckBox", u"keep open"_s);
     row(u"Check4"_s, u"Form2"_s, "QCheckBox", u"on top"_s);
     row(u"Text9"_s, u"Form2"_s, "QLineEdit", {}, 32767);
-    row(u"Picture4"_s, u"Form2"_s, "QWidget");
+    row(u"Picture4"_s, u"Form2"_s, "FocusMarker");
 }
 
 void TestEnterItems::controls()

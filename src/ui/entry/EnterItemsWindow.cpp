@@ -2,12 +2,13 @@
 
 #include "cipher/SecureWipe.h"
 #include "startup/AppState.h"
-#include "store/CipherGuard.h"
+#include "store/EntryPassword.h"
 #include "store/EntryWriter.h"
 #include "store/LinkFile.h"
 #include "store/StoredField.h"
 #include "store/Windows1252.h"
 #include "ui/Artwork.h"
+#include "ui/FocusMarker.h"
 #include "ui/PasswordStyle.h"
 #include "ui/Twips.h"
 #include "ui/main/MainWindow.h"
@@ -19,8 +20,6 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
-#include <QLinearGradient>
-#include <QPainter>
 #include <QPushButton>
 
 #include <array>
@@ -52,7 +51,6 @@ constexpr int kShortItemLength = 96;
 constexpr int kUrlLength = 400;
 constexpr qint16 kAddQuestionNumber = 8;
 constexpr qint16 kReplaceQuestionNumber = 9;
-const QColor kFocusMarkerColour(255, 192, 128);
 
 const QString kAddFailed = QStringLiteral("\r\n\r\n\r\nError, Unable To Add Addrress \r\n(add)");
 const QString kReplaceFailed =
@@ -80,23 +78,6 @@ QFont designFont(const char* family, bool bold = false)
     font.setPointSizeF(8.25);
     font.setBold(bold);
     return font;
-}
-
-// The small logo at the left of a strip in its own colours, the accent colour underneath.
-QPixmap banner(const QSize& size)
-{
-    const QPixmap logo = Artwork::smallLogo();
-    QPixmap pix(size * logo.devicePixelRatio());
-    pix.setDevicePixelRatio(logo.devicePixelRatio());
-    QPainter p(&pix);
-    QLinearGradient shade(0, 0, 0, size.height());
-    shade.setColorAt(0, QColor(47, 86, 146));
-    shade.setColorAt(1, QColor(31, 58, 104));
-    p.fillRect(QRect(QPoint(0, 0), size), shade);
-    const QSizeF logoSize = logo.deviceIndependentSize();
-    p.drawPixmap(QPointF(0, (size.height() - logoSize.height()) / 2), logo);
-    p.fillRect(QRect(0, size.height() - 1, size.width(), 1), kFocusMarkerColour);
-    return pix;
 }
 
 QPushButton* button(QWidget* parent, const char* name, const QString& caption, const QRect& at)
@@ -168,7 +149,7 @@ void EnterItemsWindow::createControls()
     m_banner = new QLabel(this);
     m_banner->setObjectName(QStringLiteral("Image3"));
     m_banner->setGeometry(twips(0, 0, kClientWidth, 510));
-    m_banner->setPixmap(banner(m_banner->size()));
+    m_banner->setPixmap(Artwork::banner(m_banner->size()));
 
     m_frame = new QGroupBox(QStringLiteral("Enter List Items"), this);
     m_frame->setObjectName(QStringLiteral("Frame1"));
@@ -224,14 +205,8 @@ void EnterItemsWindow::createControls()
     buttonFace.setColor(QPalette::Text, buttonFace.color(QPalette::ButtonText));
     m_selectedTitleBox->setPalette(buttonFace);
 
-    m_focusMarker = new QWidget(this);
-    m_focusMarker->setObjectName(QStringLiteral("Picture4"));
-    m_focusMarker->setAutoFillBackground(true);
-    QPalette marker = m_focusMarker->palette();
-    marker.setColor(QPalette::Window, kFocusMarkerColour);
-    m_focusMarker->setPalette(marker);
-    m_focusMarker->resize(twipsToPixels(45), twipsToPixels(195));
-    m_focusMarker->hide();
+    m_focusMarker = new FocusMarker(this, QStringLiteral("Picture4"));
+    m_focusMarker->follow({m_keepOpenBox, m_onTopBox});
 
     const std::array<QWidget*, 11> tabOrder = {
         m_addButton,  m_replaceButton, m_urlBox,           m_passwordBox, m_userNameBox, m_titleBox,
@@ -305,11 +280,7 @@ void EnterItemsWindow::loadSelectedEntry()
     if (model.rowCount() == 0 || row < 0)
         return;
     const Entry& entry = model.entry(row);
-    QByteArray password;
-    if (entry.hasPassword()) {
-        CipherGuard provider(m_state.cipher);
-        password = m_state.cipher.DecryptText(entry.passwordCipher(), m_state.masterPassword);
-    }
+    QByteArray password = decryptPassword(entry, m_state.masterPassword, m_state.cipher);
     // The entry keeps the real user name whether or not the list masks it.
     loadBoxes(Windows1252::toUnicode(entry.title()), Windows1252::toUnicode(entry.userName()),
               Windows1252::toUnicode(password), Windows1252::toUnicode(entry.url()));
@@ -357,24 +328,13 @@ bool EnterItemsWindow::eventFilter(QObject* watched, QEvent* event)
     auto* checkBox = qobject_cast<QCheckBox*>(watched);
     if (checkBox != m_keepOpenBox && checkBox != m_onTopBox)
         return QWidget::eventFilter(watched, event);
-    switch (event->type()) {
-    case QEvent::FocusIn:
-        m_focusMarker->move(checkBox->x() - twipsToPixels(60), checkBox->y() + twipsToPixels(15));
-        m_focusMarker->show();
-        break;
-    case QEvent::FocusOut:
-        m_focusMarker->hide();
-        break;
-    case QEvent::KeyPress: {
+    // Enter toggles a check box, as the space bar does.
+    if (event->type() == QEvent::KeyPress) {
         const int key = static_cast<QKeyEvent*>(event)->key();
         if (key == Qt::Key_Return || key == Qt::Key_Enter) {
             checkBox->setChecked(!checkBox->isChecked());
             return true;
         }
-        break;
-    }
-    default:
-        break;
     }
     return QWidget::eventFilter(watched, event);
 }

@@ -4,6 +4,7 @@
 
 #include <optional>
 
+class FocusMarker;
 class MainWindow;
 class QCheckBox;
 class QGroupBox;
@@ -74,7 +75,7 @@ private:
     QCheckBox* m_keepOpenBox = nullptr;      // Check3
     QCheckBox* m_onTopBox = nullptr;         // Check4
     QLineEdit* m_selectedTitleBox = nullptr; // Text9
-    QWidget* m_focusMarker = nullptr;        // Picture4
+    FocusMarker* m_focusMarker = nullptr;    // Picture4
 
     bool m_firstActivationDone = false;
 };

@@ -7,7 +7,7 @@
 #include "MainWindow.h"
 #include "cipher/SecureWipe.h"
 #include "startup/AppState.h"
-#include "store/CipherGuard.h"
+#include "store/EntryPassword.h"
 #include "store/Windows1252.h"
 #include "ui/entry/EnterItemsWindow.h"
 
@@ -76,22 +76,10 @@ const Entry* ListCommands::selected() const
     return &m_window.model().entry(row);
 }
 
-std::optional<QString> ListCommands::password(const Entry& entry) const
+QString ListCommands::password(const Entry& entry) const
 {
-    // The cipher text follows the key's first "P", which stands after "K" and the key number.
-    const QByteArray key = entry.key();
-    const qsizetype p = key.toUpper().indexOf('P');
-    if (p < 2)
-        return std::nullopt;
-    const QByteArrayView cipherText = QByteArrayView(key).sliced(p + 1);
-    if (cipherText.isEmpty())
-        return QString();
     AppState& state = m_window.state();
-    QByteArray plain;
-    {
-        CipherGuard provider(state.cipher);
-        plain = state.cipher.DecryptText(cipherText, state.masterPassword);
-    }
+    QByteArray plain = decryptPassword(entry, state.masterPassword, state.cipher);
     QString decrypted = text(plain);
     secureWipe(plain);
     return decrypted;
@@ -120,10 +108,7 @@ void ListCommands::copy(int column) const
         item = userName(*entry);
         break;
     case EntryModel::PasswordColumn:
-        if (std::optional<QString> pw = password(*entry))
-            item = std::move(*pw);
-        else
-            return;
+        item = password(*entry);
         break;
     case EntryModel::UrlColumn:
         item = text(entry->url());
@@ -150,11 +135,9 @@ void ListCommands::revealPassword() const
     if (!entry)
         return;
     clearClipboard();
-    std::optional<QString> pw = password(*entry);
-    if (!pw)
-        return;
-    m_revealBox.setText(*pw);
-    secureWipe(*pw);
+    QString pw = password(*entry);
+    m_revealBox.setText(pw);
+    secureWipe(pw);
 }
 
 void ListCommands::loadEnterItemsBoxes() const
@@ -162,14 +145,10 @@ void ListCommands::loadEnterItemsBoxes() const
     const Entry* entry = selected();
     if (!entry)
         return;
-    std::optional<QString> pw = password(*entry);
-    if (!pw)
-        return;
-    const QString title = text(entry->title());
-    const QString user = userName(*entry);
-    const QString url = text(entry->url());
-    m_enterItems.ensureOpen()->loadBoxes(title, user, *pw, url);
-    secureWipe(*pw);
+    QString pw = password(*entry);
+    m_enterItems.ensureOpen()->loadBoxes(text(entry->title()), userName(*entry), pw,
+                                         text(entry->url()));
+    secureWipe(pw);
 }
 
 void ListCommands::showTitle(int row) const

@@ -2,8 +2,6 @@
 
 #include <QObject>
 
-#include <optional>
-
 class AddressOpener;
 class EnterItemsLink;
 class Entry;
@@ -35,8 +33,7 @@ public:
 
 private:
     const Entry* selected() const;
-    // Decrypted under the master password; nothing when the entry's key carries no cipher text.
-    std::optional<QString> password(const Entry& entry) const;
+    QString password(const Entry& entry) const;
 
     MainWindow& m_window;
     const AddressOpener& m_opener;

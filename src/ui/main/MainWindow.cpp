@@ -15,6 +15,7 @@
 #include "store/Unlock.h"
 #include "store/Windows1252.h"
 #include "ui/Artwork.h"
+#include "ui/FocusMarker.h"
 #include "ui/PasswordStyle.h"
 #include "ui/Twips.h"
 #include "ui/entry/EnterItemsWindow.h"
@@ -35,7 +36,6 @@ namespace {
 constexpr int kPasswordMaxLength = 96;
 constexpr qint16 kPasswordTriesAllowed = 5;
 constexpr std::array<float, 4> kDefaultColumnWidths = {2000, 2000, 2000, 6600};
-const QColor kFocusMarkerColour(255, 192, 128);
 
 const QString kBadPassword = QStringLiteral("\r\n\r\n\r\nBad Password; Unable To Open Files.\r\n"
                                             "Bad Pass Count = %1\r\n");
@@ -83,7 +83,7 @@ MainWindow::MainWindow(AppState& state, QWidget* parent)
     m_state.mainWindowOpen = true;
 
     m_clipboard = new ClipboardGuard(this);
-    m_menus = new MainMenus(this);
+    m_menus = std::make_unique<MainMenus>(this);
     createControls();
     m_enterItems = std::make_unique<EnterItemsLink>(m_state, *this);
     m_listCommands = new ListCommands(*this, m_opener, *m_enterItems, *m_revealBox);
@@ -110,7 +110,6 @@ MainWindow::~MainWindow()
 {
     qApp->removeEventFilter(this);
     m_state.mainWindowOpen = false;
-    delete m_menus; // not a QObject: the window's children do not take it along
 }
 
 void MainWindow::createControls()
@@ -157,14 +156,9 @@ void MainWindow::createControls()
     m_cover->setPalette(black);
     m_coverLogo = pictureLabel(m_cover, "Image4", Artwork::coverLogo());
 
-    m_focusMarker = new QWidget(this);
-    m_focusMarker->setObjectName(QStringLiteral("Picture9"));
-    m_focusMarker->setAutoFillBackground(true);
-    QPalette marker = m_focusMarker->palette();
-    marker.setColor(QPalette::Window, kFocusMarkerColour);
-    m_focusMarker->setPalette(marker);
+    m_focusMarker = new FocusMarker(this, QStringLiteral("Picture9"));
     m_focusMarker->setGeometry(toPixels(kFocusMarker));
-    m_focusMarker->hide();
+    m_focusMarker->follow({m_onTopBox, m_oneClickBox});
 
     m_passwordPanel = pictureLabel(this, "Picture1", Artwork::panelLogo());
     m_prompt = pictureLabel(m_passwordPanel, "Image2", Artwork::passwordPrompt());
@@ -535,17 +529,6 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event)
         else if (watched == m_list->viewport() &&
                  static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton)
             listDoubleClicked();
-        break;
-    case QEvent::FocusIn:
-        if (watched == m_onTopBox || watched == m_oneClickBox) {
-            auto* box = static_cast<QWidget*>(watched);
-            m_focusMarker->move(box->x() - twipsToPixels(60), box->y() + twipsToPixels(15));
-            m_focusMarker->show();
-        }
-        break;
-    case QEvent::FocusOut:
-        if (watched == m_onTopBox || watched == m_oneClickBox)
-            m_focusMarker->hide();
         break;
     default:
         break;

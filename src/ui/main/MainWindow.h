@@ -13,6 +13,7 @@ class ClipboardGuard;
 class EnterItemsLink;
 class EnterItemsWindow;
 class ListCommands;
+class FocusMarker;
 class MainMenus;
 class QCheckBox;
 class QLabel;
@@ -86,7 +87,7 @@ private:
     AppState& m_state;
     EntryModel m_model;
     RowPictureModel* m_viewModel = nullptr;
-    MainMenus* m_menus = nullptr;
+    std::unique_ptr<MainMenus> m_menus;
     ClipboardGuard* m_clipboard = nullptr;
     AddressOpener m_opener;
     std::unique_ptr<EnterItemsLink> m_enterItems;
@@ -109,7 +110,7 @@ private:
     QCheckBox* m_onTopBox = nullptr;            // Check2
     QCheckBox* m_oneClickBox = nullptr;         // Check1
     QLabel* m_revealBox = nullptr;              // Label4
-    QWidget* m_focusMarker = nullptr;           // Picture9
+    FocusMarker* m_focusMarker = nullptr;       // Picture9
 
     bool m_firstActivationDone = false;
     bool m_skipNextClick = false;
