@@ -122,9 +122,9 @@ SaveResult appendLinkRecord(const QString& linkFilePath, QByteArrayView record)
         return failure(linkFilePath, QStringLiteral("not a regular file"));
     }
     const off_t oldSize = st.st_size;
-    off_t offset = off_t(linkRecordCount(oldSize)) * kLinkRecordSize;
-    // After a failure the file ends where it did, or at the end of its last whole record when a
-    // torn tail was written over: a half-written record must never be read as one.
+    off_t offset = off_t(storedRecordCount(linkFilePath)) * kLinkRecordSize;
+    // After a failure the file ends where it did, or before the torn tail that was written over:
+    // a half-written record must never be read as one.
     const off_t keptSize = std::min(oldSize, offset);
     const auto undo = [&](SaveResult result) {
         if (created) {

@@ -21,8 +21,8 @@ std::optional<EncryptedEntry> encryptEntry(QByteArrayView title, QByteArrayView 
                                            QByteArrayView userName, QByteArrayView password,
                                            QByteArrayView masterPassword, CipherService& cipher);
 
-// Writes record as number n + 1, n being the file's rounded record count, so that the torn tail
-// of an earlier crashed append is overwritten. Creates the file (0600) when absent. The record
+// Writes record as number n + 1, n being the records a load reads (storedRecordCount), so that
+// the torn tail of an earlier crashed append is overwritten. Creates the file (0600) when absent. The record
 // is on disk when this succeeds; a failed write leaves the file as it was.
 SaveResult appendLinkRecord(const QString& linkFilePath, QByteArrayView record);
 

@@ -22,6 +22,21 @@ qint64 linkRecordCount(qint64 fileSize)
     return whole;
 }
 
+qint64 storedRecordCount(const QString& path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return 0;
+    const qint64 size = file.size();
+    const qint64 whole = size / kLinkRecordSize;
+    if (linkRecordCount(size) == whole)
+        return whole;
+    const qint64 tail = size - whole * kLinkRecordSize;
+    if (!file.seek(whole * kLinkRecordSize))
+        return whole;
+    return decodeLinkRecord(file.read(tail)) ? whole + 1 : whole;
+}
+
 LinkFileRead readLinkFile(const QString& path, QByteArrayView password, CipherService& cipher,
                           EmptyLinkFile emptyFile)
 {

@@ -17,6 +17,11 @@ inline const QString kLoadListsFailedMessage =
 // whole number, halves to even.
 qint64 linkRecordCount(qint64 fileSize);
 
+// The records a load reads from the link file: the whole ones, and a short last one that the
+// rounding counts when it still holds its four fields. A torn tail, left by a write that a
+// crash cut short, is none; the next added record takes its place. 0 for an absent file.
+qint64 storedRecordCount(const QString& path);
+
 enum class EmptyLinkFile { Delete, Keep };
 
 struct LinkFileRead {

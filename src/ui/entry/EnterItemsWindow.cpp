@@ -452,8 +452,7 @@ namespace {
 // record they differ, and a record written by its row number would land on the wrong one.
 bool listMatchesFile(const EntryModel& model, const QString& linkFilePath)
 {
-    const QFileInfo file(linkFilePath);
-    return linkRecordCount(file.exists() ? file.size() : 0) == model.rowCount();
+    return storedRecordCount(linkFilePath) == model.rowCount();
 }
 
 } // namespace
