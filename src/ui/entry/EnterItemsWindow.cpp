@@ -8,6 +8,7 @@
 #include "store/StoredField.h"
 #include "store/Windows1252.h"
 #include "ui/Artwork.h"
+#include "ui/DesignFont.h"
 #include "ui/FocusMarker.h"
 #include "ui/PasswordStyle.h"
 #include "ui/Twips.h"
@@ -52,6 +53,8 @@ constexpr int kUrlLength = 400;
 constexpr qint16 kAddQuestionNumber = 8;
 constexpr qint16 kReplaceQuestionNumber = 9;
 
+constexpr qreal kDesignPointSize = 8.25;
+
 const QString kAddFailed = QStringLiteral("\r\n\r\n\r\nError, Unable To Add Addrress \r\n(add)");
 const QString kReplaceFailed =
     QStringLiteral("\r\n\r\n\r\nAn Error Occurred Adding \r\nUsername Info To List");
@@ -70,14 +73,6 @@ QRect twips(int left, int top, int width, int height)
 {
     return QRect(twipsToPixels(left), twipsToPixels(top), twipsToPixels(width),
                  twipsToPixels(height));
-}
-
-QFont designFont(const char* family, bool bold = false)
-{
-    QFont font{QString::fromLatin1(family)};
-    font.setPointSizeF(8.25);
-    font.setBold(bold);
-    return font;
 }
 
 QPushButton* button(QWidget* parent, const char* name, const QString& caption, const QRect& at)
@@ -124,7 +119,7 @@ EnterItemsWindow::EnterItemsWindow(AppState& state, MainWindow& mainWindow)
     setWindowTitle(QStringLiteral("Quillor - Enter Items"));
     setWindowIcon(Artwork::programIcon());
     setAttribute(Qt::WA_DeleteOnClose);
-    setFont(designFont("Impact"));
+    setFont(designFont(QStringLiteral("Impact"), kDesignPointSize, false, QFont::Condensed));
     setFixedSize(twipsToPixels(kClientWidth), twipsToPixels(kClientHeight));
     m_state.enterItemsOpen = true;
 
@@ -173,7 +168,7 @@ void EnterItemsWindow::createControls()
     auto* passwordStyle = new PasswordStyle;
     passwordStyle->setParent(m_passwordBox);
     m_passwordBox->setStyle(passwordStyle);
-    m_passwordBox->setFont(designFont("Arial Black", true));
+    m_passwordBox->setFont(designFont(QStringLiteral("Arial Black"), kDesignPointSize, true));
 
     m_boxButtons = new QWidget(m_frame);
     m_boxButtons->setObjectName(QStringLiteral("Picture1"));
@@ -199,7 +194,7 @@ void EnterItemsWindow::createControls()
     m_selectedTitleBox->setObjectName(QStringLiteral("Text9"));
     m_selectedTitleBox->setGeometry(twips(2280, 3300, 3165, 345));
     m_selectedTitleBox->setReadOnly(true);
-    m_selectedTitleBox->setFont(designFont("Arial"));
+    m_selectedTitleBox->setFont(designFont(QStringLiteral("Arial"), kDesignPointSize));
     QPalette buttonFace = m_selectedTitleBox->palette();
     buttonFace.setColor(QPalette::Base, buttonFace.color(QPalette::Button));
     buttonFace.setColor(QPalette::Text, buttonFace.color(QPalette::ButtonText));

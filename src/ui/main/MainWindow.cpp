@@ -15,6 +15,7 @@
 #include "store/Unlock.h"
 #include "store/Windows1252.h"
 #include "ui/Artwork.h"
+#include "ui/DesignFont.h"
 #include "ui/FocusMarker.h"
 #include "ui/PasswordStyle.h"
 #include "ui/Twips.h"
@@ -145,7 +146,7 @@ void MainWindow::createControls()
     m_revealBox->setObjectName(QStringLiteral("Label4"));
     m_revealBox->setFrameStyle(QFrame::Box | QFrame::Plain);
     m_revealBox->setAlignment(Qt::AlignCenter);
-    m_revealBox->setFont(QFont(QStringLiteral("Arial")));
+    m_revealBox->setFont(designFont(QStringLiteral("Arial"), font().pointSizeF()));
     m_revealBox->setTextInteractionFlags(Qt::NoTextInteraction);
 
     m_cover = new QWidget(this);
@@ -174,9 +175,7 @@ void MainWindow::createControls()
     auto* passwordStyle = new PasswordStyle;
     passwordStyle->setParent(m_passwordBox);
     m_passwordBox->setStyle(passwordStyle);
-    QFont passwordFont(QStringLiteral("Arial Black"));
-    passwordFont.setBold(true);
-    m_passwordBox->setFont(passwordFont);
+    m_passwordBox->setFont(designFont(QStringLiteral("Arial Black"), font().pointSizeF(), true));
     m_changePasswordButton = button(m_passwordPanel, "Command4", QStringLiteral("Change Password"));
     m_changePasswordButton->setGeometry(toPixels(kChangePasswordButton));
     m_deletePasswordButton =

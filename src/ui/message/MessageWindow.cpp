@@ -2,6 +2,7 @@
 
 #include "MessageKinds.h"
 #include "startup/Settings.h"
+#include "ui/DesignFont.h"
 #include "ui/Twips.h"
 
 #include <QCheckBox>
@@ -57,7 +58,7 @@ MessageWindow::MessageWindow(qint16 kind, const QString& text, qint16 number, Se
     m_text = new QPlainTextEdit(frame);
     m_text->setObjectName(QStringLiteral("Text1"));
     m_text->setReadOnly(true);
-    m_text->setFont(QFont(QStringLiteral("Lucida Sans Unicode")));
+    m_text->setFont(designFont(QStringLiteral("Lucida Sans Unicode")));
     m_text->setMinimumSize(340, 110);
     m_text->setFocusPolicy(Qt::ClickFocus);
     auto* frameLayout = new QVBoxLayout(frame);
