@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Drives the real quillor on a virtual X display, as a person would: first start and unlock,
-# five wrong passwords, a second instance on the same data directory. Openbox runs on the display
-# because without a window manager the keyboard focus never comes back to a window after a modal
-# one closes, and typed keys go nowhere. Screenshots land in the build directory.
+# five wrong passwords, a second instance on the same data directory, an entry typed into the
+# Enter Items window and found again after a new start. Openbox runs on the display because
+# without a window manager the keyboard focus never comes back to a window after a modal one
+# closes, and typed keys go nowhere. Screenshots land in the build directory.
 #   tests/e2e/run_e2e.sh BUILD_DIR
 set -uo pipefail
 
@@ -180,10 +181,110 @@ scenario_second_instance() {
     check "the first instance ends with exit code 0 (got $exit_code)" test "$exit_code" -eq 0
 }
 
+# The first two rows of the list, inside the client area and clear of the row picture.
+readonly ROW1="560x12+30+58" ROW2="560x12+30+73"
+
+# How many pixels of the strip $2 (WxH+X+Y) of window $1 are not white.
+marked_pixels() {
+    import -window "$1" -crop "$2" -depth 8 txt:- 2>/dev/null | tail -n +2 | grep -vc '#FFFFFF'
+}
+
+# Waits up to 10 s for the list of window $1 to show exactly one row.
+wait_one_row() {
+    local deadline=$((SECONDS + 10))
+    while ((SECONDS < deadline)); do
+        (($(marked_pixels "$1" $ROW1) > 0 && $(marked_pixels "$1" $ROW2) == 0)) && return 0
+        sleep 0.05
+    done
+    return 1
+}
+
+# An entry typed into the Enter Items window with the keyboard alone is written, and the next
+# start shows it. Its own profile, so that the earlier scenarios' files play no part.
+scenario_enter_items() {
+    echo "== an entry typed into the Enter Items window"
+    local -x XDG_DATA_HOME=$work/entry-profile
+    local dir
+    dir=$(data_dir)
+    start_quillor entry
+    local pid=$app_pid
+    wait_locked_window "$pid" || return 1
+    unlock_with_pomelo || { fail "\"Pomelo\" unlocks the list"; return 1; }
+
+    # The list has the focus after unlocking; "== Enter Items Window ==" is three Tabs on, past
+    # the two check boxes.
+    xdotool key --delay 20 Tab Tab Tab space
+    local items
+    items=$(wait_for_window "$pid" '^Quillor - Enter Items$') ||
+        { fail "Tabs to \"== Enter Items Window ==\" and space open its window"; return 1; }
+    wait_active "$items" || { fail "the Enter Items window gets the keyboard focus"; return 1; }
+    pass "the keyboard alone opens the Enter Items window"
+
+    # The focus starts in the URL box; Tab goes on to the password, the user name, the title.
+    xdotool type --delay 20 'https://bank.example/login' && xdotool key Tab
+    xdotool type --delay 20 's3cret pass' && xdotool key Tab
+    xdotool type --delay 20 'alice' && xdotool key Tab
+    xdotool type --delay 20 'Example Bank'
+    # Back past the URL box and "== Replace Selected Items ==" to "== Add New Items ==".
+    xdotool key --delay 20 shift+Tab shift+Tab shift+Tab shift+Tab shift+Tab space
+
+    local question
+    question=$(wait_for_window "$pid" 'Message') ||
+        { fail "\"== Add New Items ==\" asks before adding"; return 1; }
+    wait_active "$question" || { fail "the question has the keyboard focus"; return 1; }
+    import -frame -window "$question" "$build/e2e-add-question.png" 2>/dev/null
+    # The focus starts on "No"; Left goes to "Yes".
+    xdotool key --delay 20 Left space
+    wait_gone "$question" || { fail "space on \"Yes\" answers the question"; return 1; }
+    wait_gone "$items" || { fail "the Enter Items window closes after adding"; return 1; }
+    pass "the question is answered and the Enter Items window closes"
+    wait_active "$main_wid" || { fail "the focus comes back to the main window"; return 1; }
+    wait_one_row "$main_wid" || { fail "the list shows the new entry"; return 1; }
+    pass "the list shows the new entry"
+    import -frame -window "$main_wid" "$build/e2e-with-entry.png"
+
+    xdotool key Escape
+    wait_exit "$pid" 15 || { fail "Escape ends the program"; return 1; }
+    check "Escape ends the program with exit code 0 (got $exit_code)" test "$exit_code" -eq 0
+    check "QuiURL.dab holds one record: 3,584 bytes" \
+        test "$(stat -c %s "$dir/QuiURL.dab" 2>/dev/null)" = 3584
+    check "QuiURL.dab is mode 0600" test "$(stat -c %a "$dir/QuiURL.dab" 2>/dev/null)" = 600
+    local written
+    written=$(sha256sum "$dir/QuiURL.dab")
+
+    echo "== the entry after a new start"
+    start_quillor entry-again
+    pid=$app_pid
+    wait_locked_window "$pid" || return 1
+    unlock_with_pomelo || { fail "\"Pomelo\" unlocks the list again"; return 1; }
+    wait_one_row "$main_wid" ||
+        { fail "the list shows the stored entry after a new start"; return 1; }
+    pass "the list shows the stored entry after a new start"
+    import -frame -window "$main_wid" "$build/e2e-reloaded.png"
+    xdotool key Escape
+    wait_exit "$pid" 15 || { fail "Escape ends the program"; return 1; }
+    check "it ends with exit code 0 (got $exit_code)" test "$exit_code" -eq 0
+    check "unlocking and closing leave QuiURL.dab as it was" \
+        test "$(sha256sum "$dir/QuiURL.dab")" = "$written"
+
+    # The screen cannot be read back reliably; the program's own reader says what was stored.
+    printf 'title\tusername\turl\tpassword\n%s\t%s\t%s\t%s\n' \
+        'Example Bank' alice https://bank.example/login 's3cret pass' >"$work/expected.tsv"
+    local code
+    echo Pomelo | "$build/quillor-cli" --data-dir "$dir" list --format tsv --show-passwords \
+        >"$work/listed.tsv" 2>"$work/cli.log"
+    code=$?
+    check "quillor-cli reads the files with exit code 0 (got $code)" test "$code" -eq 0
+    check "quillor-cli lists exactly the typed entry, password included" \
+        cmp -s "$work/expected.tsv" "$work/listed.tsv" ||
+        diff "$work/expected.tsv" "$work/listed.tsv"
+}
+
 start_session || { fail "a virtual display with a window manager starts"; finish; }
 echo "display $DISPLAY, data in $XDG_DATA_HOME"
 [[ -x $quillor ]] || { fail "the program is built at $quillor"; finish; }
 rm -f "$build"/e2e-*.png
 
 scenario_first_start && scenario_wrong_passwords && scenario_second_instance
+scenario_enter_items
 finish
