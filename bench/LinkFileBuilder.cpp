@@ -5,6 +5,7 @@
 #include "store/LinkRecord.h"
 
 #include <QFile>
+#include <cstdio>
 
 namespace BenchData {
 namespace {
@@ -19,6 +20,14 @@ QByteArray item(const char* prefix, int number, int width, char filler)
 
 } // namespace
 
+TypicalEntry typicalEntry(int number)
+{
+    return {item("Bookmark page ", number, kTitleChars, '.'),
+            item("https://www.example.org/articles/", number, kUrlChars, 'q'),
+            item("user.", number, kUserNameChars, '_'),
+            item("S3cret!", number, kPasswordChars, '#')};
+}
+
 QString writeTypicalLinkFile(const QString& path, int records, const QByteArray& password)
 {
     QFile file(path);
@@ -30,12 +39,12 @@ QString writeTypicalLinkFile(const QString& path, int records, const QByteArray&
     QByteArray chunk;
     chunk.reserve(qsizetype(kRecordsPerWrite) * kLinkRecordSize);
     for (int i = 1; i <= records; ++i) {
+        const TypicalEntry entry = typicalEntry(i);
         const auto record = encodeLinkRecord({
-            cipher.EncryptText(item("Bookmark page ", i, kTitleChars, '.'), password),
-            cipher.EncryptText(item("https://www.example.org/articles/", i, kUrlChars, 'q'),
-                               password),
-            cipher.EncryptText(item("user.", i, kUserNameChars, '_'), password),
-            cipher.EncryptText(item("S3cret!", i, kPasswordChars, '#'), password),
+            cipher.EncryptText(entry.title, password),
+            cipher.EncryptText(entry.url, password),
+            cipher.EncryptText(entry.userName, password),
+            cipher.EncryptText(entry.password, password),
         });
         if (!record)
             return QStringLiteral("record %1 does not fit").arg(i);
@@ -49,6 +58,14 @@ QString writeTypicalLinkFile(const QString& path, int records, const QByteArray&
     if (!file.flush())
         return QStringLiteral("%1: %2").arg(path, file.errorString());
     return {};
+}
+
+bool makeTypicalLinkFile(const QString& path, int records, const QByteArray& password)
+{
+    const QString failure = writeTypicalLinkFile(path, records, password);
+    if (!failure.isEmpty())
+        std::fprintf(stderr, "cannot write the link file: %s\n", qPrintable(failure));
+    return failure.isEmpty();
 }
 
 } // namespace BenchData

@@ -1,6 +1,9 @@
 // List loading against its floor: reading the file and decrypting what the list shows, with
-// nothing kept. The ratio of the two is what the loader's own work costs.
+// nothing kept. The ratio of the two is what the loader's own work costs. Then adding an entry
+// to a short list and to a long one (AddEntryBench.cpp).
 
+#include "AddEntryBench.h"
+#include "BenchSupport.h"
 #include "LinkFileBuilder.h"
 #include "cipher/CipherKey.h"
 #include "cipher/CipherService.h"
@@ -27,6 +30,9 @@
 namespace {
 
 constexpr int kSizes[] = {1'000, 10'000, 100'000};
+// Adding to the longest list a person keeps should cost little more than adding to a short one.
+constexpr int kAddSizes[] = {100, 100'000};
+constexpr double kAddRatioTarget = 1.5;
 constexpr int kPeakMemoryRecords = 100'000;
 constexpr long kPeakMemoryLimitMb = 100;
 constexpr const char* kPeakMemoryFlag = "--peak-memory";
@@ -108,55 +114,26 @@ void BM_Floor(benchmark::State& state, int records)
     state.SetItemsProcessed(state.iterations() * records);
 }
 
-// The console table as usual, and the time per load kept by name and record count.
-// Colours only on a terminal: this reporter replaces the one the colour flag would configure.
-class RatioReporter : public benchmark::ConsoleReporter {
-public:
-    RatioReporter()
-        : ConsoleReporter(isatty(STDOUT_FILENO) ? OO_ColorTabular : OO_Tabular)
-    {
+// Load against floor per size, in CPU time: a busy machine stretches the wall clock of both
+// sides unevenly. Adding, in wall time: its cost is mostly the wait for the disk.
+void printRatios(const BenchSupport::FigureReporter& reporter)
+{
+    for (const int records : kSizes) {
+        const double load = reporter.seconds("BM_LoadList", records).cpu;
+        const double floor = reporter.seconds("BM_Floor", records).cpu;
+        if (load > 0 && floor > 0)
+            std::printf("ratio load/floor at %d records: %.2f\n", records, load / floor);
     }
-
-    void ReportRuns(const std::vector<Run>& runs) override
-    {
-        ConsoleReporter::ReportRuns(runs);
-        for (const Run& run : runs) {
-            if (run.error_occurred) {
-                m_failed = true;
-                continue;
-            }
-            // With repetitions, the median stands for the size; without, the single run. CPU
-            // time, since a busy machine stretches the wall clock of both sides unevenly.
-            const bool median = run.run_type == Run::RT_Aggregate && run.aggregate_name == "median";
-            if ((run.run_type == Run::RT_Iteration && run.repetitions <= 1) || median)
-                m_seconds[run.run_name.function_name][run.run_name.args] = run.GetAdjustedCPUTime();
-        }
-    }
-
-    bool anyFailed() const { return m_failed; }
-
-    // One line per size whose load and floor both ran.
-    void printRatios() const
-    {
-        const auto load = m_seconds.find("BM_LoadList");
-        const auto floor = m_seconds.find("BM_Floor");
-        if (load == m_seconds.end() || floor == m_seconds.end())
-            return;
-        for (const int records : kSizes) {
-            const std::string key = std::to_string(records);
-            const auto l = load->second.find(key);
-            const auto f = floor->second.find(key);
-            if (l == load->second.end() || f == floor->second.end() || f->second <= 0)
-                continue;
-            std::printf("ratio load/floor at %d records: %.2f\n", records, l->second / f->second);
-        }
-    }
-
-private:
-    // function name -> args -> seconds per iteration
-    std::map<std::string, std::map<std::string, double>> m_seconds;
-    bool m_failed = false;
-};
+    const int shortList = kAddSizes[0];
+    const int longList = kAddSizes[std::size(kAddSizes) - 1];
+    const double addShort = reporter.seconds("BM_Add", shortList).real;
+    const double addLong = reporter.seconds("BM_Add", longList).real;
+    if (addShort > 0 && addLong > 0)
+        std::printf("ratio add at %d / add at %d: %.2f (target <= %.1f)"
+                    "  [add %.2f ms at %d, %.2f ms at %d, medians]\n",
+                    longList, shortList, addLong / addShort, kAddRatioTarget, addLong * 1e3,
+                    longList, addShort * 1e3, shortList);
+}
 
 // The child's side: load the list and nothing else, then report the peak resident size in kB.
 int peakMemoryChild(const char* path)
@@ -217,14 +194,7 @@ int main(int argc, char** argv)
     if (argc == 3 && std::strcmp(argv[1], kPeakMemoryFlag) == 0)
         return peakMemoryChild(argv[2]);
 
-    // Repetitions of loads and floors interleaved, so that both see the machine alike; flags
-    // given on the command line come later and win.
-    std::vector<char*> args(argv, argv + argc);
-    char interleave[] = "--benchmark_enable_random_interleaving=true";
-    args.insert(args.begin() + 1, interleave);
-    int argCount = int(args.size());
-    benchmark::Initialize(&argCount, args.data());
-    if (benchmark::ReportUnrecognizedArguments(argCount, args.data()))
+    if (!BenchSupport::initialize(argc, argv))
         return 1;
 
     QTemporaryDir dir(QDir::tempPath() + QStringLiteral("/quillor-bench-XXXXXX"));
@@ -232,14 +202,15 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "cannot make a temporary directory\n");
         return 1;
     }
-    for (const int records : kSizes) {
+    // One file per size; adding shares the loads' files and leaves each as it found it.
+    std::vector<int> sizes(std::begin(kSizes), std::end(kSizes));
+    sizes.insert(sizes.end(), std::begin(kAddSizes), std::end(kAddSizes));
+    for (const int records : sizes) {
+        if (g_files.count(records) != 0)
+            continue;
         const QString path = dir.filePath(QStringLiteral("QuiURL-%1.dab").arg(records));
-        const QString failure =
-            BenchData::writeTypicalLinkFile(path, records, BenchData::kPassword);
-        if (!failure.isEmpty()) {
-            std::fprintf(stderr, "cannot write the link file: %s\n", qPrintable(failure));
+        if (!BenchData::makeTypicalLinkFile(path, records, BenchData::kPassword))
             return 1;
-        }
         g_files[records] = path;
     }
 
@@ -256,12 +227,14 @@ int main(int argc, char** argv)
                 ->Repetitions(kRepetitions)
                 ->ReportAggregatesOnly();
     }
+    for (const int records : kAddSizes)
+        registerAddBenchmark(records, g_files.at(records));
 
-    RatioReporter reporter;
+    BenchSupport::FigureReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
     benchmark::Shutdown();
 
-    reporter.printRatios();
+    printRatios(reporter);
     if (!peak.ok) {
         std::printf("peak memory loading %d records: not measured (the child failed)\n",
                     kPeakMemoryRecords);

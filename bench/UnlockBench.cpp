@@ -2,6 +2,7 @@
 // to the list's first paint, against the core loading the same link file into a model. Their
 // ratio is what the window adds to the load. Runs on the offscreen platform unless told otherwise.
 
+#include "BenchSupport.h"
 #include "LinkFileBuilder.h"
 #include "startup/AppState.h"
 #include "startup/Startup.h"
@@ -21,10 +22,6 @@
 #include <QTreeView>
 #include <benchmark/benchmark.h>
 #include <cstdio>
-#include <map>
-#include <string>
-#include <unistd.h>
-#include <vector>
 
 namespace {
 
@@ -138,38 +135,6 @@ void BM_CoreLoad(benchmark::State& state)
     state.SetItemsProcessed(state.iterations() * kEntries);
 }
 
-// The console table, and the median wall time of each benchmark kept by name.
-class MedianReporter : public benchmark::ConsoleReporter {
-public:
-    // Colours only on a terminal: this reporter replaces the one the colour flag would set up.
-    MedianReporter()
-        : ConsoleReporter(isatty(STDOUT_FILENO) ? OO_ColorTabular : OO_Tabular)
-    {
-    }
-
-    void ReportRuns(const std::vector<Run>& runs) override
-    {
-        ConsoleReporter::ReportRuns(runs);
-        for (const Run& run : runs) {
-            if (run.error_occurred)
-                m_failed = true;
-            else if (run.run_type == Run::RT_Aggregate && run.aggregate_name == "median")
-                m_seconds[run.run_name.function_name] =
-                    run.GetAdjustedRealTime() / benchmark::GetTimeUnitMultiplier(run.time_unit);
-        }
-    }
-    bool failed() const { return m_failed; }
-    double seconds(const std::string& name) const
-    {
-        const auto found = m_seconds.find(name);
-        return found == m_seconds.end() ? 0 : found->second;
-    }
-
-private:
-    std::map<std::string, double> m_seconds;
-    bool m_failed = false;
-};
-
 } // namespace
 
 int main(int argc, char** argv)
@@ -179,12 +144,7 @@ int main(int argc, char** argv)
     int qtArgc = 1;
     QApplication app(qtArgc, argv);
 
-    std::vector<char*> args(argv, argv + argc);
-    char interleave[] = "--benchmark_enable_random_interleaving=true";
-    args.insert(args.begin() + 1, interleave);
-    int argCount = int(args.size());
-    benchmark::Initialize(&argCount, args.data());
-    if (benchmark::ReportUnrecognizedArguments(argCount, args.data()))
+    if (!BenchSupport::initialize(argc, argv))
         return 1;
 
     QTemporaryDir profile(QDir::tempPath() + QStringLiteral("/quillor-unlock-bench-XXXXXX"));
@@ -202,11 +162,8 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "cannot make %s\n", qPrintable(dataDirectory));
         return 1;
     }
-    if (const QString failure = BenchData::writeTypicalLinkFile(g_linkFile, kEntries, kPassword);
-        !failure.isEmpty()) {
-        std::fprintf(stderr, "cannot write the link file: %s\n", qPrintable(failure));
+    if (!BenchData::makeTypicalLinkFile(g_linkFile, kEntries, kPassword))
         return 1;
-    }
 
     // Each unlock also builds, shows and destroys a window, untimed: a fixed count keeps the run
     // short.
@@ -221,13 +178,13 @@ int main(int argc, char** argv)
         ->Iterations(kUnlocksPerRepetition);
     common(benchmark::RegisterBenchmark("BM_CoreLoad", BM_CoreLoad))->MinTime(0.3);
 
-    MedianReporter reporter;
+    BenchSupport::FigureReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
     benchmark::Shutdown();
 
-    const double unlock = reporter.seconds("BM_UnlockToPaintedList");
-    const double load = reporter.seconds("BM_CoreLoad");
-    if (reporter.failed() || unlock <= 0 || load <= 0) {
+    const double unlock = reporter.seconds("BM_UnlockToPaintedList", kEntries).real;
+    const double load = reporter.seconds("BM_CoreLoad", kEntries).real;
+    if (reporter.anyFailed() || unlock <= 0 || load <= 0) {
         std::printf("unlock to painted list / core load at %d entries: not measured\n", kEntries);
         return 1;
     }

@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
-# Runs the benchmarks and prints their figures: times per size, then the load/floor ratios and
-# the peak memory of a 100,000-record load; then unlocking against loading, and start-up time and
-# memory against an empty window (on a virtual X display). Exits non-zero when the load fails,
-# the peak memory is over its limit or a figure cannot be measured; times are printed, never
-# judged.
+# Runs the benchmarks and prints their figures: times per size, then the load/floor ratios, the
+# cost of adding an entry to a long list against a short one, and the peak memory of a
+# 100,000-record load; then unlocking against loading, and start-up time and memory against an
+# empty window (on a virtual X display). Exits non-zero when a load or an add fails, the peak
+# memory is over its limit or a figure cannot be measured; times are printed, never judged.
 #   bench/run.sh BUILD_DIR|QUILLOR_BENCH [benchmark flags...]
 set -euo pipefail
 

@@ -28,7 +28,7 @@ using TestData::Item;
 namespace {
 
 const QString kCli = QStringLiteral(QUILLOR_BUILD_DIR "/quillor-cli");
-const QByteArray kPassword = QByteArrayLiteral("Pomelo");
+using TestData::kPassword;
 
 enum class LinkFile { Absent, Bytes, Directory };
 

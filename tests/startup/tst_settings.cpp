@@ -1,3 +1,4 @@
+#include "TestData.h"
 #include "startup/OleDate.h"
 #include "startup/Settings.h"
 #include "startup/SettingsFile.h"
@@ -13,7 +14,6 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
-#include <sys/stat.h>
 
 using namespace Qt::StringLiterals;
 
@@ -127,14 +127,6 @@ QVariant fieldOf(const Settings& s, const QString& name)
     if (name == u"messageSuppression")
         return s.messageSuppression;
     return {};
-}
-
-int modeOf(const QString& path)
-{
-    struct stat info {};
-    if (::stat(QFile::encodeName(path).constData(), &info) != 0)
-        return -1;
-    return int(info.st_mode & 07777);
 }
 
 } // namespace
@@ -516,7 +508,7 @@ void TestSettings::settingsFileRoundTrip()
     const SaveResult saved = writeSettingsFile(path, original);
     QVERIFY2(saved.ok(), qPrintable(saved.error()));
     QCOMPARE(QFileInfo(path).size(), qint64(863));
-    QCOMPARE(modeOf(path), 0600);
+    QCOMPARE(TestData::permissionsOf(path), 0600);
 
     const SettingsRead read = readSettingsFile(path);
     QVERIFY2(read.settings.has_value(), qPrintable(read.failure));

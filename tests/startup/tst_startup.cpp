@@ -12,7 +12,6 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <optional>
-#include <sys/stat.h>
 
 using namespace Qt::StringLiterals;
 
@@ -23,14 +22,6 @@ const QString kOpenErrorHead = u"\r\nOpen Error:\r\n If Error Persists, You May 
 const QString kMultipleInstances =
     u"\r\n\r\n\r\nRunning Multiple Instances Of\r\nQuillor\r\nIs Not Supported."_s;
 const QString kCopyStep = u"No App Data\\App\\Ini File, Error Copying It"_s;
-
-int modeOf(const QString& path)
-{
-    struct stat info {};
-    if (::stat(QFile::encodeName(path).constData(), &info) != 0)
-        return -1;
-    return int(info.st_mode & 07777);
-}
 
 // The first-run settings file the program is delivered with, and settings a user has since
 // changed; both with values the first-run rules would change.
@@ -171,14 +162,14 @@ void TestStartup::firstStart()
     QVERIFY2(outcome.message.isEmpty(), qPrintable(outcome.message));
     QVERIFY(outcome.lock && outcome.lock->isLocked());
 
-    QCOMPARE(modeOf(f.appData()), 0700);
-    QCOMPARE(modeOf(f.dataDir()), 0700);
+    QCOMPARE(TestData::permissionsOf(f.appData()), 0700);
+    QCOMPARE(TestData::permissionsOf(f.dataDir()), 0700);
     QCOMPARE(f.dataDirEntries(), (QStringList{u"QuiFil.ini"_s, u"QuiSetts.ini"_s}));
     // Copied byte for byte; the first-run changes stay in memory until the main window closes.
     QCOMPARE(TestData::readFile(f.dataFile(u"QuiSetts.ini"_s)), f.defaultSettings);
     QCOMPARE(TestData::readFile(f.dataFile(u"QuiFil.ini"_s)), f.defaultMaster);
-    QCOMPARE(modeOf(f.dataFile(u"QuiSetts.ini"_s)), 0600);
-    QCOMPARE(modeOf(f.dataFile(u"QuiFil.ini"_s)), 0600);
+    QCOMPARE(TestData::permissionsOf(f.dataFile(u"QuiSetts.ini"_s)), 0600);
+    QCOMPARE(TestData::permissionsOf(f.dataFile(u"QuiFil.ini"_s)), 0600);
 
     QCOMPARE(state.paths.programDirectory, f.env.executableDirectory);
     QCOMPARE(state.paths.dataDirectory, f.dataDir());
@@ -218,7 +209,7 @@ void TestStartup::secondStartCopiesNothing()
     QCOMPARE(TestData::readFile(f.dataFile(u"QuiSetts.ini"_s)), edited);
     QCOMPARE(TestData::readFile(f.dataFile(u"QuiFil.ini"_s)), otherMaster);
     QCOMPARE(f.dataDirEntries(), (QStringList{u"QuiFil.ini"_s, u"QuiSetts.ini"_s}));
-    QCOMPARE(modeOf(f.dataDir()), 0700);
+    QCOMPARE(TestData::permissionsOf(f.dataDir()), 0700);
 
     QCOMPARE(state.settings.placementStored, 1);
     QCOMPARE(state.settings.windowLeft, 300.f);

@@ -1,3 +1,4 @@
+#include "FileSizeLimit.h"
 #include "TestData.h"
 #include "store/EntryWriter.h"
 #include "store/LinkFile.h"
@@ -8,70 +9,23 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-#include <csignal>
-#include <sys/resource.h>
 #include <sys/stat.h>
 
 namespace {
 
 constexpr int kRecord = kLinkRecordSize;
-const QByteArray kPassword = QByteArrayLiteral("Pomelo");
+using TestData::entriesOf;
+using TestData::kPassword;
+using TestData::pattern;
 
-// A record-sized block that no other block equals, so that a shifted or mixed-up record shows.
-QByteArray block(int size, char seed)
-{
-    QByteArray bytes(size, Qt::Uninitialized);
-    for (int i = 0; i < size; ++i)
-        bytes[i] = char(seed + i * 7 + i / 251);
-    return bytes;
-}
-
+// Record-sized blocks that differ from each other, so that a shifted or mixed-up record shows.
 QByteArray records(const QList<char>& seeds)
 {
     QByteArray bytes;
     for (char seed : seeds)
-        bytes += block(kRecord, seed);
+        bytes += pattern(kRecord, seed);
     return bytes;
 }
-
-int modeOf(const QString& path)
-{
-    struct stat st {};
-    if (::stat(QFile::encodeName(path).constData(), &st) != 0)
-        return -1;
-    return int(st.st_mode & 07777);
-}
-
-QStringList entriesOf(const QString& dir)
-{
-    return QDir(dir).entryList(QDir::AllEntries | QDir::Hidden | QDir::System |
-                               QDir::NoDotAndDotDot);
-}
-
-// Lowers the largest file this process may write, as a full disk would, until it ends.
-class FileSizeLimit {
-public:
-    explicit FileSizeLimit(rlim_t bytes)
-    {
-        // Past the limit the kernel sends SIGXFSZ; ignored, the write fails instead.
-        m_oldHandler = std::signal(SIGXFSZ, SIG_IGN);
-        m_ok = ::getrlimit(RLIMIT_FSIZE, &m_old) == 0;
-        rlimit lowered = m_old;
-        lowered.rlim_cur = bytes;
-        m_ok = m_ok && ::setrlimit(RLIMIT_FSIZE, &lowered) == 0;
-    }
-    ~FileSizeLimit()
-    {
-        ::setrlimit(RLIMIT_FSIZE, &m_old);
-        std::signal(SIGXFSZ, m_oldHandler);
-    }
-    bool ok() const { return m_ok; }
-
-private:
-    rlimit m_old{};
-    void (*m_oldHandler)(int) = nullptr;
-    bool m_ok = false;
-};
 
 } // namespace
 
@@ -162,11 +116,10 @@ void TestEntryWriter::encryptFieldLimits()
     const auto view = decodeLinkRecord(encrypted->record);
     QVERIFY(view);
     QCOMPARE(view->password.toByteArray(), encrypted->passwordCipher);
-    CipherGuard provider(cipher);
-    QCOMPARE(cipher.DecryptText(view->title, kPassword), title);
-    QCOMPARE(cipher.DecryptText(view->url, kPassword), url);
-    QCOMPARE(cipher.DecryptText(view->userName, kPassword), user);
-    QCOMPARE(cipher.DecryptText(view->password, kPassword), password);
+    QCOMPARE(TestData::decrypt(view->title, kPassword), title);
+    QCOMPARE(TestData::decrypt(view->url, kPassword), url);
+    QCOMPARE(TestData::decrypt(view->userName, kPassword), user);
+    QCOMPARE(TestData::decrypt(view->password, kPassword), password);
 }
 
 void TestEntryWriter::append_data()
@@ -175,7 +128,7 @@ void TestEntryWriter::append_data()
     QTest::addColumn<QByteArray>("old");
     QTest::addColumn<QByteArray>("expected");
 
-    const QByteArray added = block(kRecord, 'N');
+    const QByteArray added = pattern(kRecord, 'N');
     const QByteArray emptyRecord = encodeLinkRecord({}).value();
     QTest::newRow("no file yet") << false << QByteArray() << added;
     QTest::newRow("empty file") << true << QByteArray() << added;
@@ -183,9 +136,9 @@ void TestEntryWriter::append_data()
         << true << records({'a', 'b'}) << records({'a', 'b'}) + added;
     // The tail of an append that crashed part-way is not a record; the next one takes its place.
     QTest::newRow("torn tail under half a record")
-        << true << records({'a', 'b'}) + block(1791, 'x') << records({'a', 'b'}) + added;
+        << true << records({'a', 'b'}) + pattern(1791, 'x') << records({'a', 'b'}) + added;
     QTest::newRow("torn tail of exactly half, rounds to even")
-        << true << records({'a', 'b'}) + block(1792, 'x') << records({'a', 'b'}) + added;
+        << true << records({'a', 'b'}) + pattern(1792, 'x') << records({'a', 'b'}) + added;
     // A short last record that still holds its four fields loads, so the new one comes after
     // it, keeping list row and record number the same.
     const QByteArray shortRecord = emptyRecord.first(3081); // cut in the password's blanks
@@ -194,7 +147,7 @@ void TestEntryWriter::append_data()
         << records({'a'}) + shortRecord + QByteArray(kRecord - 3081, '\0') + added;
     // More than half a record that does not load is the tail of a crashed write, not a record.
     QTest::newRow("torn tail over half a record")
-        << true << records({'a'}) + block(2000, 'x') << records({'a'}) + added;
+        << true << records({'a'}) + pattern(2000, 'x') << records({'a'}) + added;
 }
 
 void TestEntryWriter::append()
@@ -206,13 +159,13 @@ void TestEntryWriter::append()
     if (exists)
         QVERIFY(TestData::writeFile(m_path, old));
     const qint64 before = storedRecordCount(m_path);
-    const SaveResult saved = appendLinkRecord(m_path, block(kRecord, 'N'));
+    const SaveResult saved = appendLinkRecord(m_path, pattern(kRecord, 'N'));
     QVERIFY2(saved.ok(), qPrintable(saved.error()));
     QCOMPARE(TestData::readFile(m_path), expected);
     // One more record for the list to load, whatever the tail was.
     QCOMPARE(storedRecordCount(m_path), before + 1);
     if (!exists)
-        QCOMPARE(modeOf(m_path), 0600);
+        QCOMPARE(TestData::permissionsOf(m_path), 0600);
     QCOMPARE(entriesOf(m_dir->path()), QStringList{QStringLiteral("QuiURL.dab")});
 }
 
@@ -229,7 +182,7 @@ void TestEntryWriter::appendFailureKeepsFile_data()
     // The torn tail is written over before the disk fills; what is left of the new record
     // there would look like one, so the file ends at its last whole record.
     QTest::newRow("torn tail, part fits")
-        << true << records({'a'}) + block(700, 'x') << qint64(1500);
+        << true << records({'a'}) + pattern(700, 'x') << qint64(1500);
 }
 
 // A full disk part-way through the record: the file is as before, never a half record that
@@ -248,7 +201,7 @@ void TestEntryWriter::appendFailureKeepsFile()
     {
         FileSizeLimit limit(rlim_t(wholeRecords + room));
         limited = limit.ok();
-        saved = appendLinkRecord(m_path, block(kRecord, 'N'));
+        saved = appendLinkRecord(m_path, pattern(kRecord, 'N'));
     }
     QVERIFY(limited);
     QVERIFY(!saved.ok());
@@ -259,31 +212,31 @@ void TestEntryWriter::appendFailureKeepsFile()
         QVERIFY(!QFile::exists(m_path));
 
     // With room again the same append succeeds.
-    QVERIFY(appendLinkRecord(m_path, block(kRecord, 'N')).ok());
-    QCOMPARE(TestData::readFile(m_path), old.first(wholeRecords) + block(kRecord, 'N'));
+    QVERIFY(appendLinkRecord(m_path, pattern(kRecord, 'N')).ok());
+    QCOMPARE(TestData::readFile(m_path), old.first(wholeRecords) + pattern(kRecord, 'N'));
 }
 
 void TestEntryWriter::badTargetsAreRefused()
 {
     // Not a whole record: nothing is written, so no record boundary can shift.
     QVERIFY(TestData::writeFile(m_path, records({'a'})));
-    QVERIFY(!appendLinkRecord(m_path, block(kRecord - 1, 'N')).ok());
+    QVERIFY(!appendLinkRecord(m_path, pattern(kRecord - 1, 'N')).ok());
     QCOMPARE(TestData::readFile(m_path), records({'a'}));
 
     const QString directory = m_dir->filePath(QStringLiteral("dir"));
     QVERIFY(QDir().mkdir(directory));
-    const SaveResult saved = appendLinkRecord(directory, block(kRecord, 'N'));
+    const SaveResult saved = appendLinkRecord(directory, pattern(kRecord, 'N'));
     QVERIFY(!saved.ok());
     QVERIFY(QFileInfo(directory).isDir());
 
     // Without a reader, a pipe would block the writer for ever.
     const QString fifo = m_dir->filePath(QStringLiteral("pipe"));
     QCOMPARE(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
-    QVERIFY(!appendLinkRecord(fifo, block(kRecord, 'N')).ok());
-    QVERIFY(!replaceLinkRecord(fifo, 1, block(kRecord, 'N')).ok());
+    QVERIFY(!appendLinkRecord(fifo, pattern(kRecord, 'N')).ok());
+    QVERIFY(!replaceLinkRecord(fifo, 1, pattern(kRecord, 'N')).ok());
 
     QVERIFY(!appendLinkRecord(m_dir->filePath(QStringLiteral("missing/QuiURL.dab")),
-                              block(kRecord, 'N'))
+                              pattern(kRecord, 'N'))
                  .ok());
 }
 
@@ -299,15 +252,15 @@ void TestEntryWriter::replace_data()
     QTest::newRow("last of five") << five << 5 << records({'a', 'b', 'c', 'd', 'N'});
     QTest::newRow("only record") << records({'a'}) << 1 << records({'N'});
     QTest::newRow("torn tail kept for the next append")
-        << records({'a', 'b'}) + block(100, 'x') << 2 << records({'a', 'N'}) + block(100, 'x');
+        << records({'a', 'b'}) + pattern(100, 'x') << 2 << records({'a', 'N'}) + pattern(100, 'x');
     QTest::newRow("short last record made whole")
-        << records({'a'}) + block(2000, 'x') << 2 << records({'a', 'N'});
+        << records({'a'}) + pattern(2000, 'x') << 2 << records({'a', 'N'});
     // Larger than one copy chunk on both sides of the record.
     QByteArray many;
     for (int i = 0; i < 40; ++i)
-        many += block(kRecord, char('a' + i));
+        many += pattern(kRecord, char('a' + i));
     QByteArray manyExpected = many;
-    manyExpected.replace(24 * kRecord, kRecord, block(kRecord, 'N'));
+    manyExpected.replace(24 * kRecord, kRecord, pattern(kRecord, 'N'));
     QTest::newRow("25th of 40") << many << 25 << manyExpected;
 }
 
@@ -318,10 +271,10 @@ void TestEntryWriter::replace()
     QFETCH(QByteArray, expected);
 
     QVERIFY(TestData::writeFile(m_path, old));
-    const SaveResult saved = replaceLinkRecord(m_path, recordNumber, block(kRecord, 'N'));
+    const SaveResult saved = replaceLinkRecord(m_path, recordNumber, pattern(kRecord, 'N'));
     QVERIFY2(saved.ok(), qPrintable(saved.error()));
     QCOMPARE(TestData::readFile(m_path), expected);
-    QCOMPARE(modeOf(m_path), 0600);
+    QCOMPARE(TestData::permissionsOf(m_path), 0600);
     QCOMPARE(entriesOf(m_dir->path()), QStringList{QStringLiteral("QuiURL.dab")});
 }
 
@@ -342,10 +295,10 @@ void TestEntryWriter::replaceOutOfRange()
     QFETCH(bool, exists);
     QFETCH(int, recordNumber);
 
-    const QByteArray old = records({'a', 'b'}) + block(1000, 'x');
+    const QByteArray old = records({'a', 'b'}) + pattern(1000, 'x');
     if (exists)
         QVERIFY(TestData::writeFile(m_path, old));
-    const SaveResult saved = replaceLinkRecord(m_path, recordNumber, block(kRecord, 'N'));
+    const SaveResult saved = replaceLinkRecord(m_path, recordNumber, pattern(kRecord, 'N'));
     QVERIFY(!saved.ok());
     QVERIFY2(saved.error().contains(m_path), qPrintable(saved.error()));
     if (exists)
@@ -363,7 +316,7 @@ void TestEntryWriter::replaceFailureKeepsFile()
     {
         FileSizeLimit limit(2 * kRecord + 100);
         limited = limit.ok();
-        saved = replaceLinkRecord(m_path, 3, block(kRecord, 'N'));
+        saved = replaceLinkRecord(m_path, 3, pattern(kRecord, 'N'));
     }
     QVERIFY(limited);
     QVERIFY(!saved.ok());

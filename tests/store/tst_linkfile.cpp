@@ -15,7 +15,7 @@ Q_DECLARE_METATYPE(EmptyLinkFile)
 
 namespace {
 
-const QByteArray kPassword = QByteArrayLiteral("Pomelo");
+using TestData::kPassword;
 
 // Bytes of a literal that may hold NULs, without its terminator.
 template <std::size_t N> QByteArray bytes(const char (&text)[N])
@@ -35,20 +35,6 @@ QByteArray handRecord(const QByteArray& title, const QByteArray& url, const QByt
 {
     return handField(title, 512) + handField(url, 2048) + handField(user, 512) +
            handField(password, 512);
-}
-
-QByteArray encrypt(const QByteArray& text)
-{
-    CipherService cipher;
-    CipherGuard provider(cipher);
-    return cipher.EncryptText(text, kPassword);
-}
-
-QByteArray decrypt(const QByteArray& cipherText)
-{
-    CipherService cipher;
-    CipherGuard provider(cipher);
-    return cipher.DecryptText(cipherText, kPassword);
 }
 
 const QList<TestData::Item> kThreeItems = {
@@ -200,9 +186,10 @@ void TestLinkFile::recordsInOrder()
         QCOMPARE(e.url().toByteArray(), item.url);
         QCOMPARE(e.userName().toByteArray(), item.userName);
         // The password stays encrypted in the list.
-        QCOMPARE(e.passwordCipher().toByteArray(), encrypt(item.password));
+        QCOMPARE(e.passwordCipher().toByteArray(), TestData::encrypt(item.password, kPassword));
         QCOMPARE(e.keyNumber(), i + 1);
-        QCOMPARE(e.key(), 'K' + QByteArray::number(i + 1) + 'P' + encrypt(item.password));
+        QCOMPARE(e.key(), 'K' + QByteArray::number(i + 1) + 'P' +
+                              TestData::encrypt(item.password, kPassword));
     }
 
     EntryModel model;
@@ -232,7 +219,7 @@ void TestLinkFile::manyRecordsAcrossReads()
         QCOMPARE(e.title().toByteArray(), items[i].title);
         QCOMPARE(e.url().toByteArray(), items[i].url);
         QCOMPARE(e.userName().toByteArray(), items[i].userName);
-        QCOMPARE(e.passwordCipher().toByteArray(), encrypt(items[i].password));
+        QCOMPARE(e.passwordCipher().toByteArray(), TestData::encrypt(items[i].password, kPassword));
         QCOMPARE(e.keyNumber(), i + 1);
     }
 }
@@ -317,8 +304,9 @@ void TestLinkFile::windowsWrittenData()
     const QByteArray password = bytes("\x80 pw\r\n\0  ");
     const QByteArray cafe = "Caf\xe9 \x80";
     QByteArray file = handRecord(title, url, user, password) +
-                      handRecord(encrypt(cafe), encrypt("https://caf\xe9.example/"),
-                                 encrypt("M\xfcller"), QByteArray(3, ' '));
+                      handRecord(TestData::encrypt(cafe, kPassword),
+                                 TestData::encrypt("https://caf\xe9.example/", kPassword),
+                                 TestData::encrypt("M\xfcller", kPassword), QByteArray(3, ' '));
     QVERIFY(TestData::writeFile(m_path, file));
 
     CipherService cipher;
@@ -326,9 +314,9 @@ void TestLinkFile::windowsWrittenData()
     QVERIFY(loadList(model, m_path, kPassword, cipher));
     QCOMPARE(model.rowCount(), 2);
     const Entry& first = model.entry(0);
-    QCOMPARE(first.title().toByteArray(), decrypt(title));
-    QCOMPARE(first.url().toByteArray(), decrypt(url));
-    QCOMPARE(first.userName().toByteArray(), decrypt(user));
+    QCOMPARE(first.title().toByteArray(), TestData::decrypt(title, kPassword));
+    QCOMPARE(first.url().toByteArray(), TestData::decrypt(url, kPassword));
+    QCOMPARE(first.userName().toByteArray(), TestData::decrypt(user, kPassword));
     QCOMPARE(first.passwordCipher().toByteArray(), password);
     QCOMPARE(first.key(), "K1P" + password);
 
@@ -354,7 +342,8 @@ void TestLinkFile::shortLastRecordMissingOnlyBlanks()
     QVERIFY2(read.ok(), qPrintable(read.failure));
     QCOMPARE(read.entries.size(), std::size_t(2));
     QCOMPARE(read.entries[1].title().toByteArray(), kThreeItems[1].title);
-    QCOMPARE(read.entries[1].passwordCipher().toByteArray(), encrypt(kThreeItems[1].password));
+    QCOMPARE(read.entries[1].passwordCipher().toByteArray(),
+             TestData::encrypt(kThreeItems[1].password, kPassword));
 }
 
 void TestLinkFile::damagedFile_data()
@@ -396,7 +385,8 @@ void TestLinkFile::damagedFile()
     for (std::size_t i = 0; i < std::size_t(kept); ++i) {
         QCOMPARE(read.entries[i].title().toByteArray(), good.entries[i].title().toByteArray());
         QCOMPARE(read.entries[i].url().toByteArray(), good.entries[i].url().toByteArray());
-        QCOMPARE(read.entries[i].userName().toByteArray(), good.entries[i].userName().toByteArray());
+        QCOMPARE(read.entries[i].userName().toByteArray(),
+                 good.entries[i].userName().toByteArray());
         QCOMPARE(read.entries[i].key(), good.entries[i].key());
     }
 

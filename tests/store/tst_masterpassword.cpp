@@ -7,7 +7,6 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <array>
-#include <sys/stat.h>
 
 using MasterPasswordFile::Outcome;
 
@@ -48,14 +47,6 @@ QByteArray referenceRecord(const QByteArray& password)
 {
     return referenceField(referenceCipher(password, password)) +
            referenceField(referenceCipher("123456789", password));
-}
-
-int permissionsOf(const QString& path)
-{
-    struct stat st {};
-    if (::stat(QFile::encodeName(path).constData(), &st) != 0)
-        return -1;
-    return int(st.st_mode & 07777);
 }
 
 } // namespace
@@ -253,7 +244,7 @@ void TestMasterPassword::create()
     const SaveResult saved = MasterPasswordFile::create(path, password, cipher);
     QVERIFY2(saved.ok(), qPrintable(saved.error()));
     QCOMPARE(TestData::readFile(path), referenceRecord(password));
-    QCOMPARE(permissionsOf(path), 0600);
+    QCOMPARE(TestData::permissionsOf(path), 0600);
     QVERIFY(!cipher.isOpen());
 
     const auto right = MasterPasswordFile::check(path, password, cipher);

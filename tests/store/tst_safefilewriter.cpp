@@ -1,3 +1,4 @@
+#include "FileSizeLimit.h"
 #include "TestData.h"
 #include "store/SafeFileWriter.h"
 
@@ -5,8 +6,6 @@
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
-#include <csignal>
-#include <sys/resource.h>
 #include <sys/stat.h>
 
 namespace {
@@ -20,46 +19,8 @@ int modeOf(const QString& path)
     return int(st.st_mode);
 }
 
-QStringList entriesOf(const QString& dir)
-{
-    return QDir(dir).entryList(QDir::AllEntries | QDir::Hidden | QDir::System |
-                               QDir::NoDotAndDotDot);
-}
-
-// Content that cannot be mistaken for a prefix or a shift of itself.
-QByteArray pattern(int size, char seed)
-{
-    QByteArray bytes(size, Qt::Uninitialized);
-    for (int i = 0; i < size; ++i)
-        bytes[i] = char(seed + i * 7 + i / 251);
-    return bytes;
-}
-
-// Lowers the largest file this process may write, as a full disk would, until it ends.
-class FileSizeLimit {
-public:
-    explicit FileSizeLimit(rlim_t bytes)
-    {
-        // Past the limit the kernel sends SIGXFSZ, which would end the test; ignored, the write
-        // fails instead.
-        m_oldHandler = std::signal(SIGXFSZ, SIG_IGN);
-        m_ok = ::getrlimit(RLIMIT_FSIZE, &m_old) == 0;
-        rlimit lowered = m_old;
-        lowered.rlim_cur = bytes;
-        m_ok = m_ok && ::setrlimit(RLIMIT_FSIZE, &lowered) == 0;
-    }
-    ~FileSizeLimit()
-    {
-        ::setrlimit(RLIMIT_FSIZE, &m_old);
-        std::signal(SIGXFSZ, m_oldHandler);
-    }
-    bool ok() const { return m_ok; }
-
-private:
-    rlimit m_old{};
-    void (*m_oldHandler)(int) = nullptr;
-    bool m_ok = false;
-};
+using TestData::entriesOf;
+using TestData::pattern;
 
 } // namespace
 

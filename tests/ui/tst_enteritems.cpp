@@ -1,5 +1,6 @@
 #include "FileSizeLimit.h"
 #include "TestData.h"
+#include "WindowFixture.h"
 #include "startup/AppState.h"
 #include "store/LinkFile.h"
 #include "store/Windows1252.h"
@@ -10,6 +11,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QDir>
+#include <QFontDatabase>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -17,7 +19,6 @@
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QTemporaryDir>
-#include <QFontDatabase>
 #include <QTest>
 
 #include <memory>
@@ -27,7 +28,7 @@ using Shown = ScriptedAnswers::Shown;
 
 namespace {
 
-const QByteArray kPassword = QByteArrayLiteral("Pomelo");
+using TestData::kPassword;
 
 const QList<TestData::Item> kItems = {
     {"First page", "https://one.example/", "alice", "secret 1"},
@@ -81,11 +82,9 @@ QString describe(const TestData::Item& item)
 
 QString describe(const Entry& entry)
 {
-    CipherService cipher;
-    CipherGuard provider(cipher);
     return describe(TestData::Item{entry.title().toByteArray(), entry.url().toByteArray(),
                                    entry.userName().toByteArray(),
-                                   cipher.DecryptText(entry.passwordCipher(), kPassword)});
+                                   TestData::decrypt(entry.passwordCipher(), kPassword)});
 }
 
 QStringList describe(const QList<TestData::Item>& items)
@@ -107,7 +106,7 @@ char* toString(const ScriptedAnswers::Shown& shown)
         u"(kind %1, number %2, \"%3\")"_s.arg(shown.kind).arg(shown.number).arg(text));
 }
 
-class TestEnterItems : public QObject {
+class TestEnterItems : public QObject, private WindowFixture {
     Q_OBJECT
 private Q_SLOTS:
     void initTestCase();
@@ -153,7 +152,6 @@ private Q_SLOTS:
     void listBehindFileChangesNothing();
 
 private:
-    void writeLinks(const QList<TestData::Item>& items);
     [[nodiscard]] bool openMain(int entries);
     [[nodiscard]] bool openWindow();
     void type(const QStringList& texts);
@@ -164,7 +162,7 @@ private:
 
     template <class T = QWidget> T* child(const QString& name) const
     {
-        return m_window->findChild<T*>(name);
+        return m_enterItems->findChild<T*>(name);
     }
     QLineEdit* box(const QString& name) const { return child<QLineEdit>(name); }
     QPushButton* button(const char* name) const
@@ -172,69 +170,46 @@ private:
         return child<QPushButton>(QString::fromLatin1(name));
     }
 
-    std::unique_ptr<QTemporaryDir> m_dir;
-    std::unique_ptr<AppState> m_state;
-    std::unique_ptr<ScriptedAnswers> m_answers;
-    std::unique_ptr<MainWindow> m_main;
-    QPointer<EnterItemsWindow> m_window;
+    QPointer<EnterItemsWindow> m_enterItems;
 };
 
 void TestEnterItems::initTestCase()
 {
-    QApplication::setQuitOnLastWindowClosed(false);
+    keepRunningWithoutWindows();
 }
 
 void TestEnterItems::init()
 {
     QTest::failOnWarning(QRegularExpression(u".*"_s));
-    m_dir = std::make_unique<QTemporaryDir>();
-    QVERIFY(m_dir->isValid());
-    m_state = std::make_unique<AppState>();
-    m_state->paths = DataPaths::forDataDirectory(m_dir->path());
+    setUpFixture();
     m_state->settings.fontName = u"Courier New"_s;
     m_state->settings.fontSize = 11;
     m_state->settings.fontBold = true;
-    m_answers = std::make_unique<ScriptedAnswers>();
-    QVERIFY(TestData::writeFile(m_state->paths.masterPasswordPath,
-                                TestData::masterPasswordRecord(kPassword)));
 }
 
 void TestEnterItems::cleanup()
 {
-    // The window belongs to the main window and goes with it.
-    m_main.reset();
-    QVERIFY(m_window.isNull());
-    m_answers.reset();
-    m_state.reset();
-    m_dir.reset();
-}
-
-void TestEnterItems::writeLinks(const QList<TestData::Item>& items)
-{
-    QVERIFY(TestData::writeFile(m_state->paths.linkFilePath, TestData::linkFile(items, kPassword)));
+    // The Enter Items window belongs to the main window and goes with it.
+    m_window.reset();
+    QVERIFY(m_enterItems.isNull());
+    tearDownFixture();
 }
 
 bool TestEnterItems::openMain(int entries)
 {
     if (entries > 0)
         writeLinks(kItems.first(entries));
-    m_main = std::make_unique<MainWindow>(*m_state);
-    m_main->show();
-    if (!QTest::qWaitForWindowActive(m_main.get()))
-        return false;
-    m_main->findChild<QLineEdit*>(u"Text4"_s)->setText(QString::fromLatin1(kPassword));
-    m_main->enterPassword();
-    return m_main->isUnlocked();
+    return openMainWindow() && unlock();
 }
 
 bool TestEnterItems::openWindow()
 {
-    m_window = new EnterItemsWindow(*m_state, *m_main);
-    m_window->show();
-    m_window->activateWindow();
+    m_enterItems = new EnterItemsWindow(*m_state, *m_window);
+    m_enterItems->show();
+    m_enterItems->activateWindow();
     // Not qWaitForWindowActive: it counts a window as active while its owner, the main window,
     // is.
-    return QTest::qWaitFor([this] { return m_window->isActiveWindow(); });
+    return QTest::qWaitFor([this] { return m_enterItems->isActiveWindow(); });
 }
 
 void TestEnterItems::type(const QStringList& texts)
@@ -254,7 +229,7 @@ QStringList TestEnterItems::boxes() const
 QStringList TestEnterItems::listed() const
 {
     QStringList lines;
-    for (const Entry& entry : m_main->model().entries())
+    for (const Entry& entry : m_window->model().entries())
         lines << describe(entry);
     return lines;
 }
@@ -275,7 +250,7 @@ QStringList TestEnterItems::stored() const
 QList<int> TestEnterItems::keys() const
 {
     QList<int> numbers;
-    for (const Entry& entry : m_main->model().entries())
+    for (const Entry& entry : m_window->model().entries())
         numbers << entry.keyNumber();
     return numbers;
 }
@@ -324,15 +299,15 @@ void TestEnterItems::controls()
 
     QVERIFY(openMain(0));
     QVERIFY(openWindow());
-    QCOMPARE(m_window->objectName(), u"Form2"_s);
-    QCOMPARE(m_window->windowTitle(), u"Quillor - Enter Items"_s);
-    QCOMPARE(m_window->size(), QSize(367, 247)); // 5505 x 3705 twips
+    QCOMPARE(m_enterItems->objectName(), u"Form2"_s);
+    QCOMPARE(m_enterItems->windowTitle(), u"Quillor - Enter Items"_s);
+    QCOMPARE(m_enterItems->size(), QSize(367, 247)); // 5505 x 3705 twips
 
     QWidget* w = child(name);
     QVERIFY2(w, qPrintable(name));
     QCOMPARE(QString::fromLatin1(w->metaObject()->className()), className);
     QCOMPARE(w->parentWidget()->objectName(), parentName);
-    QVERIFY(w->isVisibleTo(m_window) || name == u"Picture4");
+    QVERIFY(w->isVisibleTo(m_enterItems) || name == u"Picture4");
     if (auto* label = qobject_cast<QLabel*>(w))
         QCOMPARE(label->text(), caption);
     if (auto* frame = qobject_cast<QGroupBox*>(w))
@@ -386,7 +361,7 @@ void TestEnterItems::fonts()
     m_state->settings.fontName = u"Verdana"_s;
     m_state->settings.fontBold = false;
     m_state->settings.fontSize = 8;
-    m_window->TxtFonts2();
+    m_enterItems->TxtFonts2();
     QCOMPARE(box(u"Text2"_s)->font().family(), u"Verdana"_s);
     QVERIFY(!box(u"Text5"_s)->font().bold());
     QCOMPARE(box(u"Text3"_s)->font().family(), designFamily(u"Arial Black"_s));
@@ -404,7 +379,7 @@ void TestEnterItems::tabOrder()
     QStringList order;
     QWidget* next = first;
     do {
-        if ((next->focusPolicy() & Qt::TabFocus) && next->window() == m_window)
+        if ((next->focusPolicy() & Qt::TabFocus) && next->window() == m_enterItems)
             order << next->objectName();
         next = next->nextInFocusChain();
     } while (next != first && order.size() < 30);
@@ -421,7 +396,7 @@ void TestEnterItems::toolTips()
         QCOMPARE(child(QString::fromLatin1(name))->toolTip(), tip);
     const auto withTips = [this] {
         QStringList names;
-        for (QWidget* w : m_window->findChildren<QWidget*>())
+        for (QWidget* w : m_enterItems->findChildren<QWidget*>())
             if (!w->toolTip().isEmpty())
                 names << w->objectName();
         return names;
@@ -430,10 +405,10 @@ void TestEnterItems::toolTips()
 
     // The Option Settings window switches them off and on again while this window is open.
     m_state->settings.noTips = 1;
-    m_window->F2ToolT();
+    m_enterItems->F2ToolT();
     QCOMPARE(withTips(), QStringList());
     m_state->settings.noTips = 0;
-    m_window->F2ToolT();
+    m_enterItems->F2ToolT();
     QCOMPARE(withTips().size(), kToolTips.size());
 }
 
@@ -498,25 +473,25 @@ void TestEnterItems::onTop()
 {
     m_state->settings.onTop = 1;
     QVERIFY(openMain(0));
-    QVERIFY(m_main->windowFlags().testFlag(Qt::WindowStaysOnTopHint));
+    QVERIFY(m_window->windowFlags().testFlag(Qt::WindowStaysOnTopHint));
     QVERIFY(openWindow());
     auto* onTopBox = child<QCheckBox>(u"Check4"_s);
     QVERIFY(onTopBox->isChecked());
-    QVERIFY(m_window->windowFlags().testFlag(Qt::WindowStaysOnTopHint));
-    QVERIFY(m_window->isVisible());
+    QVERIFY(m_enterItems->windowFlags().testFlag(Qt::WindowStaysOnTopHint));
+    QVERIFY(m_enterItems->isVisible());
 
     // Only this window stops floating.
     onTopBox->click();
-    QVERIFY(!m_window->windowFlags().testFlag(Qt::WindowStaysOnTopHint));
-    QVERIFY(m_window->isVisible());
+    QVERIFY(!m_enterItems->windowFlags().testFlag(Qt::WindowStaysOnTopHint));
+    QVERIFY(m_enterItems->isVisible());
     QCOMPARE(m_state->settings.onTop, qint16(1));
-    QVERIFY(m_main->windowFlags().testFlag(Qt::WindowStaysOnTopHint));
+    QVERIFY(m_window->windowFlags().testFlag(Qt::WindowStaysOnTopHint));
 
     // The Enter key is a click too.
     onTopBox->setFocus();
     QTest::keyClick(onTopBox, Qt::Key_Return);
-    QVERIFY(m_window->windowFlags().testFlag(Qt::WindowStaysOnTopHint));
-    QVERIFY(m_window->isVisible());
+    QVERIFY(m_enterItems->windowFlags().testFlag(Qt::WindowStaysOnTopHint));
+    QVERIFY(m_enterItems->isVisible());
 }
 
 void TestEnterItems::selectedTitle_data()
@@ -536,11 +511,11 @@ void TestEnterItems::selectedTitle()
     QFETCH(QString, title);
     QVERIFY(openMain(entries));
     if (selected >= 0)
-        m_main->selectRow(selected);
+        m_window->selectRow(selected);
     QVERIFY(openWindow());
     QCOMPARE(box(u"Text9"_s)->text(), title);
 
-    m_window->setSelectedTitle(u"Shown by the main window"_s);
+    m_enterItems->setSelectedTitle(u"Shown by the main window"_s);
     QCOMPARE(box(u"Text9"_s)->text(), u"Shown by the main window"_s);
 }
 
@@ -550,8 +525,8 @@ void TestEnterItems::closingClearsFlag()
     QVERIFY(!m_state->enterItemsOpen);
     QVERIFY(openWindow());
     QVERIFY(m_state->enterItemsOpen);
-    QVERIFY(m_window->close());
-    QTRY_VERIFY(m_window.isNull());
+    QVERIFY(m_enterItems->close());
+    QTRY_VERIFY(m_enterItems.isNull());
     QVERIFY(!m_state->enterItemsOpen);
 
     // The next one starts afresh.
@@ -586,8 +561,8 @@ void TestEnterItems::loadBoxes()
     m_state->settings.hiddenUserNames = hidden ? 1 : 0;
     QVERIFY(openMain(3));
     if (row >= 0) {
-        m_main->selectRow(row);
-        QCOMPARE(m_main->model().index(row, EntryModel::UserNameColumn).data().toString(),
+        m_window->selectRow(row);
+        QCOMPARE(m_window->model().index(row, EntryModel::UserNameColumn).data().toString(),
                  hidden ? u"ooooooo"_s : expected[1]);
     }
     QVERIFY(openWindow());
@@ -602,7 +577,7 @@ void TestEnterItems::clearBoxesKeepsTheRest()
     QVERIFY(openMain(3));
     QVERIFY(openWindow());
     type(kTyped);
-    m_window->setSelectedTitle(u"Third page"_s);
+    m_enterItems->setSelectedTitle(u"Third page"_s);
     child<QCheckBox>(u"Check3"_s)->setChecked(true);
     child<QCheckBox>(u"Check4"_s)->setChecked(true);
     button("Command9")->click();
@@ -643,7 +618,7 @@ void TestEnterItems::add()
     m_state->settings.messageSuppression[7] = suppression;
     QVERIFY(openMain(entries));
     if (entries > 0)
-        m_main->selectRow(0);
+        m_window->selectRow(0);
     QVERIFY(openWindow());
     const QByteArray before = TestData::readFile(m_state->paths.linkFilePath);
     const QStringList listedBefore = listed();
@@ -663,21 +638,21 @@ void TestEnterItems::add()
                  before + TestData::linkRecord(kNewItem, kPassword));
         QCOMPARE(listed(), listedBefore + QStringList{describe(kNewItem)});
         QCOMPARE(keys().last(), entries + 1);
-        QCOMPARE(m_main->currentRow(), entries);
+        QCOMPARE(m_window->currentRow(), entries);
         QCOMPARE(stored(), listed());
     } else {
         QCOMPARE(TestData::readFile(m_state->paths.linkFilePath), before);
         QCOMPARE(listed(), listedBefore);
-        QCOMPARE(m_main->currentRow(), entries > 0 ? 0 : -1);
+        QCOMPARE(m_window->currentRow(), entries > 0 ? 0 : -1);
     }
     if (keepOpen) {
-        QVERIFY(m_window->isVisible());
+        QVERIFY(m_enterItems->isVisible());
         // Emptied after an add; trimmed after a "No".
         const QStringList trimmed = {u"New page"_s, u"newbie"_s, u"pass word"_s,
                                      u"https://new.example/"_s};
         QCOMPARE(boxes(), written ? QStringList(4, QString()) : trimmed);
     } else {
-        QTRY_VERIFY(m_window.isNull());
+        QTRY_VERIFY(m_enterItems.isNull());
         QVERIFY(!m_state->enterItemsOpen);
     }
 }
@@ -695,7 +670,7 @@ void TestEnterItems::addTwiceKeptOpen()
     button("Command1")->click();
     QCOMPARE(boxes(), QStringList(4, QString()));
     QCOMPARE(keys(), QList<int>({1, 2}));
-    QCOMPARE(m_main->currentRow(), 1);
+    QCOMPARE(m_window->currentRow(), 1);
     QCOMPARE(stored(), QStringList({describe(kNewItem), u"Other | o | p | u"_s}));
     QVERIFY(m_answers->shown().isEmpty());
 }
@@ -713,9 +688,9 @@ void TestEnterItems::addEmptyItems()
     QCOMPARE(TestData::readFile(m_state->paths.linkFilePath),
              empty + QByteArray(503, ' ') + empty + QByteArray(2039, ' ') + empty +
                  QByteArray(503, ' ') + empty + QByteArray(503, ' '));
-    const Entry& entry = m_main->model().entry(0);
+    const Entry& entry = m_window->model().entry(0);
     QCOMPARE(entry.key(), QByteArray("K1P"));
-    QCOMPARE(m_main->model().index(0, EntryModel::PasswordColumn).data().toString(), QString());
+    QCOMPARE(m_window->model().index(0, EntryModel::PasswordColumn).data().toString(), QString());
 }
 
 // The longest items the boxes take, and Windows-1252 characters beyond ASCII, are stored whole.
@@ -752,12 +727,12 @@ void TestEnterItems::hiddenUserNames()
 
     type(kTyped);
     button("Command1")->click();
-    const EntryModel& model = m_main->model();
+    const EntryModel& model = m_window->model();
     QCOMPARE(model.index(3, EntryModel::UserNameColumn).data().toString(), u"ooooooo"_s);
     QCOMPARE(model.entry(3).userName(), QByteArrayView("newbie"));
 
     // Load, change the title only, replace: the user name goes back unmasked.
-    m_main->selectRow(0);
+    m_window->selectRow(0);
     button("Command8")->click();
     QCOMPARE(box(u"Text2"_s)->text(), u"alice"_s);
     box(u"Text1"_s)->setText(u"Renamed"_s);
@@ -792,7 +767,7 @@ void TestEnterItems::replace()
 
     m_state->settings.messageSuppression[8] = suppression;
     QVERIFY(openMain(5));
-    m_main->selectRow(2);
+    m_window->selectRow(2);
     QVERIFY(openWindow());
     const QByteArray before = TestData::readFile(m_state->paths.linkFilePath);
     child<QCheckBox>(u"Check3"_s)->setChecked(keepOpen);
@@ -814,10 +789,10 @@ void TestEnterItems::replace()
                       TestData::linkRecord(kNewItem, kPassword));
         QCOMPARE(TestData::readFile(m_state->paths.linkFilePath), after);
         // Not selected afterwards.
-        QVERIFY(m_main->currentRow() != 2);
+        QVERIFY(m_window->currentRow() != 2);
     } else {
         QCOMPARE(TestData::readFile(m_state->paths.linkFilePath), before);
-        QCOMPARE(m_main->currentRow(), 2);
+        QCOMPARE(m_window->currentRow(), 2);
     }
     QCOMPARE(listed(), describe(expected));
     QCOMPARE(stored(), listed());
@@ -826,7 +801,7 @@ void TestEnterItems::replace()
         // Emptied after a replace; after a "No" untouched, since the trim follows the question.
         QCOMPARE(boxes(), written ? QStringList(4, QString()) : kTyped);
     } else {
-        QTRY_VERIFY(m_window.isNull());
+        QTRY_VERIFY(m_enterItems.isNull());
     }
 }
 
@@ -851,11 +826,11 @@ void TestEnterItems::replaceKeyNumber()
     m_state->settings.messageSuppression[8] = u'1';
     QVERIFY(openMain(3));
     // Moves and deletions leave key numbers in any order.
-    std::vector<Entry> entries = m_main->model().entries();
+    std::vector<Entry> entries = m_window->model().entries();
     for (std::size_t i = 0; i < entries.size(); ++i)
         entries[i].setKeyNumber(keysBefore[qsizetype(i)]);
-    m_main->model().setEntries(entries);
-    m_main->selectRow(row);
+    m_window->model().setEntries(entries);
+    m_window->selectRow(row);
     QVERIFY(openWindow());
     type(kTyped);
     button("Command2")->click();
@@ -884,18 +859,18 @@ void TestEnterItems::replaceOnEmptyList()
     // Never the question.
     QCOMPARE(m_answers->shown(), QList<Shown>({{MessageKind::Ok, kNoAddresses, 0}}));
     QVERIFY(!QFile::exists(m_state->paths.linkFilePath));
-    QCOMPARE(m_main->model().rowCount(), 0);
+    QCOMPARE(m_window->model().rowCount(), 0);
     if (keepOpen)
         QCOMPARE(boxes(), kTyped);
     else
-        QTRY_VERIFY(m_window.isNull());
+        QTRY_VERIFY(m_enterItems.isNull());
 }
 
 void TestEnterItems::replaceWithoutSelection()
 {
     QVERIFY(openMain(3));
     QVERIFY(openWindow());
-    QCOMPARE(m_main->currentRow(), -1);
+    QCOMPARE(m_window->currentRow(), -1);
     const QByteArray before = TestData::readFile(m_state->paths.linkFilePath);
     child<QCheckBox>(u"Check3"_s)->setChecked(true);
     type(kTyped);
@@ -933,7 +908,7 @@ void TestEnterItems::unstorableCharacter()
     QFETCH(QString, character);
 
     QVERIFY(openMain(3));
-    m_main->selectRow(1);
+    m_window->selectRow(1);
     QVERIFY(openWindow());
     const QByteArray before = TestData::readFile(m_state->paths.linkFilePath);
     QStringList typed = {u"t"_s, u"u"_s, u"p"_s, u"https://x/"_s};
@@ -949,8 +924,8 @@ void TestEnterItems::unstorableCharacter()
               u"\r\n\r\n\r\nThis Character Cannot Be Stored:\r\n\""_s + character + u"\""_s, 0}}));
     QCOMPARE(TestData::readFile(m_state->paths.linkFilePath), before);
     QCOMPARE(listed(), describe(kItems.first(3)));
-    QVERIFY(!m_window.isNull());
-    QVERIFY(m_window->isVisible());
+    QVERIFY(!m_enterItems.isNull());
+    QVERIFY(m_enterItems->isVisible());
     QLineEdit* edit = box(kBoxes[boxIndex]);
     QCOMPARE(edit->selectedText(), character);
     QCOMPARE(QApplication::focusWidget(), edit);
@@ -973,7 +948,7 @@ void TestEnterItems::writeFailureChangesNothing()
     m_state->settings.messageSuppression[7] = u'1';
     m_state->settings.messageSuppression[8] = u'1';
     QVERIFY(openMain(3));
-    m_main->selectRow(1);
+    m_window->selectRow(1);
     QVERIFY(openWindow());
     child<QCheckBox>(u"Check3"_s)->setChecked(true);
     const QByteArray before = TestData::readFile(m_state->paths.linkFilePath);
@@ -988,7 +963,7 @@ void TestEnterItems::writeFailureChangesNothing()
     QCOMPARE(m_answers->shown(), QList<Shown>({{MessageKind::Ok, failure, 0}}));
     QCOMPARE(TestData::readFile(m_state->paths.linkFilePath), before);
     QCOMPARE(listed(), describe(kItems.first(3)));
-    QCOMPARE(m_main->currentRow(), 1);
+    QCOMPARE(m_window->currentRow(), 1);
     QStringList dir = QDir(m_dir->path()).entryList(QDir::Files | QDir::Hidden);
     dir.removeOne(DataPaths::kMasterPasswordFile);
     QCOMPARE(dir, QStringList{DataPaths::kLinkFile});
@@ -1014,8 +989,8 @@ void TestEnterItems::listBehindFileChangesNothing()
     QVERIFY(TestData::writeFile(m_state->paths.linkFilePath, damaged));
     QVERIFY(openMain(0));
     QCOMPARE(m_answers->texts(), QStringList{kLoadFailed});
-    QCOMPARE(m_main->model().rowCount(), 2);
-    m_main->selectRow(1);
+    QCOMPARE(m_window->model().rowCount(), 2);
+    m_window->selectRow(1);
     QVERIFY(openWindow());
     type(kTyped);
     child<QPushButton>(command)->click();

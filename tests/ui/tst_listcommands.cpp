@@ -1,4 +1,6 @@
+#include "OffscreenWarnings.h"
 #include "TestData.h"
+#include "WindowFixture.h"
 #include "startup/AppState.h"
 #include "ui/entry/EnterItemsWindow.h"
 #include "ui/main/AddressOpener.h"
@@ -35,7 +37,7 @@ Q_DECLARE_METATYPE(OptionalFont)
 
 namespace {
 
-const QByteArray kPassword = QByteArrayLiteral("Pomelo");
+using TestData::kPassword;
 
 // Row 1 has neither an address nor a password; row 2's password holds a Windows-1252 byte.
 const QList<TestData::Item> kItems = {
@@ -66,7 +68,7 @@ QString textOf(const QWidget* box)
 
 } // namespace
 
-class TestListCommands : public QObject {
+class TestListCommands : public QObject, private WindowFixture {
     Q_OBJECT
 private Q_SLOTS:
     void initTestCase();
@@ -112,10 +114,6 @@ private:
     QWidget* enterItemsBox(const char* name) const;
     void makeExecutable(const QString& path, bool executable = true);
 
-    std::unique_ptr<QTemporaryDir> m_dir;
-    std::unique_ptr<AppState> m_state;
-    std::unique_ptr<ScriptedAnswers> m_answers;
-    std::unique_ptr<MainWindow> m_window;
     // What the address opener was asked to do, in place of starting browsers.
     QList<std::pair<QString, QStringList>> m_programs;
     QList<QUrl> m_urls;
@@ -124,27 +122,21 @@ private:
 
 void TestListCommands::initTestCase()
 {
-    QApplication::setQuitOnLastWindowClosed(false);
+    keepRunningWithoutWindows();
+    dropOffscreenPlatformWarnings();
 }
 
 void TestListCommands::init()
 {
-    // The offscreen platform cannot raise windows or grab the keyboard for a menu; it says so.
-    QTest::failOnWarning(QRegularExpression(u"^(?!This plugin does not support ).*"_s));
-    m_dir = std::make_unique<QTemporaryDir>();
-    QVERIFY(m_dir->isValid());
-    m_state = std::make_unique<AppState>();
-    m_state->paths = DataPaths::forDataDirectory(m_dir->path());
+    QTest::failOnWarning(QRegularExpression(u".*"_s));
+    setUpFixture();
     QVERIFY(QDir().mkpath(m_dir->filePath(u"opt/quillor"_s)));
     m_state->paths.programDirectory = m_dir->filePath(u"opt/quillor"_s);
     m_state->settings.fontName = u"DejaVu Sans"_s;
     m_state->settings.fontSize = 10;
-    m_answers = std::make_unique<ScriptedAnswers>();
     m_programs.clear();
     m_urls.clear();
     m_programsStart = true;
-    QVERIFY(TestData::writeFile(m_state->paths.masterPasswordPath,
-                                TestData::masterPasswordRecord(kPassword)));
     QGuiApplication::clipboard()->setText(kUserCopy);
 }
 
@@ -160,19 +152,16 @@ void TestListCommands::cleanup()
         for (QMenu* menu : m_window->findChildren<QMenu*>())
             menu->hide();
     }
-    m_window.reset();
-    m_answers.reset();
-    m_state.reset();
-    m_dir.reset();
+    tearDownFixture();
     QGuiApplication::clipboard()->clear();
 }
 
 bool TestListCommands::openUnlocked(const QList<TestData::Item>& items)
 {
-    if (!items.isEmpty() &&
-        !TestData::writeFile(m_state->paths.linkFilePath, TestData::linkFile(items, kPassword)))
+    if (!items.isEmpty())
+        writeLinks(items);
+    if (!openMainWindow())
         return false;
-    m_window = std::make_unique<MainWindow>(*m_state);
     m_window->addressOpener().setLauncher(
         {[this](const QString& program, const QStringList& arguments) {
              m_programs.append({program, arguments});
@@ -182,13 +171,7 @@ bool TestListCommands::openUnlocked(const QList<TestData::Item>& items)
              m_urls.append(url);
              return true;
          }});
-    m_window->show();
-    m_window->activateWindow();
-    if (!QTest::qWaitForWindowActive(m_window.get()))
-        return false;
-    m_window->findChild<QLineEdit*>(u"Text4"_s)->setText(QString::fromLatin1(kPassword));
-    m_window->findChild<QPushButton*>(u"Command3"_s)->click();
-    return m_window->isUnlocked() && m_window->model().rowCount() == items.size();
+    return unlock() && m_window->model().rowCount() == items.size();
 }
 
 QPoint TestListCommands::rowCentre(int row) const

@@ -1,4 +1,5 @@
 #include "TestData.h"
+#include "WindowFixture.h"
 #include "startup/AppState.h"
 #include "startup/OleDate.h"
 #include "startup/SettingsFile.h"
@@ -35,7 +36,7 @@ Q_DECLARE_METATYPE(ColumnWidths)
 
 namespace {
 
-const QByteArray kPassword = QByteArrayLiteral("Pomelo");
+using TestData::kPassword;
 
 const QList<TestData::Item> kItems = {
     {"First page", "https://one.example/", "alice", "secret 1"},
@@ -76,7 +77,7 @@ bool centredIn(const QRect& inner, const QSize& outer)
 
 } // namespace
 
-class TestMainWindow : public QObject {
+class TestMainWindow : public QObject, private WindowFixture {
     Q_OBJECT
 private Q_SLOTS:
     void initTestCase();
@@ -138,82 +139,32 @@ private Q_SLOTS:
     void clipboardClearedAtClose();
 
 private:
-    [[nodiscard]] bool open();
-    void writeMaster(const QByteArray& password);
-    void writeLinks(const QByteArray& bytes);
-    void typeAndEnter(const QString& typed);
-    bool unlock();
-
     template <class T = QWidget> T* child(const char* name) const
     {
         return m_window->findChild<T*>(QString::fromLatin1(name));
     }
-
-    std::unique_ptr<QTemporaryDir> m_dir;
-    std::unique_ptr<AppState> m_state;
-    std::unique_ptr<ScriptedAnswers> m_answers;
-    std::unique_ptr<MainWindow> m_window;
 };
 
 void TestMainWindow::initTestCase()
 {
-    QApplication::setQuitOnLastWindowClosed(false);
+    keepRunningWithoutWindows();
 }
 
 void TestMainWindow::init()
 {
     QTest::failOnWarning(QRegularExpression(u".*"_s));
-    m_dir = std::make_unique<QTemporaryDir>();
-    QVERIFY(m_dir->isValid());
-    m_state = std::make_unique<AppState>();
-    m_state->paths = DataPaths::forDataDirectory(m_dir->path());
-    m_answers = std::make_unique<ScriptedAnswers>();
-    writeMaster(kPassword);
+    setUpFixture();
 }
 
 void TestMainWindow::cleanup()
 {
-    m_window.reset();
-    m_answers.reset();
-    m_state.reset();
-    m_dir.reset();
+    tearDownFixture();
     QGuiApplication::clipboard()->clear();
-}
-
-bool TestMainWindow::open()
-{
-    m_window = std::make_unique<MainWindow>(*m_state);
-    m_window->show();
-    m_window->activateWindow();
-    return QTest::qWaitForWindowActive(m_window.get());
-}
-
-void TestMainWindow::writeMaster(const QByteArray& password)
-{
-    QVERIFY(TestData::writeFile(m_state->paths.masterPasswordPath,
-                                TestData::masterPasswordRecord(password)));
-}
-
-void TestMainWindow::writeLinks(const QByteArray& bytes)
-{
-    QVERIFY(TestData::writeFile(m_state->paths.linkFilePath, bytes));
-}
-
-void TestMainWindow::typeAndEnter(const QString& typed)
-{
-    child<QLineEdit>("Text4")->setText(typed);
-    child<QPushButton>("Command3")->click();
-}
-
-bool TestMainWindow::unlock()
-{
-    typeAndEnter(QString::fromLatin1(kPassword));
-    return m_window->isUnlocked();
 }
 
 void TestMainWindow::lockedAfterLoad()
 {
-    QVERIFY(open());
+    QVERIFY(openMainWindow());
     MainWindow& w = *m_window;
     QCOMPARE(w.windowTitle(), u"Quillor CSP"_s);
     QVERIFY(!w.isUnlocked());
@@ -264,7 +215,7 @@ void TestMainWindow::lockedAfterLoad()
 
 void TestMainWindow::firstPlacementIsStoredAndReused()
 {
-    QVERIFY(open());
+    QVERIFY(openMainWindow());
     MainWindow& w = *m_window;
     QCOMPARE(m_state->settings.placementStored, 1);
     QCOMPARE(w.size(), QSize(606, 326));
@@ -283,7 +234,7 @@ void TestMainWindow::firstPlacementIsStoredAndReused()
     // The next start opens where this one closed.
     m_window.reset();
     m_state->settings = *read.settings;
-    QVERIFY(open());
+    QVERIFY(openMainWindow());
     QCOMPARE(m_window->pos(), firstPos);
     QCOMPARE(m_window->size(), QSize(606, 326));
 }
@@ -297,7 +248,7 @@ void TestMainWindow::storedPlacementUsedAsSaved()
     s.windowTop = 6000;
     s.windowWidth = 7500;
     s.windowHeight = 4500;
-    QVERIFY(open());
+    QVERIFY(openMainWindow());
     QCOMPARE(m_window->pos(), QPoint(600, 400));
     QCOMPARE(m_window->size(), QSize(500, 300));
     QCOMPARE(s.placementStored, 1);
@@ -305,7 +256,7 @@ void TestMainWindow::storedPlacementUsedAsSaved()
 
 void TestMainWindow::minimumSize()
 {
-    QVERIFY(open());
+    QVERIFY(openMainWindow());
     m_window->resize(5000 / 15, 3000 / 15);
     QCOMPARE(m_window->size(), QSize(420, 260));
     QCOMPARE(m_state->settings.windowWidth, 6300.0f);
@@ -385,8 +336,8 @@ void TestMainWindow::layoutRules()
 
 void TestMainWindow::widgetsFollowResize()
 {
-    writeLinks(TestData::linkFile(kItems, kPassword));
-    QVERIFY(open());
+    writeLinks(kItems);
+    QVERIFY(openMainWindow());
     MainWindow& w = *m_window;
     w.resize(700, 400); // 10500 x 6000 twips
     QCOMPARE(m_state->settings.windowWidth, 10500.0f);
@@ -429,9 +380,9 @@ void TestMainWindow::rightPassword()
     QFETCH(qint16, hiddenUserNames);
     QFETCH(QStringList, userNames);
 
-    writeLinks(TestData::linkFile(kItems, kPassword));
+    writeLinks(kItems);
     m_state->settings.hiddenUserNames = hiddenUserNames;
-    QVERIFY(open());
+    QVERIFY(openMainWindow());
     typeAndEnter(typed);
 
     QCOMPARE(m_answers->texts(), QStringList());
@@ -477,7 +428,7 @@ void TestMainWindow::wrongPassword()
     const QByteArray links = TestData::linkFile(kItems, kPassword);
     writeLinks(links);
     const QByteArray master = TestData::readFile(m_state->paths.masterPasswordPath);
-    QVERIFY(open());
+    QVERIFY(openMainWindow());
     typeAndEnter(typed);
 
     QCOMPARE(m_answers->shown(),
@@ -495,7 +446,7 @@ void TestMainWindow::wrongPassword()
 
 void TestMainWindow::fifthWrongPasswordCloses()
 {
-    QVERIFY(open());
+    QVERIFY(openMainWindow());
     QStringList expected;
     for (int n = 1; n <= 4; ++n) {
         typeAndEnter(u"Lime"_s);
@@ -518,7 +469,7 @@ void TestMainWindow::fifthWrongPasswordCloses()
 
 void TestMainWindow::rightPasswordResetsCount()
 {
-    QVERIFY(open());
+    QVERIFY(openMainWindow());
     for (int n = 1; n <= 4; ++n)
         typeAndEnter(u"Lime"_s);
     QCOMPARE(m_window->badPasswordCount(), 4);
@@ -570,7 +521,7 @@ void TestMainWindow::newMasterPassword()
         QVERIFY(TestData::writeFile(path, masterBytes));
     if (emptyLinkFile)
         writeLinks(QByteArray());
-    QVERIFY(open());
+    QVERIFY(openMainWindow());
     typeAndEnter(typed);
 
     QCOMPARE(m_answers->texts(), QStringList());
@@ -604,7 +555,7 @@ void TestMainWindow::orphanedLinkFile()
         QVERIFY(TestData::writeFile(path, QByteArray()));
     const QByteArray links = TestData::linkFile(kItems, kPassword);
     writeLinks(links);
-    QVERIFY(open());
+    QVERIFY(openMainWindow());
 
     typeAndEnter(u"Kumquat"_s);
     typeAndEnter(QString::fromLatin1(kPassword));
@@ -624,7 +575,7 @@ void TestMainWindow::damagedLinkFile()
     // The second record's address field has a length prefix that is not a number.
     const QByteArray links = TestData::linkFile(kItems, kPassword).replace(3584 + 512 + 4, 1, "x");
     writeLinks(links);
-    QVERIFY(open());
+    QVERIFY(openMainWindow());
     QVERIFY(unlock());
 
     QCOMPARE(m_answers->shown(),
@@ -657,8 +608,8 @@ void TestMainWindow::enterKey()
     QFETCH(bool, unlocked);
     QFETCH(QStringList, messages);
 
-    writeLinks(TestData::linkFile(kItems, kPassword));
-    QVERIFY(open());
+    writeLinks(kItems);
+    QVERIFY(openMainWindow());
     auto* box = child<QLineEdit>("Text4");
     QTest::keyClicks(box, typed);
     QCOMPARE(box->text(), typed);
@@ -691,10 +642,10 @@ void TestMainWindow::autoEnter()
     QFETCH(bool, unlocked);
     QFETCH(QStringList, messages);
 
-    writeLinks(TestData::linkFile(kItems, kPassword));
+    writeLinks(kItems);
     m_state->settings.autoEnter = autoEnter;
     m_state->settings.autoEnterPassword = stored;
-    QVERIFY(open());
+    QVERIFY(openMainWindow());
     QCOMPARE(m_window->isUnlocked(), unlocked);
     QCOMPARE(m_answers->texts(), messages);
     QCOMPARE(m_window->badPasswordCount(), messages.size());
@@ -708,8 +659,8 @@ void TestMainWindow::autoEnter()
 
 void TestMainWindow::coverFollowsTheList()
 {
-    writeLinks(TestData::linkFile(kItems, kPassword));
-    QVERIFY(open());
+    writeLinks(kItems);
+    QVERIFY(openMainWindow());
     QVERIFY(unlock());
     auto* cover = child("Picture2");
     auto* smallLogo = child("Image3");
@@ -738,7 +689,7 @@ void TestMainWindow::coverFollowsTheList()
 
 void TestMainWindow::coverLogoWhileLocked()
 {
-    QVERIFY(open());
+    QVERIFY(openMainWindow());
     QTest::mouseClick(child("Image4"), Qt::LeftButton);
     QVERIFY(child("Picture2")->isVisible());
     QCOMPARE(child("Picture2")->geometry(), m_window->rect());
@@ -759,8 +710,8 @@ void TestMainWindow::escapeCloses()
     QFETCH(bool, unlocked);
     QFETCH(QString, focus);
 
-    writeLinks(TestData::linkFile(kItems, kPassword));
-    QVERIFY(open());
+    writeLinks(kItems);
+    QVERIFY(openMainWindow());
     if (unlocked)
         QVERIFY(unlock());
     QWidget* focused = QApplication::focusWidget();
@@ -782,7 +733,7 @@ void TestMainWindow::closingSavesSettings()
     s.windowTop = 900;
     s.windowWidth = 7500;
     s.windowHeight = 4500;
-    QVERIFY(open());
+    QVERIFY(openMainWindow());
     QHeaderView* header = child<QTreeView>("ListView1")->header();
     const int widths[] = {100, 120, 0, 300};
     for (int i = 0; i < 4; ++i)
@@ -826,7 +777,7 @@ void TestMainWindow::columnWidthsRoundTrip()
     QFETCH(Widths, written);
 
     m_state->settings.columnWidths = saved;
-    QVERIFY(open());
+    QVERIFY(openMainWindow());
     const QHeaderView* header = child<QTreeView>("ListView1")->header();
     QList<int> shown;
     for (int i = 0; i < 4; ++i)
@@ -861,7 +812,7 @@ void TestMainWindow::closingDeletesUndoCopies()
     }
     for (const QString& name : present)
         QVERIFY(TestData::writeFile(undo + u'/' + name, "copy"));
-    QVERIFY(open());
+    QVERIFY(openMainWindow());
     QVERIFY(m_window->close());
 
     QVERIFY(!QFile::exists(undo + u"/QuiFil.ini"_s));
@@ -893,7 +844,7 @@ void TestMainWindow::toolTips()
 
     if (lastDelete.isValid())
         m_state->settings.lastDeleteDate = toOleDate(lastDelete);
-    QVERIFY(open());
+    QVERIFY(openMainWindow());
     for (const auto& [name, tip] : kToolTips) {
         if (deletedTip && qstrcmp(name, "Command5") == 0) {
             const QString shown = child(name)->toolTip();
@@ -918,7 +869,7 @@ void TestMainWindow::noTipsFollowsSetting()
 {
     m_state->settings.noTips = 1;
     m_state->settings.lastDeleteDate = toOleDate(QDateTime::currentDateTime().addDays(-3));
-    QVERIFY(open());
+    QVERIFY(openMainWindow());
     const auto allTips = [this] {
         QStringList tips;
         for (QWidget* w : m_window->findChildren<QWidget*>())
@@ -941,7 +892,7 @@ void TestMainWindow::noTipsFollowsSetting()
 void TestMainWindow::checkBoxesStoreSettings()
 {
     m_state->settings.oneClick = 1;
-    QVERIFY(open());
+    QVERIFY(openMainWindow());
     auto* oneClick = child<QCheckBox>("Check1");
     auto* onTop = child<QCheckBox>("Check2");
     QVERIFY(oneClick->isChecked());
@@ -981,7 +932,7 @@ void TestMainWindow::focusMarker_data()
 void TestMainWindow::focusMarker()
 {
     QFETCH(QString, box);
-    QVERIFY(open());
+    QVERIFY(openMainWindow());
     auto* marker = child("Picture9");
     auto* focused = m_window->findChild<QCheckBox*>(box);
     QVERIFY(!marker->isVisible());
@@ -1002,7 +953,7 @@ void TestMainWindow::focusMarker()
 
 void TestMainWindow::revealBoxClearedByDoubleClick()
 {
-    QVERIFY(open());
+    QVERIFY(openMainWindow());
     auto* reveal = child<QLabel>("Label4");
     QVERIFY(reveal->text().isEmpty());
     reveal->setText(u"revealed secret"_s);
@@ -1064,7 +1015,7 @@ void TestMainWindow::menus()
     QFETCH(QString, title);
     QFETCH(QStringList, entries);
 
-    QVERIFY(open());
+    QVERIFY(openMainWindow());
     auto* found = m_window->findChild<QMenu*>(menu);
     QVERIFY(found);
     QCOMPARE(found->title(), title);
@@ -1085,7 +1036,7 @@ void TestMainWindow::hiddenUserNameEntry()
 {
     QFETCH(qint16, hiddenUserNames);
     m_state->settings.hiddenUserNames = hiddenUserNames;
-    QVERIFY(open());
+    QVERIFY(openMainWindow());
     QCOMPARE(m_window->menus().action("mnu1ViewHidUsername")->isVisible(), hiddenUserNames == 1);
     // Shown only after a restore.
     QVERIFY(!m_window->menus().action("mnu1BUundo")->isVisible());
@@ -1147,7 +1098,7 @@ void TestMainWindow::clipboardClear()
 
 void TestMainWindow::clipboardClearedAtClose()
 {
-    QVERIFY(open());
+    QVERIFY(openMainWindow());
     m_window->clipboard().copy(u"pw"_s);
     QCOMPARE(QGuiApplication::clipboard()->text(), u"pw"_s);
     QVERIFY(m_window->close());

@@ -1,3 +1,4 @@
+#include "OffscreenWarnings.h"
 #include "startup/Settings.h"
 #include "startup/Startup.h"
 #include "ui/message/MessageWindow.h"
@@ -50,18 +51,6 @@ void dismiss(QWidget* modal)
         modal->close();
 }
 
-QtMessageHandler g_testLogHandler = nullptr;
-
-// The offscreen platform cannot pass a window's size limits on and says so for every window
-// with a layout; that is its own limit, not ours. Everything else goes on to the test log.
-void dropOffscreenSizeHintWarning(QtMsgType type, const QMessageLogContext& context,
-                                  const QString& message)
-{
-    if (type == QtWarningMsg && message == u"This plugin does not support propagateSizeHints()")
-        return;
-    g_testLogHandler(type, context, message);
-}
-
 } // namespace
 
 class TestMessageWindow : public QObject {
@@ -99,7 +88,7 @@ private:
 
 void TestMessageWindow::initTestCase()
 {
-    g_testLogHandler = qInstallMessageHandler(dropOffscreenSizeHintWarning);
+    dropOffscreenPlatformWarnings();
 }
 
 void TestMessageWindow::init()
