@@ -3,8 +3,7 @@
 #include "CipherGuard.h"
 #include "Entry.h"
 
-QByteArray decryptPassword(const Entry& entry, QByteArrayView masterPassword,
-                           CipherService& cipher)
+QByteArray decryptPassword(const Entry& entry, QByteArrayView masterPassword, CipherService& cipher)
 {
     if (!entry.hasPassword())
         return {};

@@ -1,8 +1,8 @@
 #include "Artwork.h"
 
 #include <QFontMetricsF>
-#include <QImage>
 #include <QGuiApplication>
+#include <QImage>
 #include <QLinearGradient>
 #include <QPainter>
 #include <QPainterPath>
@@ -52,7 +52,7 @@ void prepare(QPainter& p)
 // quill's nib to the left, feather to the right. Path arithmetic is slow, so the parts are
 // painted over and cut out of each other instead of being joined as paths.
 struct Motif {
-    QPainterPath ring, hole, blade;   // the key
+    QPainterPath ring, hole, blade;    // the key
     QPainterPath vane, barrel, rachis; // the quill
     QTransform keyTurn, quillTurn;
     QRectF bounds;
@@ -79,7 +79,8 @@ const Motif& motif()
         m.rachis.quadTo(18, -4, 50, -9);
         m.keyTurn.rotate(45);
         m.quillTurn.rotate(-45);
-        m.bounds = m.keyTurn.map(m.ring).boundingRect()
+        m.bounds = m.keyTurn.map(m.ring)
+                       .boundingRect()
                        .united(m.keyTurn.map(m.blade).boundingRect())
                        .united(m.quillTurn.map(m.vane).boundingRect())
                        .united(m.quillTurn.map(m.barrel).boundingRect());
@@ -98,8 +99,7 @@ void paintMotif(QPainter& p, const QRectF& box, const QColor& keyColour, const Q
     layer.setDevicePixelRatio(ratio);
     layer.fill(Qt::transparent);
 
-    const qreal scale =
-        std::min(box.width() / m.bounds.width(), box.height() / m.bounds.height());
+    const qreal scale = std::min(box.width() / m.bounds.width(), box.height() / m.bounds.height());
     QPainter lp(&layer);
     prepare(lp);
     lp.translate(box.center() - area.topLeft());

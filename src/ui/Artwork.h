@@ -7,11 +7,11 @@
 namespace Artwork {
 
 QIcon programIcon();
-QPixmap smallLogo();     // 144 x 34, top row of the main window
+QPixmap smallLogo();               // 144 x 34, top row of the main window
 QPixmap banner(const QSize& size); // a strip across the top of a window
-QPixmap panelLogo();     // 369 x 160, behind the password panel
-QPixmap coverLogo();     // 100 x 100, centred on the cover
-QPixmap passwordPrompt(); // 320 x 26, asks for the password and names its limit
-QPixmap rowPicture();    // 13 x 13, every row of the list
+QPixmap panelLogo();               // 369 x 160, behind the password panel
+QPixmap coverLogo();               // 100 x 100, centred on the cover
+QPixmap passwordPrompt();          // 320 x 26, asks for the password and names its limit
+QPixmap rowPicture();              // 13 x 13, every row of the list
 
 } // namespace Artwork

@@ -53,7 +53,8 @@ void coverTheList(Geometry& g)
 QRect toPixels(const QRectF& twips)
 {
     return QRect(twipsToPixels(twips.left()), twipsToPixels(twips.top()),
-                 std::max(0, twipsToPixels(twips.width())), std::max(0, twipsToPixels(twips.height())));
+                 std::max(0, twipsToPixels(twips.width())),
+                 std::max(0, twipsToPixels(twips.height())));
 }
 
 } // namespace MainLayout

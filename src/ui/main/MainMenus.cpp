@@ -50,8 +50,8 @@ QMenu* buildMenu(QWidget* parent, const char* name, const char* caption,
     auto* menu = new QMenu(QString::fromLatin1(caption), parent);
     menu->setObjectName(QString::fromLatin1(name));
     for (const MenuEntry& e : entries) {
-        QAction* action = e.caption ? menu->addAction(QString::fromLatin1(e.caption))
-                                    : menu->addSeparator();
+        QAction* action =
+            e.caption ? menu->addAction(QString::fromLatin1(e.caption)) : menu->addSeparator();
         action->setObjectName(QString::fromLatin1(e.name));
         // Each command is enabled where it is wired to its work.
         if (e.caption)

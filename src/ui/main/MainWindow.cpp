@@ -42,14 +42,13 @@ const QString kBadPassword = QStringLiteral("\r\n\r\n\r\nBad Password; Unable To
                                             "Bad Pass Count = %1\r\n");
 const QString kOrphanedLinkFile =
     QStringLiteral("\r\n\r\n\r\n   Unable To Open Files\r\n(no.in/w/rc)\r\n");
-const QString kPasswordFileUnreadable =
-    QStringLiteral("\r\n\r\n\r\n   Unable To Open Files\r\nThe Password File Cannot Be Read:\r\n%1");
+const QString kPasswordFileUnreadable = QStringLiteral(
+    "\r\n\r\n\r\n   Unable To Open Files\r\nThe Password File Cannot Be Read:\r\n%1");
 const QString kPasswordNotSaved =
     QStringLiteral("\r\n\r\n\r\n   Unable To Save Your New Password\r\n%1");
-const QString kUnstorableCharacter = QStringLiteral(
-    "\r\n\r\n\r\nThe Password Holds A Character\r\nQuillor Cannot Store: \"%1\"");
-const QString kSettingsNotSaved =
-    QStringLiteral("\r\n\r\n\r\nUnable To Save Your Settings\r\n%1");
+const QString kUnstorableCharacter =
+    QStringLiteral("\r\n\r\n\r\nThe Password Holds A Character\r\nQuillor Cannot Store: \"%1\"");
+const QString kSettingsNotSaved = QStringLiteral("\r\n\r\n\r\nUnable To Save Your Settings\r\n%1");
 
 QLabel* pictureLabel(QWidget* parent, const char* name, const QPixmap& picture)
 {
@@ -225,8 +224,8 @@ void MainWindow::applyColumnWidths()
             w = 0;
     }
     // A width the header cannot take falls back to the design widths.
-    const bool usable = std::all_of(widths.begin(), widths.end(),
-                                    [](float w) { return w <= 1'000'000; });
+    const bool usable =
+        std::all_of(widths.begin(), widths.end(), [](float w) { return w <= 1'000'000; });
     if (!usable)
         widths = kDefaultColumnWidths;
     for (int i = 0; i < EntryModel::ColumnCount; ++i)
@@ -263,8 +262,8 @@ int MainWindow::currentRow() const
 void MainWindow::selectRow(int row)
 {
     const QModelIndex index = m_viewModel->index(row, 0);
-    m_list->selectionModel()->setCurrentIndex(
-        index, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    m_list->selectionModel()->setCurrentIndex(index, QItemSelectionModel::ClearAndSelect |
+                                                         QItemSelectionModel::Rows);
     m_list->scrollTo(index);
 }
 
@@ -460,9 +459,8 @@ void MainWindow::enterPassword()
         return;
     }
 
-    const UnlockResult result =
-        unlockOrCreate(m_state.paths.masterPasswordPath, m_state.paths.linkFilePath, *password,
-                       m_state.cipher);
+    const UnlockResult result = unlockOrCreate(
+        m_state.paths.masterPasswordPath, m_state.paths.linkFilePath, *password, m_state.cipher);
     using Outcome = UnlockResult::Outcome;
     switch (result.outcome) {
     case Outcome::WrongPassword:
@@ -568,8 +566,8 @@ void MainWindow::closeEvent(QCloseEvent* event)
         message(MessageKind::Ok, kSettingsNotSaved.arg(saved.error()));
     m_enterItems->close();
     if (const QString failed = deleteUndoCopies(m_state.paths.dataDirectory); !failed.isEmpty())
-        message(MessageKind::Ok, QStringLiteral("\r\n\r\n\r\nUnable To Delete The UnDo Copies\r\n") +
-                                     failed);
+        message(MessageKind::Ok,
+                QStringLiteral("\r\n\r\n\r\nUnable To Delete The UnDo Copies\r\n") + failed);
     m_clipboard->clearIfOurs();
     m_state.mainWindowOpen = false;
     event->accept();

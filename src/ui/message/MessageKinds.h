@@ -14,8 +14,14 @@ constexpr qint16 YesCancelNoSwitchable = 6;
 constexpr qint16 OkCancel = 7;
 constexpr qint16 OkCancelSwitchable = 8;
 
-constexpr bool isValid(qint16 kind) { return kind >= Ok && kind <= OkCancelSwitchable; }
-constexpr bool isSwitchable(qint16 kind) { return isValid(kind) && kind % 2 == 0; }
+constexpr bool isValid(qint16 kind)
+{
+    return kind >= Ok && kind <= OkCancelSwitchable;
+}
+constexpr bool isSwitchable(qint16 kind)
+{
+    return isValid(kind) && kind % 2 == 0;
+}
 } // namespace MessageKind
 
 namespace MessageAnswer {

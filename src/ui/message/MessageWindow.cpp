@@ -71,12 +71,12 @@ MessageWindow::MessageWindow(qint16 kind, const QString& text, qint16 number, Se
 
     auto* panel = new QWidget(this);
     panel->setObjectName(QStringLiteral("Picture2"));
-    panel->setFixedSize(twipsToPixels(kButtonLefts[2] + kButtonWidth), twipsToPixels(kButtonHeight));
+    panel->setFixedSize(twipsToPixels(kButtonLefts[2] + kButtonWidth),
+                        twipsToPixels(kButtonHeight));
     const std::array<QString, 3> names = {QStringLiteral("Command1"), QStringLiteral("Command2"),
                                           QStringLiteral("Command3")};
-    const std::array<QString, 3> designCaptions = {QStringLiteral("Command1"),
-                                                   QStringLiteral("Okay"),
-                                                   QStringLiteral("Command3")};
+    const std::array<QString, 3> designCaptions = {
+        QStringLiteral("Command1"), QStringLiteral("Okay"), QStringLiteral("Command3")};
     const KindLayout* layout = layoutOf(kind);
     for (int i = 0; i < 3; ++i) {
         auto* b = new QPushButton(designCaptions[std::size_t(i)], panel);
