@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Drives the real quillor on a virtual X display, as a person would: first start and unlock,
 # five wrong passwords, a second instance on the same data directory, an entry typed into the
-# Enter Items window and found again after a new start. Openbox runs on the display because
+# Enter Items window and found again after a new start, and a clean stop on SIGTERM. Openbox runs on the display because
 # without a window manager the keyboard focus never comes back to a window after a modal one
 # closes, and typed keys go nowhere. Screenshots land in the build directory.
 #   tests/e2e/run_e2e.sh BUILD_DIR
@@ -280,11 +280,29 @@ scenario_enter_items() {
         diff "$work/expected.tsv" "$work/listed.tsv"
 }
 
+# Told to stop, the program closes as if Escape had been pressed: the settings are written (their
+# digit code's filler is new at every writing, so the file changes) and it ends with code 0.
+scenario_terminate() {
+    echo "== SIGTERM"
+    local dir before pid
+    dir=$(data_dir)
+    before=$(sha256sum "$dir/QuiSetts.ini")
+    start_quillor terminate
+    pid=$app_pid
+    wait_locked_window "$pid" || return 1
+    kill -TERM "$pid"
+    wait_exit "$pid" 15 || { fail "SIGTERM ends the program"; return 1; }
+    check "SIGTERM ends the program with exit code 0 (got $exit_code)" test "$exit_code" -eq 0
+    check "the settings were written on the way out" \
+        test "$(sha256sum "$dir/QuiSetts.ini")" != "$before"
+    check "no lock is left behind" test ! -e "$dir/quillor.lock"
+}
+
 start_session || { fail "a virtual display with a window manager starts"; finish; }
 echo "display $DISPLAY, data in $XDG_DATA_HOME"
 [[ -x $quillor ]] || { fail "the program is built at $quillor"; finish; }
 rm -f "$build"/e2e-*.png
 
 scenario_first_start && scenario_wrong_passwords && scenario_second_instance
-scenario_enter_items
+scenario_enter_items && scenario_terminate
 finish
