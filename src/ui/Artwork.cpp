@@ -205,7 +205,7 @@ QPixmap badge(int size)
 QIcon programIcon()
 {
     QIcon icon;
-    for (int size : {16, 24, 32, 48, 64, 128, 256})
+    for (int size : {16, 24, 32, 48, 64, 128})
         icon.addPixmap(badge(size));
     return icon;
 }

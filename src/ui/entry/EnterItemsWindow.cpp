@@ -117,7 +117,6 @@ EnterItemsWindow::EnterItemsWindow(AppState& state, MainWindow& mainWindow)
 {
     setObjectName(QStringLiteral("Form2"));
     setWindowTitle(QStringLiteral("Quillor - Enter Items"));
-    setWindowIcon(Artwork::programIcon());
     setAttribute(Qt::WA_DeleteOnClose);
     setFont(designFont(QStringLiteral("Impact"), kDesignPointSize, false, QFont::Condensed));
     setFixedSize(twipsToPixels(kClientWidth), twipsToPixels(kClientHeight));

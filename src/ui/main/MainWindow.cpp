@@ -75,7 +75,6 @@ MainWindow::MainWindow(AppState& state, QWidget* parent)
 {
     setObjectName(QStringLiteral("Form11"));
     setWindowTitle(QStringLiteral("Quillor CSP"));
-    setWindowIcon(Artwork::programIcon());
     // The design sizes fit captions at 8 points.
     QFont captions = font();
     captions.setPointSize(8);
