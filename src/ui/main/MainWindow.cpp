@@ -5,7 +5,7 @@
 #include "EnterItemsLink.h"
 #include "ListCommands.h"
 #include "MainMenus.h"
-#include "RowPictureModel.h"
+#include "RowPictureDelegate.h"
 #include "startup/AppState.h"
 #include "startup/OleDate.h"
 #include "startup/SettingsFile.h"
@@ -122,9 +122,8 @@ void MainWindow::createControls()
 
     m_list = new QTreeView(this);
     m_list->setObjectName(QStringLiteral("ListView1"));
-    m_viewModel = new RowPictureModel(Artwork::rowPicture(), this);
-    m_viewModel->setSourceModel(&m_model);
-    m_list->setModel(m_viewModel);
+    m_list->setModel(&m_model);
+    m_list->setItemDelegate(new RowPictureDelegate(Artwork::rowPicture(), m_list));
     m_list->setRootIsDecorated(false);
     m_list->setUniformRowHeights(true);
     m_list->setItemsExpandable(false);
@@ -260,7 +259,7 @@ int MainWindow::currentRow() const
 
 void MainWindow::selectRow(int row)
 {
-    const QModelIndex index = m_viewModel->index(row, 0);
+    const QModelIndex index = m_model.index(row, 0);
     m_list->selectionModel()->setCurrentIndex(index, QItemSelectionModel::ClearAndSelect |
                                                          QItemSelectionModel::Rows);
     m_list->scrollTo(index);

@@ -20,7 +20,6 @@ class QLabel;
 class QLineEdit;
 class QPushButton;
 class QTreeView;
-class RowPictureModel;
 struct AppState;
 
 // Form11: the list window. It opens locked behind the password panel and the cover; the
@@ -86,7 +85,6 @@ private:
 
     AppState& m_state;
     EntryModel m_model;
-    RowPictureModel* m_viewModel = nullptr;
     std::unique_ptr<MainMenus> m_menus;
     ClipboardGuard* m_clipboard = nullptr;
     AddressOpener m_opener;
