@@ -391,6 +391,16 @@ std::optional<EnterItemsWindow::ItemBytes> EnterItemsWindow::storable(const Item
     return bytes;
 }
 
+// Asks the question with the four items below it, unless the user switched it off, which
+// counts as Yes.
+bool EnterItemsWindow::confirmed(const QString& question, qint16 number, const Items& items)
+{
+    return m_state.settings.isMessageSuppressed(number) ||
+           message(MessageKind::YesNoSwitchable,
+                   question + itemLines(items.title, items.userName, items.password, items.url),
+                   number) == MessageAnswer::Yes;
+}
+
 void EnterItemsWindow::addItems()
 {
     trimBoxes();
@@ -398,10 +408,7 @@ void EnterItemsWindow::addItems()
     const std::optional<ItemBytes> bytes = storable(items);
     if (!bytes)
         return; // open, so that the character can be changed
-    if (!m_state.settings.isMessageSuppressed(kAddQuestionNumber) &&
-        message(MessageKind::YesNoSwitchable,
-                kAddQuestion + itemLines(items.title, items.userName, items.password, items.url),
-                kAddQuestionNumber) != MessageAnswer::Yes) {
+    if (!confirmed(kAddQuestion, kAddQuestionNumber, items)) {
         closeUnlessKeptOpen();
         return;
     }
@@ -423,11 +430,7 @@ void EnterItemsWindow::replaceItems()
     const std::optional<ItemBytes> bytes = storable(items);
     if (!bytes)
         return; // open, so that the character can be changed
-    if (!m_state.settings.isMessageSuppressed(kReplaceQuestionNumber) &&
-        message(MessageKind::YesNoSwitchable,
-                kReplaceQuestion +
-                    itemLines(items.title, items.userName, items.password, items.url),
-                kReplaceQuestionNumber) != MessageAnswer::Yes) {
+    if (!confirmed(kReplaceQuestion, kReplaceQuestionNumber, items)) {
         closeUnlessKeptOpen();
         return;
     }

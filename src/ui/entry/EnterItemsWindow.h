@@ -55,6 +55,7 @@ private:
     bool addEntry(const ItemBytes& bytes);
     bool replaceEntry(int row, const ItemBytes& bytes);
     void closeUnlessKeptOpen();
+    bool confirmed(const QString& question, qint16 number, const Items& items);
     qint16 message(qint16 kind, const QString& text, qint16 number = 0);
 
     AppState& m_state;
