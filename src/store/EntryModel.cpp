@@ -2,6 +2,7 @@
 
 #include "Windows1252.h"
 
+#include <algorithm>
 #include <array>
 
 namespace {
@@ -84,6 +85,59 @@ void EntryModel::removeEntry(int row)
     releaseKey(m_entries[std::size_t(row)].keyNumber());
     m_entries.erase(m_entries.begin() + row);
     endRemoveRows();
+}
+
+void EntryModel::moveEntry(int from, int to)
+{
+    Q_ASSERT(from >= 0 && from < rowCount() && to >= 0 && to < rowCount());
+    if (from == to)
+        return;
+    // The view's notion of a move puts the row before destinationChild.
+    beginMoveRows({}, from, from, {}, to > from ? to + 1 : to);
+    const auto first = m_entries.begin();
+    if (from < to)
+        std::rotate(first + from, first + from + 1, first + to + 1);
+    else
+        std::rotate(first + to, first + from, first + from + 1);
+    endMoveRows();
+}
+
+void EntryModel::removeEntries(const std::vector<int>& rows)
+{
+    std::vector<std::pair<int, int>> runs; // first and last row of each run of neighbours
+    for (int row : rows) {
+        Q_ASSERT(row >= 0 && row < rowCount());
+        if (!runs.empty() && runs.back().second == row - 1)
+            runs.back().second = row;
+        else
+            runs.emplace_back(row, row);
+    }
+    for (int row : rows)
+        releaseKey(m_entries[std::size_t(row)].keyNumber());
+
+    // Each removal moves the rows after it; past a few runs one pass over the list is cheaper
+    // than a move per run, and the views are told of the whole change at once.
+    constexpr std::size_t kRunsRemovedOneByOne = 16;
+    if (runs.size() > kRunsRemovedOneByOne) {
+        beginResetModel();
+        std::vector<bool> removed(m_entries.size(), false);
+        for (int row : rows)
+            removed[std::size_t(row)] = true;
+        std::size_t kept = 0;
+        for (std::size_t i = 0; i < m_entries.size(); ++i) {
+            if (!removed[i])
+                m_entries[kept++] = std::move(m_entries[i]);
+        }
+        m_entries.resize(kept);
+        endResetModel();
+        return;
+    }
+    // From the last run to the first, so that the rows still to remove keep their numbers.
+    for (auto run = runs.rbegin(); run != runs.rend(); ++run) {
+        beginRemoveRows({}, run->first, run->second);
+        m_entries.erase(m_entries.begin() + run->first, m_entries.begin() + run->second + 1);
+        endRemoveRows();
+    }
 }
 
 void EntryModel::setUserNamesHidden(bool hidden)

@@ -29,6 +29,10 @@ public:
     void appendEntry(Entry entry);
     void insertEntry(int row, Entry entry);
     void removeEntry(int row);
+    // Entry from goes to position to; those between shift by one.
+    void moveEntry(int from, int to);
+    // Removes these rows (ascending, no repeats), each run of neighbours at once.
+    void removeEntries(const std::vector<int>& rows);
 
     bool userNamesHidden() const { return m_userNamesHidden; }
     void setUserNamesHidden(bool hidden);

@@ -13,6 +13,41 @@ namespace {
 constexpr qint64 kRecordsPerRead = 64;
 } // namespace
 
+LinkRecordReader::LinkRecordReader(QIODevice& file, QString path, qint64 fileSize)
+    : m_file(file)
+    , m_path(std::move(path))
+    , m_size(fileSize)
+    , m_count(linkRecordCount(fileSize))
+{
+}
+
+std::optional<LinkRecordView> LinkRecordReader::next()
+{
+    if (m_next >= m_count || !m_failure.isEmpty())
+        return std::nullopt;
+    if (m_next >= m_bufferFirst + m_buffered) {
+        m_bufferFirst = m_next;
+        m_buffered = std::min(kRecordsPerRead, m_count - m_next);
+        const qint64 want =
+            std::min(m_buffered * kLinkRecordSize, m_size - m_next * kLinkRecordSize);
+        m_buffer.resize(want);
+        if (m_file.read(m_buffer.data(), want) != want) {
+            m_failure = QStringLiteral("%1: cannot read record %2").arg(m_path).arg(m_next + 1);
+            return std::nullopt;
+        }
+    }
+    const QByteArrayView bytes =
+        QByteArrayView(m_buffer).sliced((m_next - m_bufferFirst) * kLinkRecordSize);
+    const auto record =
+        decodeLinkRecord(bytes.first(std::min<qsizetype>(bytes.size(), kLinkRecordSize)));
+    if (!record) {
+        m_failure = QStringLiteral("%1: record %2 is damaged").arg(m_path).arg(m_next + 1);
+        return std::nullopt;
+    }
+    ++m_next;
+    return record;
+}
+
 qint64 linkRecordCount(qint64 fileSize)
 {
     const qint64 whole = fileSize / kLinkRecordSize;
@@ -67,39 +102,38 @@ LinkFileRead readLinkFile(const QString& path, QByteArrayView password, CipherSe
     const CipherKey& key = *keyForBatch;
     // A damaged file may claim any size; the list grows as records really are read.
     result.entries.reserve(std::size_t(std::min<qint64>(count, 100'000)));
-    QByteArray buffer;
-    for (qint64 first = 0; first < count; first += kRecordsPerRead) {
-        const qint64 records = std::min(kRecordsPerRead, count - first);
-        const qint64 want = std::min(records * kLinkRecordSize, size - first * kLinkRecordSize);
-        buffer.resize(want);
-        if (file.read(buffer.data(), want) != want) {
-            result.failure = QStringLiteral("%1: cannot read record %2").arg(path).arg(first + 1);
-            return result;
-        }
-        for (qint64 r = 0; r < records; ++r) {
-            const QByteArrayView bytes = QByteArrayView(buffer).sliced(r * kLinkRecordSize);
-            const auto record =
-                decodeLinkRecord(bytes.first(std::min<qsizetype>(bytes.size(), kLinkRecordSize)));
-            if (!record) {
-                result.failure =
-                    QStringLiteral("%1: record %2 is damaged").arg(path).arg(first + r + 1);
-                return result;
-            }
-            Entry entry(record->title, record->url, record->userName, record->password,
-                        int(result.entries.size()) + 1);
-            entry.transformPlainItems(
-                [&key](char* data, qsizetype length) { key.cryptInPlace(data, length); });
-            result.entries.push_back(std::move(entry));
-        }
+    LinkRecordReader reader(file, path, size);
+    while (const auto record = reader.next()) {
+        Entry entry(record->title, record->url, record->userName, record->password,
+                    int(result.entries.size()) + 1);
+        entry.transformPlainItems(
+            [&key](char* data, qsizetype length) { key.cryptInPlace(data, length); });
+        result.entries.push_back(std::move(entry));
     }
+    result.failure = reader.failure();
     return result;
 }
 
 bool loadList(EntryModel& model, const QString& path, QByteArrayView password,
-              CipherService& cipher)
+              CipherService& cipher, QString* failure)
 {
     model.clear();
     LinkFileRead read = readLinkFile(path, password, cipher);
     model.setEntries(std::move(read.entries));
+    if (failure)
+        *failure = read.failure;
     return read.ok();
+}
+
+QString findDamagedLinkRecord(const QString& path)
+{
+    if (!QFileInfo::exists(path))
+        return {};
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return QStringLiteral("%1: %2").arg(path, file.errorString());
+    LinkRecordReader reader(file, path, file.size());
+    while (reader.next()) {
+    }
+    return reader.failure();
 }

@@ -1,13 +1,16 @@
 #pragma once
 
 #include "Entry.h"
+#include "LinkRecord.h"
 
 #include <QString>
 
+#include <optional>
 #include <vector>
 
 class CipherService;
 class EntryModel;
+class QIODevice;
 
 // Shown when a load stops at a record it cannot read.
 inline const QString kLoadListsFailedMessage =
@@ -22,6 +25,30 @@ qint64 linkRecordCount(qint64 fileSize);
 // crash cut short, is none; the next added record takes its place. 0 for an absent file.
 qint64 storedRecordCount(const QString& path);
 
+// Reads the records of an open link file in order, a few dozen at a time, so that a big file is
+// never held in memory whole.
+class LinkRecordReader {
+public:
+    LinkRecordReader(QIODevice& file, QString path, qint64 fileSize);
+
+    qint64 count() const { return m_count; }
+    // The next record, valid until the next call; nullopt at the end, or at a record that cannot
+    // be read or decoded, which failure() then names.
+    std::optional<LinkRecordView> next();
+    const QString& failure() const { return m_failure; }
+
+private:
+    QIODevice& m_file;
+    QString m_path;
+    qint64 m_size;
+    qint64 m_count;
+    qint64 m_next = 0;        // number of the next record, from 0
+    qint64 m_bufferFirst = 0; // number of the buffer's first record
+    qint64 m_buffered = 0;
+    QByteArray m_buffer;
+    QString m_failure;
+};
+
 enum class EmptyLinkFile { Delete, Keep };
 
 struct LinkFileRead {
@@ -35,6 +62,11 @@ struct LinkFileRead {
 LinkFileRead readLinkFile(const QString& path, QByteArrayView password, CipherService& cipher,
                           EmptyLinkFile emptyFile = EmptyLinkFile::Delete);
 
-// The list loading: the model holds what could be read, in record order.
+// The list loading: the model holds what could be read, in record order. On a failure, what
+// went wrong goes to failure when given.
 bool loadList(EntryModel& model, const QString& path, QByteArrayView password,
-              CipherService& cipher);
+              CipherService& cipher, QString* failure = nullptr);
+
+// What stops a reader of the link file (a record that cannot be read or decoded), or empty when
+// every record reads. Nothing is decrypted.
+QString findDamagedLinkRecord(const QString& path);

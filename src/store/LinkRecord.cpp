@@ -6,8 +6,6 @@
 #include <array>
 
 namespace {
-constexpr std::array<int, 4> kFieldWidths = {kTitleFieldWidth, kUrlFieldWidth, kUserNameFieldWidth,
-                                             kPasswordFieldWidth};
 static_assert(kTitleFieldWidth + kUrlFieldWidth + kUserNameFieldWidth + kPasswordFieldWidth ==
               kLinkRecordSize);
 } // namespace
@@ -19,7 +17,7 @@ std::optional<QByteArray> encodeLinkRecord(const LinkRecordCiphers& ciphers)
     QByteArray record;
     record.reserve(kLinkRecordSize);
     for (std::size_t i = 0; i < items.size(); ++i) {
-        const auto field = makeStoredField(*items[i], kFieldWidths[i]);
+        const auto field = makeStoredField(*items[i], kLinkFieldWidths[i]);
         if (!field)
             return std::nullopt;
         record.append(*field);
@@ -31,9 +29,9 @@ std::optional<LinkRecordView> decodeLinkRecord(QByteArrayView record)
 {
     std::array<QByteArrayView, 4> ciphers;
     qsizetype offset = 0;
-    for (std::size_t i = 0; i < kFieldWidths.size(); ++i) {
+    for (std::size_t i = 0; i < kLinkFieldWidths.size(); ++i) {
         const qsizetype available =
-            std::clamp<qsizetype>(record.size() - offset, 0, kFieldWidths[i]);
+            std::clamp<qsizetype>(record.size() - offset, 0, kLinkFieldWidths[i]);
         const auto cipher = readStoredField(record.sliced(offset, available));
         if (!cipher)
             return std::nullopt;

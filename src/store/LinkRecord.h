@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 
+#include <array>
 #include <optional>
 
 // Widths of the four stored fields of a link record, in file order.
@@ -10,6 +11,8 @@ constexpr int kUrlFieldWidth = 2048;
 constexpr int kUserNameFieldWidth = 512;
 constexpr int kPasswordFieldWidth = 512;
 constexpr int kLinkRecordSize = 3584; // the four fields, no separators
+constexpr std::array<int, 4> kLinkFieldWidths = {kTitleFieldWidth, kUrlFieldWidth,
+                                                 kUserNameFieldWidth, kPasswordFieldWidth};
 
 // The four cipher texts of one record, in file order.
 struct LinkRecordCiphers {

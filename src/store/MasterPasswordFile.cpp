@@ -50,13 +50,14 @@ Check check(const QString& path, QByteArrayView typed, CipherService& cipher)
     return result;
 }
 
-QByteArray makeRecord(QByteArrayView password, CipherService& cipher)
+QByteArray makeRecord(QByteArrayView password, CipherService& cipher, QByteArrayView checkValue)
 {
     CipherGuard provider(cipher);
     QByteArray passwordCipher = cipher.EncryptText(password, password);
-    // A typed password is at most 96 characters, far inside the field.
+    // A typed password is at most 96 characters, far inside the field; the check value came
+    // from a field of the same width.
     QByteArray record = makeStoredField(passwordCipher, kFieldWidth).value();
-    record.append(makeStoredField(cipher.EncryptText(kCheckValue, password), kFieldWidth).value());
+    record.append(makeStoredField(cipher.EncryptText(checkValue, password), kFieldWidth).value());
     secureWipe(passwordCipher);
     return record;
 }

@@ -30,8 +30,9 @@ struct Check {
 // Compares typed (already trimmed) with the password the file holds, exactly.
 Check check(const QString& path, QByteArrayView typed, CipherService& cipher);
 
-// The record for a new master password.
-QByteArray makeRecord(QByteArrayView password, CipherService& cipher);
+// The record for a new master password; the check value is the one the old record carried.
+QByteArray makeRecord(QByteArrayView password, CipherService& cipher,
+                      QByteArrayView checkValue = kCheckValue);
 
 // Writes a new master password file in place of whatever is there.
 SaveResult create(const QString& path, QByteArrayView password, CipherService& cipher);

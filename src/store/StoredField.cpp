@@ -2,19 +2,34 @@
 
 #include <QString>
 
+#include <cstring>
+
 QByteArray MakANumba(quint32 n)
 {
     Q_ASSERT(n <= 999'999'999);
     return QByteArray::number(n).rightJustified(kLengthPrefixDigits, '0');
 }
 
-std::optional<QByteArray> makeStoredField(QByteArrayView cipherText, int width)
+bool putStoredField(char* out, int width, QByteArrayView cipherText)
 {
     if (cipherText.size() > width - kLengthPrefixDigits)
+        return false;
+    quint32 n = quint32(cipherText.size());
+    for (int i = kLengthPrefixDigits - 1; i >= 0; --i, n /= 10)
+        out[i] = char('0' + n % 10);
+    char* text = out + kLengthPrefixDigits;
+    if (!cipherText.isEmpty())
+        std::memcpy(text, cipherText.data(), std::size_t(cipherText.size()));
+    std::memset(text + cipherText.size(), ' ',
+                std::size_t(width - kLengthPrefixDigits - cipherText.size()));
+    return true;
+}
+
+std::optional<QByteArray> makeStoredField(QByteArrayView cipherText, int width)
+{
+    QByteArray field(width, Qt::Uninitialized);
+    if (!putStoredField(field.data(), width, cipherText))
         return std::nullopt;
-    QByteArray field = MakANumba(quint32(cipherText.size()));
-    field.append(cipherText);
-    field.append(width - field.size(), ' ');
     return field;
 }
 

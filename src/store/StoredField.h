@@ -13,6 +13,9 @@ QByteArray MakANumba(quint32 n);
 // The field of the given width holding cipherText; nullopt when the text does not fit.
 std::optional<QByteArray> makeStoredField(QByteArrayView cipherText, int width);
 
+// Lays the field out at out, which holds width bytes; false when the text does not fit.
+bool putStoredField(char* out, int width, QByteArrayView cipherText);
+
 // The cipher text held in a field, which may be cut short by the end of its file. nullopt when
 // the prefix is not nine digits or promises more characters than the field holds.
 std::optional<QByteArrayView> readStoredField(QByteArrayView field);

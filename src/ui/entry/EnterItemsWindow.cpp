@@ -443,22 +443,11 @@ void EnterItemsWindow::replaceItems()
     closeUnlessKeptOpen();
 }
 
-namespace {
-
-// Row i of the list is record i of the file; after a list load that stopped at a damaged
-// record they differ, and a record written by its row number would land on the wrong one.
-bool listMatchesFile(const EntryModel& model, const QString& linkFilePath)
-{
-    return storedRecordCount(linkFilePath) == model.rowCount();
-}
-
-} // namespace
-
 // The record is on disk before the list shows the entry, so the two never disagree.
 bool EnterItemsWindow::addEntry(const ItemBytes& bytes)
 {
     EntryModel& model = m_main.model();
-    if (!m_main.isUnlocked() || !listMatchesFile(model, m_state.paths.linkFilePath))
+    if (!m_main.listMatchesFile())
         return false;
     const auto encrypted = encryptEntry(bytes.title, bytes.url, bytes.userName, bytes.password,
                                         m_state.masterPassword, m_state.cipher);
@@ -473,7 +462,7 @@ bool EnterItemsWindow::addEntry(const ItemBytes& bytes)
 bool EnterItemsWindow::replaceEntry(int row, const ItemBytes& bytes)
 {
     EntryModel& model = m_main.model();
-    if (!m_main.isUnlocked() || !listMatchesFile(model, m_state.paths.linkFilePath))
+    if (!m_main.listMatchesFile())
         return false;
     const auto encrypted = encryptEntry(bytes.title, bytes.url, bytes.userName, bytes.password,
                                         m_state.masterPassword, m_state.cipher);

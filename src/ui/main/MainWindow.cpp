@@ -4,7 +4,9 @@
 #include "ClipboardGuard.h"
 #include "EnterItemsLink.h"
 #include "ListCommands.h"
+#include "ListEditCommands.h"
 #include "MainMenus.h"
+#include "PasswordCommands.h"
 #include "RowPictureDelegate.h"
 #include "startup/AppState.h"
 #include "startup/OleDate.h"
@@ -48,6 +50,11 @@ const QString kPasswordNotSaved =
     QStringLiteral("\r\n\r\n\r\n   Unable To Save Your New Password\r\n%1");
 const QString kUnstorableCharacter =
     QStringLiteral("\r\n\r\n\r\nThe Password Holds A Character\r\nQuillor Cannot Store: \"%1\"");
+const QString kListDoesNotMatchFile = QStringLiteral(
+    "\r\n\r\n\r\n   Unable To Save Change\r\nA Record Of The Links File Is Damaged; The List "
+    "\r\nHolds Only The Entries Before It, And Saving It \r\nWould Delete Every Entry After It."
+    "\r\nRestore Your Back-Up Files, Or Copy The Entries \r\nThe List Shows Before You Change "
+    "It.\r\n(%1)");
 const QString kSettingsNotSaved = QStringLiteral("\r\n\r\n\r\nUnable To Save Your Settings\r\n%1");
 
 QLabel* pictureLabel(QWidget* parent, const char* name, const QPixmap& picture)
@@ -89,6 +96,13 @@ MainWindow::MainWindow(AppState& state, QWidget* parent)
     m_listCommands->connectTo(*m_menus, *m_list->header());
     connect(m_list->selectionModel(), &QItemSelectionModel::currentRowChanged, m_listCommands,
             [this](const QModelIndex& current) { m_listCommands->showTitle(current.row()); });
+    m_listEditCommands = new ListEditCommands(*this);
+    m_listEditCommands->connectTo(*m_menus);
+    m_passwordCommands = new PasswordCommands(*this, *m_passwordBox);
+    connect(m_changePasswordButton, &QPushButton::clicked, m_passwordCommands,
+            &PasswordCommands::changePassword);
+    connect(m_deletePasswordButton, &QPushButton::clicked, m_passwordCommands,
+            &PasswordCommands::deletePasswordAndFiles);
     m_appCommands = new AppCommands(*this, m_opener);
     m_appCommands->connectTo(*m_menus);
 
@@ -178,9 +192,6 @@ void MainWindow::createControls()
     m_deletePasswordButton =
         button(m_passwordPanel, "Command5", QStringLiteral("Delete Password && Files"));
     m_deletePasswordButton->setGeometry(toPixels(kDeletePasswordButton));
-    // Changing and deleting the master password arrive with their own commands.
-    m_changePasswordButton->setEnabled(false);
-    m_deletePasswordButton->setEnabled(false);
     m_versionLabel = new QLabel(m_passwordPanel);
     m_versionLabel->setObjectName(QStringLiteral("Label6"));
     m_versionLabel->setAlignment(Qt::AlignCenter);
@@ -446,32 +457,49 @@ qint16 MainWindow::message(qint16 kind, const QString& text, qint16 number)
     return ShowMessage(m_state.settings, kind, text, number, this);
 }
 
-void MainWindow::enterPassword()
+std::optional<QByteArray> MainWindow::typedPassword()
 {
-    m_changePending = false;
     const QString typed = trimBlanks(QStringView(m_passwordBox->text())).toString();
-    const auto password = Windows1252::fromUnicode(typed);
+    auto password = Windows1252::fromUnicode(typed);
     if (!password) {
         const QChar bad = typed.at(Windows1252::firstUnencodable(typed));
         message(MessageKind::Ok, kUnstorableCharacter.arg(bad));
-        return;
     }
+    return password;
+}
+
+void MainWindow::badPassword(const QString& text)
+{
+    ++m_badPasswordCount;
+    message(MessageKind::Ok, text.arg(m_badPasswordCount));
+    if (m_badPasswordCount >= kPasswordTriesAllowed)
+        close();
+}
+
+void MainWindow::showPasswordFileUnreadable(const QString& failure)
+{
+    message(MessageKind::Ok, kPasswordFileUnreadable.arg(failure));
+}
+
+void MainWindow::enterPassword()
+{
+    m_passwordCommands->cancelPendingChange();
+    const auto password = typedPassword();
+    if (!password)
+        return;
 
     const UnlockResult result = unlockOrCreate(
         m_state.paths.masterPasswordPath, m_state.paths.linkFilePath, *password, m_state.cipher);
     using Outcome = UnlockResult::Outcome;
     switch (result.outcome) {
     case Outcome::WrongPassword:
-        ++m_badPasswordCount;
-        message(MessageKind::Ok, kBadPassword.arg(m_badPasswordCount));
-        if (m_badPasswordCount >= kPasswordTriesAllowed)
-            close();
+        badPassword(kBadPassword);
         return;
     case Outcome::LinkFileOrphaned:
         message(MessageKind::Ok, kOrphanedLinkFile);
         return;
     case Outcome::PasswordUnreadable:
-        message(MessageKind::Ok, kPasswordFileUnreadable.arg(result.failure));
+        showPasswordFileUnreadable(result.failure);
         return;
     case Outcome::CreateFailed:
         message(MessageKind::Ok, kPasswordNotSaved.arg(result.failure));
@@ -485,7 +513,12 @@ void MainWindow::enterPassword()
 
     m_state.masterPassword = *password;
     m_state.checkValue = result.checkValue;
-    loadEntries();
+    reloadList();
+    showUnlocked();
+}
+
+void MainWindow::showUnlocked()
+{
     m_passwordPanel->hide();
     m_cover->hide();
     m_unlocked = true;
@@ -493,10 +526,39 @@ void MainWindow::enterPassword()
     m_list->setFocus(Qt::OtherFocusReason);
 }
 
-void MainWindow::loadEntries()
+void MainWindow::reloadList()
 {
-    if (!loadList(m_model, m_state.paths.linkFilePath, m_state.masterPassword, m_state.cipher))
+    if (!loadList(m_model, m_state.paths.linkFilePath, m_state.masterPassword, m_state.cipher,
+                  &m_loadFailure))
         message(MessageKind::Ok, kLoadListsFailedMessage);
+}
+
+std::vector<int> MainWindow::selectedRows() const
+{
+    std::vector<int> rows;
+    for (const QModelIndex& index : m_list->selectionModel()->selectedRows())
+        rows.push_back(index.row());
+    std::sort(rows.begin(), rows.end());
+    return rows;
+}
+
+bool MainWindow::listMatchesFile() const
+{
+    return m_unlocked && m_loadFailure.isEmpty() &&
+           storedRecordCount(m_state.paths.linkFilePath) == m_model.rowCount();
+}
+
+bool MainWindow::refuseUnlessListMatchesFile()
+{
+    if (listMatchesFile())
+        return true;
+    showListDoesNotMatchFile(m_loadFailure.isEmpty() ? m_state.paths.linkFilePath : m_loadFailure);
+    return false;
+}
+
+void MainWindow::showListDoesNotMatchFile(const QString& failure)
+{
+    message(MessageKind::Ok, kListDoesNotMatchFile.arg(failure));
 }
 
 bool MainWindow::eventFilter(QObject* watched, QEvent* event)
@@ -518,6 +580,11 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event)
         }
         break;
     }
+    case QEvent::FocusOut:
+        // Command5_LostFocus: the password box is where the user goes on typing.
+        if (watched == m_deletePasswordButton)
+            m_passwordBox->setFocus(Qt::OtherFocusReason);
+        break;
     case QEvent::MouseButtonDblClick:
         if (watched == m_revealBox)
             m_revealBox->clear();

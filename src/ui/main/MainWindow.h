@@ -7,12 +7,16 @@
 #include <QWidget>
 
 #include <memory>
+#include <optional>
+#include <vector>
 
 class AppCommands;
 class ClipboardGuard;
 class EnterItemsLink;
 class EnterItemsWindow;
 class ListCommands;
+class ListEditCommands;
+class PasswordCommands;
 class FocusMarker;
 class MainMenus;
 class QCheckBox;
@@ -58,6 +62,29 @@ public:
     // "Enter": checks the typed password and unlocks.
     void enterPassword();
 
+    qint16 message(qint16 kind, const QString& text, qint16 number = 0);
+    // The password box's text, trimmed, as the files hold it; a character they cannot hold is
+    // reported and gives nullopt.
+    std::optional<QByteArray> typedPassword();
+    // Counts a wrong password and reports it with text, whose %1 is the count; the window
+    // closes at the fifth.
+    void badPassword(const QString& text);
+    void showPasswordFileUnreadable(const QString& failure);
+
+    // The list read from the link file anew.
+    void reloadList();
+    // The password panel and the cover hidden: the list shows.
+    void showUnlocked();
+    // The selected rows, ascending.
+    std::vector<int> selectedRows() const;
+
+    // Row i is record i only while the list holds every record of the file; after a load that
+    // stopped at a damaged record, a write from the list would drop the records after it. Says
+    // so and gives false then.
+    bool refuseUnlessListMatchesFile();
+    bool listMatchesFile() const;
+    void showListDoesNotMatchFile(const QString& failure);
+
 protected:
     bool event(QEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -79,9 +106,7 @@ private:
     void listClicked();
     void listDoubleClicked();
     void showAppMenu();
-    void loadEntries();
     bool keyPressed(QObject* watched, QKeyEvent* event);
-    qint16 message(qint16 kind, const QString& text, qint16 number = 0);
 
     AppState& m_state;
     EntryModel m_model;
@@ -90,6 +115,8 @@ private:
     AddressOpener m_opener;
     std::unique_ptr<EnterItemsLink> m_enterItems;
     ListCommands* m_listCommands = nullptr;
+    ListEditCommands* m_listEditCommands = nullptr;
+    PasswordCommands* m_passwordCommands = nullptr;
     AppCommands* m_appCommands = nullptr;
 
     QPushButton* m_menuButton = nullptr;           // Command6
@@ -113,7 +140,7 @@ private:
     bool m_firstActivationDone = false;
     bool m_skipNextClick = false;
     bool m_unlocked = false;
-    bool m_changePending = false;
+    QString m_loadFailure; // why the last load stopped early, if it did
     bool m_closing = false;
     qint16 m_badPasswordCount = 0;
 };

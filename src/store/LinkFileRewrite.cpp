@@ -1,0 +1,169 @@
+#include "LinkFileRewrite.h"
+
+#include "CipherGuard.h"
+#include "LinkFile.h"
+#include "LinkRecord.h"
+#include "MasterPasswordFile.h"
+#include "PairFiles.h"
+#include "SafeFileWriter.h"
+#include "StoredField.h"
+#include "cipher/SecureWipe.h"
+
+#include <QFile>
+#include <QFileInfo>
+
+#include <cerrno>
+#include <unistd.h>
+
+namespace {
+
+// Records laid out before each write: few writes, and memory that stays small.
+constexpr qsizetype kRecordsPerWrite = 64;
+
+using Items = std::array<QByteArrayView, 4>;
+
+// Lays out one record at out from its four items in file order; crypt(data, length) is applied
+// where each of the first three lies, the password's cipher text is copied as it is.
+template <typename Crypt> bool putRecord(char* out, const Items& items, Crypt crypt)
+{
+    for (std::size_t i = 0; i < items.size(); ++i) {
+        if (!putStoredField(out, kLinkFieldWidths[i], items[i]))
+            return false;
+        if (i < 3)
+            crypt(out + kLengthPrefixDigits, items[i].size());
+        out += kLinkFieldWidths[i];
+    }
+    return true;
+}
+
+// Fills a buffer with records and hands it to the writer a batch at a time.
+template <typename Writer> class RecordBatches {
+public:
+    explicit RecordBatches(Writer& writer)
+        : m_writer(writer)
+        , m_buffer(kRecordsPerWrite * kLinkRecordSize, Qt::Uninitialized)
+    {
+    }
+    ~RecordBatches() { secureWipe(m_buffer); }
+
+    // Room for the next record.
+    char* next()
+    {
+        if (m_used == kRecordsPerWrite)
+            flush();
+        return m_buffer.data() + m_used++ * kLinkRecordSize;
+    }
+    bool flush()
+    {
+        const bool written =
+            m_writer.write(QByteArrayView(m_buffer.constData(), m_used * kLinkRecordSize));
+        m_used = 0;
+        return written;
+    }
+
+private:
+    Writer& m_writer;
+    QByteArray m_buffer;
+    qsizetype m_used = 0;
+};
+
+SaveResult failure(const QString& path, const QString& reason)
+{
+    return SaveResult::failure(QStringLiteral("%1: %2").arg(path, reason));
+}
+
+// The records of the link file at sourcePath, decrypted under one key and encrypted under the
+// other where they lie, into the staged file. The plain items live only in the output buffer,
+// which is wiped.
+SaveResult reencryptRecords(const QString& sourcePath, PairFiles::StagedFile& staged,
+                            const CipherKey& oldKey, const CipherKey& newKey)
+{
+    QFile source(sourcePath);
+    if (!source.open(QIODevice::ReadOnly))
+        return failure(sourcePath, source.errorString());
+    LinkRecordReader reader(source, sourcePath, source.size());
+    RecordBatches batches(staged);
+    const auto recrypt = [&](char* data, qsizetype length) {
+        oldKey.cryptInPlace(data, length);
+        newKey.cryptInPlace(data, length);
+    };
+    while (const auto record = reader.next()) {
+        const Items items = {record->title, record->url, record->userName, record->password};
+        char* out = batches.next();
+        // Every field is re-encrypted; the password too, unlike in a rewrite of the list.
+        if (!putRecord(out, items, recrypt))
+            return failure(sourcePath, QStringLiteral("a record does not fit its fields"));
+        recrypt(out + kLinkRecordSize - kPasswordFieldWidth + kLengthPrefixDigits,
+                record->password.size());
+    }
+    if (!reader.failure().isEmpty())
+        return SaveResult::failure(reader.failure());
+    batches.flush();
+    return {};
+}
+
+} // namespace
+
+SaveResult SaveListToLinkFile(const QString& linkFilePath, const std::vector<Entry>& entries,
+                              QByteArrayView masterPassword, CipherService& cipher)
+{
+    if (entries.empty()) {
+        if (::unlink(QFile::encodeName(linkFilePath).constData()) != 0 && errno != ENOENT)
+            return failure(linkFilePath, qt_error_string(errno));
+        syncDirectory(QFileInfo(linkFilePath).absolutePath());
+        return {};
+    }
+
+    CipherGuard provider(cipher);
+    const CipherKey* key = cipher.keyForBatch(masterPassword);
+    if (!key)
+        return failure(linkFilePath, CipherService::kNotConnected);
+    const auto encrypt = [key](char* data, qsizetype length) {
+        key->cryptInPlace(data, length);
+    };
+
+    SafeFileWriter writer(linkFilePath);
+    {
+        RecordBatches batches(writer);
+        for (const Entry& entry : entries) {
+            const Items items = {entry.title(), entry.url(), entry.userName(),
+                                 entry.passwordCipher()};
+            if (!putRecord(batches.next(), items, encrypt)) {
+                writer.cancel();
+                return failure(linkFilePath, QStringLiteral("an item does not fit its field"));
+            }
+        }
+        batches.flush();
+    }
+    return writer.commit();
+}
+
+SaveResult reencryptPair(const QString& directory, QByteArrayView oldPassword,
+                         QByteArrayView newPassword, QByteArrayView checkValue,
+                         CipherService& cipher)
+{
+    using namespace PairFiles;
+    if (newPassword.size() > MasterPasswordFile::kFieldWidth - kLengthPrefixDigits)
+        return SaveResult::failure(QStringLiteral("the password is too long"));
+    if (SaveResult settled = settlePairDirectory(directory); !settled)
+        return settled;
+
+    PairReplacement pair(directory);
+    QByteArray record = MasterPasswordFile::makeRecord(newPassword, cipher, checkValue);
+    pair.stage(kMasterPasswordFile).write(record);
+    secureWipe(record);
+
+    const QString linkPath = directory + u'/' + kLinkFile;
+    if (QFileInfo(linkPath).size() >= 1) {
+        CipherGuard provider(cipher);
+        // Two keys at once: the service keeps one, so the other is made here.
+        const CipherKey oldKey(oldPassword);
+        const CipherKey* newKey = cipher.keyForBatch(newPassword);
+        if (!newKey)
+            return failure(linkPath, CipherService::kNotConnected);
+        if (SaveResult copied = reencryptRecords(linkPath, pair.stage(kLinkFile), oldKey, *newKey);
+            !copied)
+            return copied;
+    }
+    return pair.commit();
+}

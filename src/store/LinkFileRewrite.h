@@ -1,0 +1,24 @@
+#pragma once
+
+#include "Entry.h"
+#include "SaveResult.h"
+
+#include <QString>
+
+#include <vector>
+
+class CipherService;
+
+// The link file written anew from the list: record i holds entry i, its title, address and user
+// name encrypted under the master password, its password's cipher text copied as stored (never
+// decrypted). An empty list leaves no link file. A failure leaves the previous file whole.
+SaveResult SaveListToLinkFile(const QString& linkFilePath, const std::vector<Entry>& entries,
+                              QByteArrayView masterPassword, CipherService& cipher);
+
+// The pair of a directory (QuiFil.ini, QuiURL.dab) re-encrypted under a new password, as a unit:
+// a new master password file for newPassword carrying checkValue, and every record of the link
+// file, when there is one with content, decrypted under oldPassword and encrypted under
+// newPassword. The records are streamed; the pair on disk is all old or all new.
+SaveResult reencryptPair(const QString& directory, QByteArrayView oldPassword,
+                         QByteArrayView newPassword, QByteArrayView checkValue,
+                         CipherService& cipher);

@@ -1,0 +1,299 @@
+#include "PairFiles.h"
+
+#include <QFile>
+
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr qsizetype kMarkMaxSize = 4096;
+const QByteArray kReplaceWord = QByteArrayLiteral("replace ");
+const QByteArray kRemoveWord = QByteArrayLiteral("remove ");
+
+QByteArray native(const QString& path)
+{
+    return QFile::encodeName(path);
+}
+
+QString systemError()
+{
+    return qt_error_string(errno);
+}
+
+SaveResult failure(const QString& path, const QString& reason)
+{
+    return SaveResult::failure(QStringLiteral("%1: %2").arg(path, reason));
+}
+
+bool isPairFile(QByteArrayView name)
+{
+    return name == PairFiles::kMasterPasswordFile.toLatin1() ||
+           name == PairFiles::kLinkFile.toLatin1();
+}
+
+QString stagedName(const QString& name)
+{
+    return PairFiles::kStagedPrefix + name;
+}
+
+// Removes a file whether or not it is there.
+bool removeIfPresent(const QString& path)
+{
+    return ::unlink(native(path).constData()) == 0 || errno == ENOENT;
+}
+
+struct MarkAction {
+    bool replace = false;
+    QString name;
+};
+
+std::optional<std::vector<MarkAction>> parseMark(QByteArrayView text)
+{
+    std::vector<MarkAction> actions;
+    for (const QByteArray& whole : text.toByteArray().split('\n')) {
+        QByteArrayView line(whole);
+        if (line.isEmpty())
+            continue;
+        MarkAction action;
+        if (line.startsWith(kReplaceWord)) {
+            action.replace = true;
+            line = line.sliced(kReplaceWord.size());
+        } else if (line.startsWith(kRemoveWord)) {
+            line = line.sliced(kRemoveWord.size());
+        } else {
+            return std::nullopt;
+        }
+        if (!isPairFile(line))
+            return std::nullopt;
+        action.name = QString::fromLatin1(line);
+        actions.push_back(action);
+    }
+    return actions;
+}
+
+// Reads the commit mark without following a link or waiting on a pipe in its place.
+std::optional<QByteArray> readMark(const QString& path, QString& error)
+{
+    const int fd = ::open(native(path).constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+    if (fd < 0) {
+        error = systemError();
+        return std::nullopt;
+    }
+    struct stat info {};
+    QByteArray text;
+    if (::fstat(fd, &info) != 0) {
+        error = systemError();
+    } else if (!S_ISREG(info.st_mode) || info.st_size > kMarkMaxSize) {
+        error = QStringLiteral("not a commit mark");
+    } else {
+        text.resize(qsizetype(info.st_size));
+        const ssize_t got = ::read(fd, text.data(), std::size_t(text.size()));
+        if (got != ssize_t(text.size()))
+            error = got < 0 ? systemError() : QStringLiteral("cannot read the commit mark");
+    }
+    ::close(fd);
+    if (!error.isEmpty())
+        return std::nullopt;
+    return text;
+}
+
+// Every step may already have been done by an earlier, interrupted run.
+SaveResult applyMark(const QString& directory, const std::vector<MarkAction>& actions)
+{
+    for (const MarkAction& action : actions) {
+        const QString target = directory + u'/' + action.name;
+        if (action.replace) {
+            const QString staged = directory + u'/' + stagedName(action.name);
+            if (::rename(native(staged).constData(), native(target).constData()) != 0 &&
+                errno != ENOENT)
+                return failure(target, systemError());
+        } else if (!removeIfPresent(target)) {
+            return failure(target, systemError());
+        }
+    }
+    syncDirectory(directory);
+    const QString mark = directory + u'/' + PairFiles::kCommitMark;
+    if (!removeIfPresent(mark))
+        return failure(mark, systemError());
+    syncDirectory(directory);
+    return {};
+}
+
+} // namespace
+
+bool syncDirectory(const QString& directory)
+{
+    const int fd = ::open(native(directory).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    const bool synced = ::fsync(fd) == 0;
+    ::close(fd);
+    return synced;
+}
+
+namespace PairFiles {
+
+StagedFile::StagedFile(QString path)
+    : m_path(std::move(path))
+{
+    const QByteArray name = native(m_path);
+    // A file left by an interrupted run must not lend its bytes, its mode or its link.
+    if (!removeIfPresent(m_path)) {
+        fail(systemError());
+        return;
+    }
+    m_fd = ::open(name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
+    if (m_fd < 0)
+        fail(systemError());
+}
+
+StagedFile::~StagedFile()
+{
+    if (m_fd >= 0)
+        ::close(m_fd);
+}
+
+void StagedFile::fail(const QString& reason)
+{
+    if (m_error.isEmpty())
+        m_error = reason;
+}
+
+bool StagedFile::write(QByteArrayView bytes)
+{
+    if (!m_error.isEmpty())
+        return false;
+    const char* data = bytes.data();
+    qsizetype left = bytes.size();
+    while (left > 0) {
+        const ssize_t n = ::write(m_fd, data, std::size_t(left));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            fail(n < 0 ? systemError() : QStringLiteral("No space left on device"));
+            return false;
+        }
+        data += n;
+        left -= n;
+    }
+    return true;
+}
+
+SaveResult StagedFile::finish()
+{
+    if (m_error.isEmpty() && ::fsync(m_fd) != 0)
+        fail(systemError());
+    if (m_fd >= 0 && ::close(m_fd) != 0)
+        fail(systemError());
+    m_fd = -1;
+    if (!m_error.isEmpty())
+        return failure(m_path, m_error);
+    return {};
+}
+
+PairReplacement::PairReplacement(QString directory)
+    : m_directory(std::move(directory))
+{
+}
+
+PairReplacement::~PairReplacement()
+{
+    if (m_committed)
+        return;
+    for (auto& [name, file] : m_staged) {
+        file.reset();
+        removeIfPresent(m_directory + u'/' + stagedName(name));
+    }
+}
+
+StagedFile& PairReplacement::stage(const QString& name)
+{
+    Q_ASSERT(name == kMasterPasswordFile || name == kLinkFile);
+    auto file = std::make_unique<StagedFile>(m_directory + u'/' + stagedName(name));
+    m_staged.emplace_back(name, std::move(file));
+    return *m_staged.back().second;
+}
+
+void PairReplacement::remove(const QString& name)
+{
+    Q_ASSERT(name == kMasterPasswordFile || name == kLinkFile);
+    m_removed << name;
+}
+
+SaveResult PairReplacement::commit()
+{
+    QByteArray markText;
+    std::vector<MarkAction> actions;
+    for (auto& [name, file] : m_staged) {
+        if (SaveResult finished = file->finish(); !finished)
+            return finished;
+        markText += kReplaceWord + name.toLatin1() + '\n';
+        actions.push_back({true, name});
+    }
+    for (const QString& name : std::as_const(m_removed)) {
+        markText += kRemoveWord + name.toLatin1() + '\n';
+        actions.push_back({false, name});
+    }
+
+    // The mark is whole or absent: written aside and renamed, like the files it names.
+    const QString mark = m_directory + u'/' + kCommitMark;
+    StagedFile markFile(m_directory + u'/' + stagedName(kCommitMark));
+    markFile.write(markText);
+    if (SaveResult finished = markFile.finish(); !finished) {
+        removeIfPresent(markFile.path());
+        return finished;
+    }
+    // The staged names are durable before the mark that relies on them.
+    syncDirectory(m_directory);
+    if (::rename(native(markFile.path()).constData(), native(mark).constData()) != 0) {
+        const SaveResult result = failure(mark, systemError());
+        removeIfPresent(markFile.path());
+        return result;
+    }
+    // From here on the switch is decided; what this run cannot finish, the next start does.
+    m_committed = true;
+    syncDirectory(m_directory);
+    if (SaveResult applied = applyMark(m_directory, actions); !applied)
+        return SaveResult::failure(applied.error() +
+                                   QStringLiteral(" (the change is completed at the next start)"));
+    return {};
+}
+
+SaveResult settlePairDirectory(const QString& directory)
+{
+    struct stat info {};
+    if (::stat(native(directory).constData(), &info) != 0 || !S_ISDIR(info.st_mode))
+        return {};
+    const QString mark = directory + u'/' + kCommitMark;
+    if (switchPending(directory)) {
+        QString error;
+        const auto text = readMark(mark, error);
+        const auto actions = text ? parseMark(*text) : std::nullopt;
+        if (!actions)
+            return failure(mark, error.isEmpty() ? QStringLiteral("not a commit mark") : error);
+        if (SaveResult applied = applyMark(directory, *actions); !applied)
+            return applied;
+    }
+    bool removed = false;
+    for (const QString& name : {kMasterPasswordFile, kLinkFile, kCommitMark}) {
+        const QString staged = directory + u'/' + stagedName(name);
+        if (::unlink(native(staged).constData()) == 0)
+            removed = true;
+        else if (errno != ENOENT)
+            return failure(staged, systemError());
+    }
+    if (removed)
+        syncDirectory(directory);
+    return {};
+}
+
+bool switchPending(const QString& directory)
+{
+    struct stat info {};
+    return ::lstat(native(directory + u'/' + kCommitMark).constData(), &info) == 0;
+}
+
+} // namespace PairFiles
