@@ -5,6 +5,7 @@
 #include "store/CipherGuard.h"
 #include "store/LinkFile.h"
 #include "store/MasterPasswordFile.h"
+#include "store/PairFiles.h"
 #include "store/StoredField.h"
 #include "store/Windows1252.h"
 
@@ -112,6 +113,11 @@ ListOutcome runList(const ListRequest& request, CipherService& cipher)
 {
     const DataPaths paths = DataPaths::forDataDirectory(request.dataDirectory);
     const QByteArrayView typed = trimBlanks(request.typedPassword);
+    // Half of the pair may be new and half old until the program finishes the switch.
+    if (PairFiles::switchPending(paths.dataDirectory))
+        return failure(QStringLiteral("a password change in %1 was interrupted; start quillor "
+                                      "once to finish it")
+                           .arg(paths.dataDirectory));
 
     const auto check = MasterPasswordFile::check(paths.masterPasswordPath, typed, cipher);
     switch (check.outcome) {

@@ -3,6 +3,7 @@
 #include "AppState.h"
 #include "ModuleRoutines.h"
 #include "SettingsFile.h"
+#include "store/PairFiles.h"
 #include "store/SafeFileWriter.h"
 
 #include <QDir>
@@ -128,6 +129,14 @@ StartupOutcome runStartup(const StartupEnvironment& env, AppState& state)
                           kProgramTitle + QStringLiteral("\r\nIs Not Supported.");
         return outcome;
     }
+
+    // A password change that a crash interrupted is finished, or what it staged removed,
+    // before anything reads the pair.
+    if (const SaveResult settled = PairFiles::settlePairDirectory(paths.dataDirectory); !settled)
+        return failed(
+            {paths.dataDirectory + QStringLiteral(" ..Interrupted Change Of Password Files, Error "
+                                                  "Finishing It"),
+             settled.error()});
 
     const QString defaultSettings = paths.programDirectory + u'/' + DataPaths::kSettingsFile;
     const QString copyStep = QStringLiteral("No App Data\\App\\Ini File, Error Copying It");
