@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Drives the real quillor on a virtual X display, as a person would: first start and unlock,
 # five wrong passwords, a second instance on the same data directory, an entry typed into the
-# Enter Items window and found again after a new start, and a clean stop on SIGTERM. Openbox runs on the display because
+# Enter Items window and found again after a new start, entries moved and deleted through the
+# list menu, a new master password, and a clean stop on SIGTERM. Openbox runs on the display because
 # without a window manager the keyboard focus never comes back to a window after a modal one
 # closes, and typed keys go nowhere. Screenshots land in the build directory.
 #   tests/e2e/run_e2e.sh BUILD_DIR
@@ -199,6 +200,40 @@ wait_one_row() {
     return 1
 }
 
+# Types an entry into the Enter Items window of process $1 with the keyboard alone and adds it:
+# URL address, password, user name, title. The list must have the focus, as after unlocking.
+add_entry() { # pid, url, password, user name, title
+    local pid=$1
+    # "== Enter Items Window ==" is three Tabs on from the list, past the two check boxes.
+    xdotool key --delay 20 Tab Tab Tab space
+    local items
+    items=$(wait_for_window "$pid" '^Quillor - Enter Items$') ||
+        { fail "Tabs to \"== Enter Items Window ==\" and space open its window"; return 1; }
+    wait_active "$items" || { fail "the Enter Items window gets the keyboard focus"; return 1; }
+    pass "the keyboard alone opens the Enter Items window"
+
+    # The focus starts in the URL box; Tab goes on to the password, the user name, the title.
+    xdotool type --delay 20 "$2" && xdotool key Tab
+    xdotool type --delay 20 "$3" && xdotool key Tab
+    xdotool type --delay 20 "$4" && xdotool key Tab
+    xdotool type --delay 20 "$5"
+    # Back past the URL box and "== Replace Selected Items ==" to "== Add New Items ==".
+    xdotool key --delay 20 shift+Tab shift+Tab shift+Tab shift+Tab shift+Tab space
+
+    local question
+    question=$(wait_for_window "$pid" 'Message') ||
+        { fail "\"== Add New Items ==\" asks before adding"; return 1; }
+    wait_active "$question" || { fail "the question has the keyboard focus"; return 1; }
+    [[ -e $build/e2e-add-question.png ]] ||
+        import -frame -window "$question" "$build/e2e-add-question.png" 2>/dev/null
+    # The focus starts on "No"; Left goes to "Yes".
+    xdotool key --delay 20 Left space
+    wait_gone "$question" || { fail "space on \"Yes\" answers the question"; return 1; }
+    wait_gone "$items" || { fail "the Enter Items window closes after adding"; return 1; }
+    pass "the question is answered and the Enter Items window closes"
+    wait_active "$main_wid" || { fail "the focus comes back to the main window"; return 1; }
+}
+
 # An entry typed into the Enter Items window with the keyboard alone is written, and the next
 # start shows it. Its own profile, so that the earlier scenarios' files play no part.
 scenario_enter_items() {
@@ -211,34 +246,7 @@ scenario_enter_items() {
     wait_locked_window "$pid" || return 1
     unlock_with_pomelo || { fail "\"Pomelo\" unlocks the list"; return 1; }
 
-    # The list has the focus after unlocking; "== Enter Items Window ==" is three Tabs on, past
-    # the two check boxes.
-    xdotool key --delay 20 Tab Tab Tab space
-    local items
-    items=$(wait_for_window "$pid" '^Quillor - Enter Items$') ||
-        { fail "Tabs to \"== Enter Items Window ==\" and space open its window"; return 1; }
-    wait_active "$items" || { fail "the Enter Items window gets the keyboard focus"; return 1; }
-    pass "the keyboard alone opens the Enter Items window"
-
-    # The focus starts in the URL box; Tab goes on to the password, the user name, the title.
-    xdotool type --delay 20 'https://bank.example/login' && xdotool key Tab
-    xdotool type --delay 20 's3cret pass' && xdotool key Tab
-    xdotool type --delay 20 'alice' && xdotool key Tab
-    xdotool type --delay 20 'Example Bank'
-    # Back past the URL box and "== Replace Selected Items ==" to "== Add New Items ==".
-    xdotool key --delay 20 shift+Tab shift+Tab shift+Tab shift+Tab shift+Tab space
-
-    local question
-    question=$(wait_for_window "$pid" 'Message') ||
-        { fail "\"== Add New Items ==\" asks before adding"; return 1; }
-    wait_active "$question" || { fail "the question has the keyboard focus"; return 1; }
-    import -frame -window "$question" "$build/e2e-add-question.png" 2>/dev/null
-    # The focus starts on "No"; Left goes to "Yes".
-    xdotool key --delay 20 Left space
-    wait_gone "$question" || { fail "space on \"Yes\" answers the question"; return 1; }
-    wait_gone "$items" || { fail "the Enter Items window closes after adding"; return 1; }
-    pass "the question is answered and the Enter Items window closes"
-    wait_active "$main_wid" || { fail "the focus comes back to the main window"; return 1; }
+    add_entry "$pid" 'https://bank.example/login' 's3cret pass' alice 'Example Bank' || return 1
     wait_one_row "$main_wid" || { fail "the list shows the new entry"; return 1; }
     pass "the list shows the new entry"
     import -frame -window "$main_wid" "$build/e2e-with-entry.png"
@@ -280,6 +288,101 @@ scenario_enter_items() {
         diff "$work/expected.tsv" "$work/listed.tsv"
 }
 
+# What quillor-cli lists for the entry profile under password $1, one "title<TAB>password" a line.
+listed_entries() {
+    echo "$1" | "$build/quillor-cli" --data-dir "$(data_dir)" list --format tsv --show-passwords \
+        2>>"$work/cli.log" | tail -n +2 | cut -f 1,4
+}
+
+# Waits up to 10 s for quillor-cli to list $2 under password $1: the window writes after the
+# menu has closed.
+wait_listed() { # password, expected
+    local deadline=$((SECONDS + 10))
+    until [[ $(listed_entries "$1") == "$2" ]]; do
+        ((SECONDS < deadline)) || return 1
+        sleep 0.05
+    done
+}
+
+# Opens the list menu on row $1 (1 or 2) of the main window with a right click, and picks the
+# entry that keys $2... reach.
+list_menu() { # row, keys...
+    local row=$1 menu
+    shift
+    xdotool mousemove --window "$main_wid" 100 $((52 + 15 * row)) click 3
+    menu=$(wait_for_window "$pid" '^Pop11-1$') || { fail "a right click opens the list menu"; return 1; }
+    xdotool key --delay 20 "$@"
+    wait_gone "$menu" || { fail "the list menu closes on its command"; return 1; }
+}
+
+# Moving and deleting entries through the list menu, then a new master password: each is
+# written at once, and the next start opens only with the new password.
+scenario_change_list() {
+    echo "== move, delete and a new master password"
+    local -x XDG_DATA_HOME=$work/entry-profile
+    local pid
+    start_quillor change-list
+    pid=$app_pid
+    wait_locked_window "$pid" || return 1
+    unlock_with_pomelo || { fail "\"Pomelo\" unlocks the list"; return 1; }
+    add_entry "$pid" 'https://mail.example' 'm41l pass' bob 'Example Mail' || return 1
+    check "the second entry is added last" \
+        test "$(listed_entries Pomelo)" = "$(printf 'Example Bank\ts3cret pass\nExample Mail\tm41l pass')"
+
+    # "Move To &Top"; "d" would be shared by "Move &Down" and "&Delete", so the delete is reached
+    # as the menu's last entry.
+    list_menu 2 t || return 1
+    check "\"Move To Top\" from the list menu puts the second entry first, on disk" \
+        wait_listed Pomelo "$(printf 'Example Mail\tm41l pass\nExample Bank\ts3cret pass')"
+
+    list_menu 2 Up Return || return 1
+    local question
+    question=$(wait_for_window "$pid" 'Message') ||
+        { fail "\"Delete Selected Item Set(s)\" asks first"; return 1; }
+    wait_active "$question" || { fail "the delete question has the keyboard focus"; return 1; }
+    xdotool key --delay 20 Left space
+    wait_gone "$question" || { fail "space on \"Yes\" answers the delete question"; return 1; }
+    check "the selected entry is deleted, on disk" \
+        wait_listed Pomelo "$(printf 'Example Mail\tm41l pass')"
+    wait_active "$main_wid" || { fail "the focus comes back to the main window"; return 1; }
+    xdotool key Escape
+    wait_exit "$pid" 15 || { fail "Escape ends the program"; return 1; }
+
+    echo "== Change Password"
+    start_quillor change-password
+    pid=$app_pid
+    wait_locked_window "$pid" || return 1
+    # The current password, then Tab past "Enter" to "Change Password".
+    xdotool type --delay 20 Pomelo && xdotool key --delay 20 Tab Tab space
+    answer_message "$pid" "the first click of Change Password" || return 1
+    wait_active "$main_wid" || { fail "the focus comes back to the main window"; return 1; }
+    xdotool mousemove --window "$main_wid" $BOX_X $BOX_Y click 1
+    xdotool type --delay 20 'N3w master' && xdotool key --delay 20 Tab Tab space
+    answer_message "$pid" "the new password in effect" || return 1
+    wait_pixel "$main_wid" $LIST_X $LIST_Y $LIST_COLOUR ||
+        { fail "the list shows after the change"; return 1; }
+    pass "two clicks of Change Password set a new password and show the list"
+    xdotool key Escape
+    wait_exit "$pid" 15 || { fail "Escape ends the program"; return 1; }
+    check "quillor-cli lists the entry under the new password" \
+        test "$(listed_entries 'N3w master')" = "$(printf 'Example Mail\tm41l pass')"
+    check "quillor-cli refuses the old password" test -z "$(listed_entries Pomelo)"
+    check "no temporary file is left" \
+        test "$(ls -A "$(data_dir)" | sort | tr '\n' ' ')" = "QuiFil.ini QuiSetts.ini QuiURL.dab "
+
+    start_quillor new-password
+    pid=$app_pid
+    wait_locked_window "$pid" || return 1
+    xdotool type --delay 20 'N3w master' && xdotool key Return
+    wait_pixel "$main_wid" $LIST_X $LIST_Y $LIST_COLOUR ||
+        { fail "the new password unlocks the list after a new start"; return 1; }
+    pass "the new password unlocks the list after a new start"
+    wait_one_row "$main_wid" || { fail "the list shows the one entry left"; return 1; }
+    pass "the list shows the one entry left"
+    xdotool key Escape
+    wait_exit "$pid" 15 || { fail "Escape ends the program"; return 1; }
+}
+
 # Told to stop, the program closes as if Escape had been pressed: the settings are written (their
 # digit code's filler is new at every writing, so the file changes) and it ends with code 0.
 scenario_terminate() {
@@ -304,5 +407,6 @@ echo "display $DISPLAY, data in $XDG_DATA_HOME"
 rm -f "$build"/e2e-*.png
 
 scenario_first_start && scenario_wrong_passwords && scenario_second_instance
-scenario_enter_items && scenario_terminate
+scenario_enter_items && scenario_change_list
+scenario_terminate
 finish

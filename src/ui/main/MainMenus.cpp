@@ -49,6 +49,8 @@ QMenu* buildMenu(QWidget* parent, const char* name, const char* caption,
 {
     auto* menu = new QMenu(QString::fromLatin1(caption), parent);
     menu->setObjectName(QString::fromLatin1(name));
+    // Never seen on the menu itself; it names the pop-up's window for the window system.
+    menu->setWindowTitle(menu->title());
     for (const MenuEntry& e : entries) {
         QAction* action =
             e.caption ? menu->addAction(QString::fromLatin1(e.caption)) : menu->addSeparator();
