@@ -22,8 +22,9 @@ fi
 status=0
 "$bench" "$@" || status=$?
 
-# Unlocking in the window against loading in the core, then start-up against an empty window.
 build=$(dirname "$bench")/..
+bash "$(dirname "$0")/rewrite.sh" "$build" || status=$?
+# Unlocking in the window against loading in the core, then start-up against an empty window.
 QT_QPA_PLATFORM=offscreen "$build/bench/quillor_unlock_bench" || status=$?
 bash "$(dirname "$0")/startup.sh" "$build" || status=$?
 exit $status
