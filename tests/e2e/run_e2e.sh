@@ -2,7 +2,7 @@
 # Drives the real quillor on a virtual X display, as a person would: first start and unlock,
 # five wrong passwords, a second instance on the same data directory, an entry typed into the
 # Enter Items window and found again after a new start, entries moved and deleted through the
-# list menu, a new master password, and a clean stop on SIGTERM. Openbox runs on the display because
+# list menu, a new master password, Delete Password && Files, and a clean stop on SIGTERM. Openbox runs on the display because
 # without a window manager the keyboard focus never comes back to a window after a modal one
 # closes, and typed keys go nowhere. Screenshots land in the build directory.
 #   tests/e2e/run_e2e.sh BUILD_DIR
@@ -383,6 +383,46 @@ scenario_change_list() {
     wait_exit "$pid" 15 || { fail "Escape ends the program"; return 1; }
 }
 
+# "Delete Password && Files" with the keyboard: after its warning the pair is gone, the moment is
+# kept in the settings, and the next start opens with the default password on an empty list.
+scenario_delete_password() {
+    echo "== Delete Password && Files"
+    local -x XDG_DATA_HOME=$work/entry-profile
+    local dir pid
+    dir=$(data_dir)
+    start_quillor delete-password
+    pid=$app_pid
+    wait_locked_window "$pid" || return 1
+    # From the password box past "Enter" and "Change Password".
+    xdotool key --delay 20 Tab Tab Tab space
+    local question
+    question=$(wait_for_window "$pid" 'Message') || { fail "the delete warning appears"; return 1; }
+    wait_active "$question" || { fail "the delete warning has the keyboard focus"; return 1; }
+    import -frame -window "$question" "$build/e2e-delete-warning.png" 2>/dev/null
+    xdotool key --delay 20 Left space
+    wait_exit "$pid" 15 || { fail "Yes to the warning closes the program"; return 1; }
+    check "it ends with exit code 0 (got $exit_code)" test "$exit_code" -eq 0
+    check "QuiFil.ini and QuiURL.dab are gone" test ! -e "$dir/QuiFil.ini" -a ! -e "$dir/QuiURL.dab"
+    check "QuiSetts.ini holds the moment of the delete" \
+        python3 - "$dir/QuiSetts.ini" <<'PY'
+import datetime, struct, sys
+record = open(sys.argv[1], "rb").read()
+days = struct.unpack_from("<d", record, 166)[0]
+when = datetime.datetime(1899, 12, 30) + datetime.timedelta(days=days)
+print(f"   deleted at {when:%Y-%m-%d %H:%M}")
+sys.exit(0 if abs(datetime.datetime.now() - when) < datetime.timedelta(minutes=10) else 1)
+PY
+
+    start_quillor after-delete
+    pid=$app_pid
+    wait_locked_window "$pid" || return 1
+    unlock_with_pomelo || { fail "the default password opens the window after the delete"; return 1; }
+    pass "the default password opens the window after the delete"
+    check "the list is empty" test "$(marked_pixels "$main_wid" $ROW1)" -eq 0
+    xdotool key Escape
+    wait_exit "$pid" 15 || { fail "Escape ends the program"; return 1; }
+}
+
 # Told to stop, the program closes as if Escape had been pressed: the settings are written (their
 # digit code's filler is new at every writing, so the file changes) and it ends with code 0.
 scenario_terminate() {
@@ -407,6 +447,6 @@ echo "display $DISPLAY, data in $XDG_DATA_HOME"
 rm -f "$build"/e2e-*.png
 
 scenario_first_start && scenario_wrong_passwords && scenario_second_instance
-scenario_enter_items && scenario_change_list
+scenario_enter_items && scenario_change_list && scenario_delete_password
 scenario_terminate
 finish
