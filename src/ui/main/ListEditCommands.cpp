@@ -4,9 +4,8 @@
 #include "MainWindow.h"
 #include "startup/AppState.h"
 #include "store/LinkFileRewrite.h"
+#include "ui/WaitCursor.h"
 #include "ui/message/ShowMessage.h"
-
-#include <QGuiApplication>
 
 #include <algorithm>
 
@@ -17,15 +16,6 @@ const QString kDeleteQuestion = QStringLiteral(
     "\r\n\r\n\r\nDo You Want To Delete The Selected \r\nAddress Items From The List?\r\n");
 const QString kSaveFailed =
     QStringLiteral("\r\n\r\n\r\n   Error, Unable To Save Change\r\n(move item).\r\n");
-
-// The hourglass while the file is written, whichever way the write ends.
-class WaitCursor {
-public:
-    WaitCursor() { QGuiApplication::setOverrideCursor(Qt::WaitCursor); }
-    ~WaitCursor() { QGuiApplication::restoreOverrideCursor(); }
-    WaitCursor(const WaitCursor&) = delete;
-    WaitCursor& operator=(const WaitCursor&) = delete;
-};
 
 } // namespace
 

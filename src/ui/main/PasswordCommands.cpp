@@ -10,6 +10,7 @@
 #include "store/PairFiles.h"
 #include "store/UndoCopies.h"
 #include "store/Windows1252.h"
+#include "ui/WaitCursor.h"
 #include "ui/message/ShowMessage.h"
 
 #include <QFile>
@@ -126,8 +127,12 @@ void PasswordCommands::setNewPassword()
     const QByteArray oldPassword = state.masterPassword;
     const QByteArray newPassword = *typed;
 
-    if (!reencryptPair(state.paths.dataDirectory, oldPassword, newPassword, state.checkValue,
-                       state.cipher)) {
+    const SaveResult changed = [&] {
+        WaitCursor wait;
+        return reencryptPair(state.paths.dataDirectory, oldPassword, newPassword, state.checkValue,
+                             state.cipher);
+    }();
+    if (!changed) {
         m_window.message(MessageKind::Ok, kCannotCreate);
         m_window.close();
         return;
