@@ -12,7 +12,8 @@ int TestFileReadable(const QString& path)
     if (path.isEmpty())
         return ENOENT;
     const QByteArray native = path.toLocal8Bit();
-    const int fd = ::open(native.constData(), O_RDONLY | O_CLOEXEC);
+    // Non-blocking: a pipe in the file's place must not stop the start.
+    const int fd = ::open(native.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
     if (fd < 0)
         return errno != 0 ? errno : EIO;
     ::close(fd);

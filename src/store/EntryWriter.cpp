@@ -1,12 +1,12 @@
 #include "EntryWriter.h"
 
 #include "CipherGuard.h"
+#include "FileAccess.h"
 #include "LinkFile.h"
 #include "LinkRecord.h"
 #include "SafeFileWriter.h"
 
 #include <QFile>
-#include <QFileInfo>
 
 #include <cerrno>
 #include <fcntl.h>
@@ -68,17 +68,6 @@ bool copyRest(QFile& source, SafeFileWriter& writer, QString& readError)
     }
 }
 
-// Makes a newly created file's name durable along with its content.
-void syncDirectoryOf(const QString& path)
-{
-    const QByteArray dir = QFile::encodeName(QFileInfo(path).absolutePath());
-    const int fd = ::open(dir.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0)
-        return;
-    ::fsync(fd);
-    ::close(fd);
-}
-
 } // namespace
 
 std::optional<EncryptedEntry> encryptEntry(QByteArrayView title, QByteArrayView url,
@@ -100,29 +89,39 @@ SaveResult appendLinkRecord(const QString& linkFilePath, QByteArrayView record)
     if (record.size() != kLinkRecordSize)
         return failure(linkFilePath, QStringLiteral("not a whole record"));
     const QByteArray name = QFile::encodeName(linkFilePath);
-    // Non-blocking, so that a pipe in the file's place is refused instead of waiting for a
-    // reader; regular files ignore the flag.
+    // Read-write, so that the records are counted through the descriptor the new one goes to: a
+    // second open that failed would count none and put the record over record 1. Non-blocking,
+    // so that a pipe in the file's place is refused instead of waiting for a reader.
+    constexpr int kFlags = O_RDWR | O_CLOEXEC | O_NONBLOCK | O_NOCTTY;
     bool created = true;
-    int fd = ::open(name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NONBLOCK, 0600);
+    int fd = ::open(name.constData(), kFlags | O_CREAT | O_EXCL, 0600);
     if (fd < 0 && errno == EEXIST) {
         created = false;
-        fd = ::open(name.constData(), O_WRONLY | O_CLOEXEC | O_NONBLOCK);
+        fd = ::open(name.constData(), kFlags);
     }
     if (fd < 0)
         return systemFailure(linkFilePath);
-
-    struct stat st {};
-    if (::fstat(fd, &st) != 0) {
-        const SaveResult result = systemFailure(linkFilePath);
+    // Before anything is written: a file made here goes again, one found stays as it is.
+    const auto abandon = [&](SaveResult result) {
+        if (created)
+            ::unlink(name.constData());
         ::close(fd);
         return result;
-    }
-    if (!S_ISREG(st.st_mode)) {
-        ::close(fd);
-        return failure(linkFilePath, QStringLiteral("not a regular file"));
-    }
+    };
+
+    struct stat st {};
+    if (::fstat(fd, &st) != 0)
+        return abandon(systemFailure(linkFilePath));
+    if (!S_ISREG(st.st_mode))
+        return abandon(failure(linkFilePath, QStringLiteral("not a regular file")));
+    // Whatever mode the file was given elsewhere, a write leaves it to its owner alone.
+    if ((st.st_mode & 07777) != 0600 && ::fchmod(fd, 0600) != 0)
+        return abandon(systemFailure(linkFilePath));
+    const std::optional<qint64> count = storedRecordCount(fd);
+    if (!count)
+        return abandon(systemFailure(linkFilePath));
     const off_t oldSize = st.st_size;
-    off_t offset = off_t(storedRecordCount(linkFilePath)) * kLinkRecordSize;
+    off_t offset = off_t(*count) * kLinkRecordSize;
     // After a failure the file ends where it did, or before the torn tail that was written over:
     // a half-written record must never be read as one.
     const off_t keptSize = std::min(oldSize, offset);
@@ -170,12 +169,9 @@ SaveResult replaceLinkRecord(const QString& linkFilePath, qint64 recordNumber,
 {
     if (record.size() != kLinkRecordSize)
         return failure(linkFilePath, QStringLiteral("not a whole record"));
-    // Opening a pipe would wait for a writer; the safe writer refuses such targets anyway.
-    if (QFileInfo(linkFilePath).exists() && !QFileInfo(linkFilePath).isFile())
-        return failure(linkFilePath, QStringLiteral("not a regular file"));
-    QFile source(linkFilePath);
-    if (!source.open(QIODevice::ReadOnly))
-        return failure(linkFilePath, source.errorString());
+    QFile source;
+    if (const QString reason = openRegularFile(source, linkFilePath); !reason.isEmpty())
+        return failure(linkFilePath, reason);
     const qint64 size = source.size();
     if (recordNumber < 1 || recordNumber > linkRecordCount(size))
         return failure(linkFilePath, QStringLiteral("there is no record %1").arg(recordNumber));

@@ -22,8 +22,9 @@ std::optional<EncryptedEntry> encryptEntry(QByteArrayView title, QByteArrayView 
                                            QByteArrayView masterPassword, CipherService& cipher);
 
 // Writes record as number n + 1, n being the records a load reads (storedRecordCount), so that
-// the torn tail of an earlier crashed append is overwritten. Creates the file (0600) when absent.
-// The record is on disk when this succeeds; a failed write leaves the file as it was.
+// the torn tail of an earlier crashed append is overwritten. Creates the file when absent and
+// leaves it 0600. The record is on disk when this succeeds; a file that cannot be read, or a
+// failed write, leaves the file as it was.
 SaveResult appendLinkRecord(const QString& linkFilePath, QByteArrayView record);
 
 // Puts record number recordNumber (from 1) in place through the safe writer, the rest of the

@@ -2,10 +2,15 @@
 
 #include "CipherGuard.h"
 #include "EntryModel.h"
+#include "FileAccess.h"
 #include "LinkRecord.h"
 
 #include <QFile>
 #include <QFileInfo>
+
+#include <cerrno>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 // Records read at a time: large enough to read fast, small enough that a big file is never
@@ -57,19 +62,40 @@ qint64 linkRecordCount(qint64 fileSize)
     return whole;
 }
 
-qint64 storedRecordCount(const QString& path)
+std::optional<qint64> storedRecordCount(int fd)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return 0;
-    const qint64 size = file.size();
+    struct stat st {};
+    if (::fstat(fd, &st) != 0)
+        return std::nullopt;
+    const qint64 size = st.st_size;
     const qint64 whole = size / kLinkRecordSize;
     if (linkRecordCount(size) == whole)
         return whole;
-    const qint64 tail = size - whole * kLinkRecordSize;
-    if (!file.seek(whole * kLinkRecordSize))
-        return whole;
-    return decodeLinkRecord(file.read(tail)) ? whole + 1 : whole;
+    QByteArray tail(size - whole * kLinkRecordSize, Qt::Uninitialized);
+    qsizetype got = 0;
+    while (got < tail.size()) {
+        const ssize_t n = ::pread(fd, tail.data() + got, std::size_t(tail.size() - got),
+                                  off_t(whole * kLinkRecordSize + got));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            if (n == 0)
+                errno = EIO; // shorter than its size said
+            return std::nullopt;
+        }
+        got += n;
+    }
+    return decodeLinkRecord(tail) ? whole + 1 : whole;
+}
+
+std::optional<qint64> storedRecordCount(const QString& path)
+{
+    if (!QFileInfo::exists(path))
+        return 0;
+    QFile file;
+    if (!openRegularFile(file, path).isEmpty())
+        return std::nullopt;
+    return storedRecordCount(file.handle());
 }
 
 LinkFileRead readLinkFile(const QString& path, QByteArrayView password, CipherService& cipher,
@@ -79,9 +105,9 @@ LinkFileRead readLinkFile(const QString& path, QByteArrayView password, CipherSe
     if (!QFileInfo::exists(path))
         return result;
 
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        result.failure = QStringLiteral("%1: %2").arg(path, file.errorString());
+    QFile file;
+    if (const QString failure = openRegularFile(file, path); !failure.isEmpty()) {
+        result.failure = QStringLiteral("%1: %2").arg(path, failure);
         return result;
     }
     const qint64 size = file.size();

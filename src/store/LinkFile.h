@@ -22,8 +22,12 @@ qint64 linkRecordCount(qint64 fileSize);
 
 // The records a load reads from the link file: the whole ones, and a short last one that the
 // rounding counts when it still holds its four fields. A torn tail, left by a write that a
-// crash cut short, is none; the next added record takes its place. 0 for an absent file.
-qint64 storedRecordCount(const QString& path);
+// crash cut short, is none; the next added record takes its place. 0 for an absent file;
+// nullopt when the file cannot be read, which is never to be taken for "no records".
+std::optional<qint64> storedRecordCount(const QString& path);
+// The same, counted through an open descriptor of a regular file; nullopt (errno says why) when
+// it cannot be read.
+std::optional<qint64> storedRecordCount(int fd);
 
 // Reads the records of an open link file in order, a few dozen at a time, so that a big file is
 // never held in memory whole.

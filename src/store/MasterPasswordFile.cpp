@@ -1,6 +1,7 @@
 #include "MasterPasswordFile.h"
 
 #include "CipherGuard.h"
+#include "FileAccess.h"
 #include "SafeFileWriter.h"
 #include "StoredField.h"
 #include "cipher/SecureWipe.h"
@@ -15,10 +16,10 @@ Check check(const QString& path, QByteArrayView typed, CipherService& cipher)
     Check result;
     if (!QFileInfo::exists(path))
         return result;
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
+    QFile file;
+    if (const QString failure = openRegularFile(file, path); !failure.isEmpty()) {
         result.outcome = Outcome::Unreadable;
-        result.failure = QStringLiteral("%1: %2").arg(path, file.errorString());
+        result.failure = QStringLiteral("%1: %2").arg(path, failure);
         return result;
     }
     if (file.size() < kRecordSize)

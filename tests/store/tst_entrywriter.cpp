@@ -1,3 +1,4 @@
+#include "DescriptorLimit.h"
 #include "FileSizeLimit.h"
 #include "TestData.h"
 #include "store/EntryWriter.h"
@@ -9,7 +10,29 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <atomic>
+#include <cerrno>
+#include <dlfcn.h>
 #include <sys/stat.h>
+
+namespace {
+
+// The error the next fstat() of this process fails with; 0 lets it through.
+std::atomic<int> nextFstatError = 0;
+
+} // namespace
+
+// A failing fstat() cannot be brought about from outside; this one fails when told to.
+extern "C" int fstat(int fd, struct stat* st) noexcept
+{
+    if (const int error = nextFstatError.exchange(0)) {
+        errno = error;
+        return -1;
+    }
+    using Fstat = int (*)(int, struct stat*);
+    static const auto real = reinterpret_cast<Fstat>(::dlsym(RTLD_NEXT, "fstat"));
+    return real(fd, st);
+}
 
 namespace {
 
@@ -43,6 +66,9 @@ private Q_SLOTS:
     void appendFailureKeepsFile_data();
     void appendFailureKeepsFile();
     void badTargetsAreRefused();
+    void appendWithOneDescriptorLeft_data();
+    void appendWithOneDescriptorLeft();
+    void newFileGoesWhenItCannotBeChecked();
 
     void replace_data();
     void replace();
@@ -156,16 +182,20 @@ void TestEntryWriter::append()
     QFETCH(QByteArray, old);
     QFETCH(QByteArray, expected);
 
-    if (exists)
+    if (exists) {
         QVERIFY(TestData::writeFile(m_path, old));
-    const qint64 before = storedRecordCount(m_path);
+        // As another program may have left it; every write makes it the owner's alone.
+        QVERIFY(QFile::setPermissions(m_path, QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                                  QFileDevice::ReadGroup | QFileDevice::ReadOther));
+    }
+    const qint64 before = storedRecordCount(m_path).value_or(-1);
+    QVERIFY(before >= 0);
     const SaveResult saved = appendLinkRecord(m_path, pattern(kRecord, 'N'));
     QVERIFY2(saved.ok(), qPrintable(saved.error()));
     QCOMPARE(TestData::readFile(m_path), expected);
     // One more record for the list to load, whatever the tail was.
-    QCOMPARE(storedRecordCount(m_path), before + 1);
-    if (!exists)
-        QCOMPARE(TestData::permissionsOf(m_path), 0600);
+    QCOMPARE(storedRecordCount(m_path).value_or(-1), before + 1);
+    QCOMPARE(TestData::permissionsOf(m_path), 0600);
     QCOMPARE(entriesOf(m_dir->path()), QStringList{QStringLiteral("QuiURL.dab")});
 }
 
@@ -238,6 +268,53 @@ void TestEntryWriter::badTargetsAreRefused()
     QVERIFY(!appendLinkRecord(m_dir->filePath(QStringLiteral("missing/QuiURL.dab")),
                               pattern(kRecord, 'N'))
                  .ok());
+}
+
+void TestEntryWriter::appendWithOneDescriptorLeft_data()
+{
+    QTest::addColumn<qint64>("room"); // bytes the disk takes past the old file; -1: no limit
+
+    QTest::newRow("record fits") << qint64(-1);
+    QTest::newRow("disk full part-way") << qint64(1000);
+}
+
+// The file opens for the write, but no second descriptor is left for reading it. The records
+// are counted through the one the record goes to: nothing is written over record 1, and a
+// failed write is undone back to the old end, not to an empty file.
+void TestEntryWriter::appendWithOneDescriptorLeft()
+{
+    QFETCH(qint64, room);
+
+    const QByteArray old = records({'a', 'b', 'c'});
+    QVERIFY(TestData::writeFile(m_path, old));
+    SaveResult saved;
+    {
+        std::optional<FileSizeLimit> full;
+        if (room >= 0) {
+            full.emplace(rlim_t(old.size() + room));
+            QVERIFY(full->ok());
+        }
+        DescriptorLimit oneLeft(1);
+        QVERIFY(oneLeft.ok());
+        saved = appendLinkRecord(m_path, pattern(kRecord, 'N'));
+    }
+    if (room < 0) {
+        QVERIFY2(saved.ok(), qPrintable(saved.error()));
+        QCOMPARE(TestData::readFile(m_path), old + pattern(kRecord, 'N'));
+    } else {
+        QVERIFY(!saved.ok());
+        QCOMPARE(TestData::readFile(m_path), old);
+    }
+}
+
+void TestEntryWriter::newFileGoesWhenItCannotBeChecked()
+{
+    nextFstatError = EIO;
+    const SaveResult saved = appendLinkRecord(m_path, pattern(kRecord, 'N'));
+    nextFstatError = 0;
+    QVERIFY(!saved.ok());
+    QVERIFY2(saved.error().contains(m_path), qPrintable(saved.error()));
+    QCOMPARE(entriesOf(m_dir->path()), QStringList());
 }
 
 void TestEntryWriter::replace_data()

@@ -1,3 +1,5 @@
+#include "DescriptorLimit.h"
+#include "FifoWatchdog.h"
 #include "TestData.h"
 #include "store/EntryModel.h"
 #include "store/LinkFile.h"
@@ -12,6 +14,8 @@
 #include <set>
 
 Q_DECLARE_METATYPE(EmptyLinkFile)
+enum class Unreadable { Pipe, Directory, NoDescriptorLeft };
+Q_DECLARE_METATYPE(Unreadable)
 
 namespace {
 
@@ -85,6 +89,8 @@ private Q_SLOTS:
     void damagedFile_data();
     void damagedFile();
     void unreadablePath();
+    void unreadableFile_data();
+    void unreadableFile();
     void loadListReplacesEntries();
     void getLowLV2KeyNum_data();
     void getLowLV2KeyNum();
@@ -413,6 +419,59 @@ void TestLinkFile::unreadablePath()
     QVERIFY(!loadList(model, m_path, kPassword, cipher));
     QCOMPARE(model.rowCount(), 0);
     QVERIFY(QFileInfo(m_path).isDir());
+}
+
+void TestLinkFile::unreadableFile_data()
+{
+    QTest::addColumn<Unreadable>("kind");
+
+    QTest::newRow("pipe") << Unreadable::Pipe;
+    QTest::newRow("directory") << Unreadable::Directory;
+    QTest::newRow("no descriptor left") << Unreadable::NoDescriptorLeft;
+}
+
+// A file that cannot be read has no record count: taken for 0, it would send the next record
+// over record 1. And a pipe must not keep the reader waiting for a writer.
+void TestLinkFile::unreadableFile()
+{
+    QFETCH(Unreadable, kind);
+
+    const QByteArray three = TestData::linkFile(kThreeItems, kPassword);
+    std::optional<FifoWatchdog> pipe;
+    switch (kind) {
+    case Unreadable::Pipe:
+        pipe.emplace(m_path);
+        QVERIFY(pipe->made());
+        break;
+    case Unreadable::Directory:
+        QVERIFY(QDir().mkdir(m_path));
+        break;
+    case Unreadable::NoDescriptorLeft:
+        QVERIFY(TestData::writeFile(m_path, three));
+        break;
+    }
+
+    CipherService cipher;
+    std::optional<qint64> count;
+    LinkFileRead read;
+    {
+        std::optional<DescriptorLimit> limit;
+        if (kind == Unreadable::NoDescriptorLeft) {
+            limit.emplace(0);
+            QVERIFY(limit->ok());
+        }
+        count = storedRecordCount(m_path);
+        read = readLinkFile(m_path, kPassword, cipher);
+    }
+    QVERIFY(!pipe || !pipe->released());
+    QVERIFY(!count);
+    QVERIFY(!read.ok());
+    QVERIFY2(read.failure.startsWith(m_path), qPrintable(read.failure));
+    QVERIFY(read.entries.empty());
+    if (kind == Unreadable::NoDescriptorLeft) {
+        QCOMPARE(storedRecordCount(m_path).value_or(-1), 3);
+        QCOMPARE(TestData::readFile(m_path), three);
+    }
 }
 
 void TestLinkFile::loadListReplacesEntries()
