@@ -41,6 +41,33 @@ enum Offset : int {
     kAutoEnterPassword = 464,
     kMessageSuppression = 763,
 };
+// Where each field starts, for a record cut short.
+constexpr int kFieldStarts[] = {
+    kLeft,
+    kTop,
+    kWidth,
+    kHeight,
+    kFontName,
+    kFontBold,
+    kFontSize,
+    kColumn0,
+    kColumn1,
+    kColumn2,
+    kOneClick,
+    kOnTop,
+    kLastDelete,
+    kColumn3,
+    kReserved178,
+    kNoTips,
+    kHiddenUserNames,
+    kPlacementStored,
+    kReserved188,
+    kDeleteConfirmation,
+    kBackupDirectory,
+    kAutoEnter,
+    kAutoEnterPassword,
+    kMessageSuppression,
+};
 constexpr int kFontNameWidth = 128;
 constexpr int kBackupDirectoryWidth = 260;
 static_assert(kMessageSuppression + Settings::kMessageCount == SettingsRecord::kSize);
@@ -131,13 +158,25 @@ QString decodeDigitCode(QByteArrayView code)
     return Windows1252::toUnicode(trimBlanks(bytes));
 }
 
-Settings decode(QByteArrayView stored)
+Settings decode(QByteArrayView stored, QByteArrayView defaults)
 {
     QByteArray record(kSize, '\0');
     // An empty view may carry a null pointer, which memcpy must not be given even for 0 bytes.
     if (!stored.isEmpty())
         std::memcpy(record.data(), stored.data(),
                     std::size_t(std::min<qsizetype>(stored.size(), kSize)));
+    if (stored.size() < kSize) {
+        // Half a field is no value: the cut field comes whole from the defaults too.
+        int from = 0;
+        for (int start : kFieldStarts) {
+            if (start <= stored.size())
+                from = start;
+        }
+        std::memset(record.data() + from, 0, std::size_t(kSize - from));
+        if (defaults.size() > from)
+            std::memcpy(record.data() + from, defaults.data() + from,
+                        std::size_t(std::min<qsizetype>(defaults.size(), kSize) - from));
+    }
 
     Settings s;
     s.windowLeft = getNumber<float>(record, kLeft);
@@ -158,9 +197,11 @@ Settings decode(QByteArrayView stored)
     s.hiddenUserNames = getNumber<qint16>(record, kHiddenUserNames);
     s.placementStored = getNumber<qint32>(record, kPlacementStored);
     s.deleteConfirmation = getNumber<qint16>(record, kDeleteConfirmation);
-    s.backupDirectory = record.at(kBackupDirectory) == '\0'
-                            ? QString()
-                            : getText(record, kBackupDirectory, kBackupDirectoryWidth);
+    // Judged after trimming: blanks before a NUL would otherwise read as text here, and the
+    // same text written back, NUL first, as empty.
+    s.backupDirectory = getText(record, kBackupDirectory, kBackupDirectoryWidth);
+    if (s.backupDirectory.startsWith(QChar(0)))
+        s.backupDirectory.clear();
     s.autoEnter = getNumber<qint16>(record, kAutoEnter);
     s.autoEnterPassword =
         decodeDigitCode(QByteArrayView(record).sliced(kAutoEnterPassword, kAutoEnterCodeSize));

@@ -44,9 +44,10 @@ constexpr int kSize = 863;
 constexpr int kMinimumDefaultSize = 196;
 constexpr int kAutoEnterCodeSize = 299;
 
-// Fills the settings from the record, with the reading rules; a short record reads as if
-// padded with zero bytes.
-Settings decode(QByteArrayView record);
+// Fills the settings from the record, with the reading rules. In a short record, the fields
+// past its end (the one it cuts included) are taken from defaults, the default settings file's
+// record; zero bytes stand in for what neither holds.
+Settings decode(QByteArrayView record, QByteArrayView defaults = {});
 QByteArray encode(const Settings& settings, QRandomGenerator& random);
 QByteArray encode(const Settings& settings);
 

@@ -1,15 +1,16 @@
 #include "SettingsFile.h"
 
+#include "store/FileAccess.h"
 #include "store/SafeFileWriter.h"
 
 #include <QFile>
 
-SettingsRead readSettingsFile(const QString& path)
+SettingsRead readSettingsFile(const QString& path, QByteArrayView defaults)
 {
     SettingsRead result;
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        result.failure = file.errorString();
+    QFile file;
+    if (const QString failure = openRegularFile(file, path); !failure.isEmpty()) {
+        result.failure = failure;
         return result;
     }
     const QByteArray record = file.read(SettingsRecord::kSize);
@@ -17,7 +18,7 @@ SettingsRead readSettingsFile(const QString& path)
         result.failure = file.errorString();
         return result;
     }
-    result.settings = SettingsRecord::decode(record);
+    result.settings = SettingsRecord::decode(record, defaults);
     return result;
 }
 

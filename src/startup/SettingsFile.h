@@ -10,5 +10,6 @@ struct SettingsRead {
     QString failure;
 };
 
-SettingsRead readSettingsFile(const QString& path);
+// defaults: the default settings file's record, for the fields past the end of a short file.
+SettingsRead readSettingsFile(const QString& path, QByteArrayView defaults = {});
 SaveResult writeSettingsFile(const QString& path, const Settings& settings);

@@ -3,6 +3,7 @@
 #include "AppState.h"
 #include "ModuleRoutines.h"
 #include "SettingsFile.h"
+#include "store/FileAccess.h"
 #include "store/PairFiles.h"
 #include "store/SafeFileWriter.h"
 
@@ -13,6 +14,7 @@
 
 #include <cstring>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -35,16 +37,48 @@ std::optional<StepFailure> ensureDirectory(const QString& path)
     return std::nullopt;
 }
 
+// A directory another user owns is theirs to read, or to fill with links in place of our files.
+// Ours is kept to ourselves.
+std::optional<StepFailure> checkOwnDirectory(const QString& path, bool tighten)
+{
+    const QString step = path + QStringLiteral(" Dir, or Error Creating It");
+    const QByteArray native = QFile::encodeName(path);
+    struct stat st {};
+    if (::stat(native.constData(), &st) != 0)
+        return StepFailure{step, qt_error_string(errno)};
+    if (st.st_uid != ::geteuid())
+        return StepFailure{
+            step, QStringLiteral("the directory belongs to another user (uid %1)").arg(st.st_uid)};
+    if (tighten && (st.st_mode & 07777) != S_IRWXU && ::chmod(native.constData(), S_IRWXU) != 0)
+        return StepFailure{
+            step,
+            QStringLiteral("cannot make the directory private: %1").arg(qt_error_string(errno))};
+    return std::nullopt;
+}
+
+std::optional<QByteArray> readDataFile(const QString& path, QString& failure)
+{
+    QFile file;
+    if (const QString reason = openRegularFile(file, path); !reason.isEmpty()) {
+        failure = QStringLiteral("%1: %2").arg(path, reason);
+        return std::nullopt;
+    }
+    QByteArray bytes = file.readAll();
+    if (file.error() != QFileDevice::NoError) {
+        failure = QStringLiteral("%1: %2").arg(path, file.errorString());
+        return std::nullopt;
+    }
+    return bytes;
+}
+
 std::optional<StepFailure> copyDefaultFile(const QString& from, const QString& to,
                                            const QString& step)
 {
-    QFile source(from);
-    if (!source.open(QIODevice::ReadOnly))
-        return StepFailure{step, QStringLiteral("%1: %2").arg(from, source.errorString())};
-    const QByteArray bytes = source.readAll();
-    if (source.error() != QFileDevice::NoError)
-        return StepFailure{step, source.errorString()};
-    if (const SaveResult saved = saveFileSafely(to, bytes); !saved)
+    QString failure;
+    const std::optional<QByteArray> bytes = readDataFile(from, failure);
+    if (!bytes)
+        return StepFailure{step, failure};
+    if (const SaveResult saved = saveFileSafely(to, *bytes); !saved)
         return StepFailure{step, saved.error()};
     return std::nullopt;
 }
@@ -110,14 +144,15 @@ StartupOutcome runStartup(const StartupEnvironment& env, AppState& state)
     if (TestDirectory(env.profileDirectory) != 0 && !QDir().mkpath(env.profileDirectory))
         return failed({dataStep, env.profileDirectory});
     const QString appData = env.profileDirectory + u'/' + kAppDataDirectory;
-    for (const QString& dir : {appData, dataDirectoryFor(env.profileDirectory)}) {
-        if (const auto failure = ensureDirectory(dir))
-            return failed(*failure);
-    }
     DataPaths paths = DataPaths::forDataDirectory(dataDirectoryFor(env.profileDirectory));
     paths.programDirectory = programDirectory(env);
-    QFile::setPermissions(paths.dataDirectory,
-                          QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    // Nothing is made inside a directory before it is known to be ours.
+    for (const QString& dir : {appData, paths.dataDirectory}) {
+        if (const auto failure = ensureDirectory(dir))
+            return failed(*failure);
+        if (const auto failure = checkOwnDirectory(dir, dir == paths.dataDirectory))
+            return failed(*failure);
+    }
 
     // One program per data directory; a directory where no lock can be made is used unlocked.
     outcome.lock = std::make_unique<QLockFile>(paths.dataDirectory + u'/' + kLockFileName);
@@ -129,6 +164,8 @@ StartupOutcome runStartup(const StartupEnvironment& env, AppState& state)
                           kProgramTitle + QStringLiteral("\r\nIs Not Supported.");
         return outcome;
     }
+    // Only now that no other instance can be writing them.
+    removeStaleTemporaries(paths.dataDirectory);
 
     // A password change that a crash interrupted is finished, or what it staged removed,
     // before anything reads the pair.
@@ -140,16 +177,19 @@ StartupOutcome runStartup(const StartupEnvironment& env, AppState& state)
 
     const QString defaultSettings = paths.programDirectory + u'/' + DataPaths::kSettingsFile;
     const QString copyStep = QStringLiteral("No App Data\\App\\Ini File, Error Copying It");
-    if (TestFileReadable(defaultSettings) != 0 ||
-        QFile(defaultSettings).size() < SettingsRecord::kMinimumDefaultSize)
+    QString copyFailure;
+    const std::optional<QByteArray> defaultRecord = readDataFile(defaultSettings, copyFailure);
+    if (!defaultRecord)
+        return failed({copyStep, copyFailure});
+    if (defaultRecord->size() < SettingsRecord::kMinimumDefaultSize)
         return failed({copyStep, defaultSettings});
     if (TestFileReadable(paths.settingsPath) != 0) {
-        if (const auto failure = copyDefaultFile(defaultSettings, paths.settingsPath, copyStep))
-            return failed(*failure);
+        if (const SaveResult saved = saveFileSafely(paths.settingsPath, *defaultRecord); !saved)
+            return failed({copyStep, saved.error()});
     }
     const QString readStep = QStringLiteral("No.. ") + paths.settingsPath +
                              QStringLiteral(" ..Or Error Opening Or Reading It");
-    const auto settings = readSettingsFile(paths.settingsPath);
+    const auto settings = readSettingsFile(paths.settingsPath, *defaultRecord);
     if (!settings.settings)
         return failed({readStep, settings.failure});
     state.settings = *settings.settings;
@@ -163,6 +203,10 @@ StartupOutcome runStartup(const StartupEnvironment& env, AppState& state)
                 copyDefaultFile(defaultMaster, paths.masterPasswordPath, afterStep))
             return failed(*failure);
     }
+    // Something there that is no file (a pipe, a directory) could never be unlocked.
+    QFile master;
+    if (const QString reason = openRegularFile(master, paths.masterPasswordPath); !reason.isEmpty())
+        return failed({afterStep, QStringLiteral("%1: %2").arg(paths.masterPasswordPath, reason)});
 
     applyFirstRun(state.settings, env.now);
     resolveListFont(state.settings, env.fontFamilies, env.generalFontFamily);

@@ -1,3 +1,4 @@
+#include "FifoWatchdog.h"
 #include "TestData.h"
 #include "startup/OleDate.h"
 #include "startup/Settings.h"
@@ -110,8 +111,24 @@ QByteArray handRecord()
     return r;
 }
 
+// The default settings file as delivered: the design's column widths, the first-run mark.
+QByteArray deliveredDefaults()
+{
+    Settings s;
+    s.placementStored = Settings::kFirstRunMark;
+    s.fontName = u"Verdana"_s;
+    QRandomGenerator random(4);
+    return SettingsRecord::encode(s, random);
+}
+
 QVariant fieldOf(const Settings& s, const QString& name)
 {
+    if (name == u"windowHeight")
+        return s.windowHeight;
+    if (name == u"columnWidth0")
+        return s.columnWidths[0];
+    if (name == u"columnWidth1")
+        return s.columnWidths[1];
     if (name == u"fontName")
         return s.fontName;
     if (name == u"fontSize")
@@ -140,6 +157,10 @@ private Q_SLOTS:
     void decodeOfEncodeGivesTheSettingsBack();
     void readingRules_data();
     void readingRules();
+    void shortRecordTakesDefaults_data();
+    void shortRecordTakesDefaults();
+    void backUpDirectoryRoundTrips_data();
+    void backUpDirectoryRoundTrips();
 
     void digitCode_data();
     void digitCode();
@@ -286,6 +307,68 @@ void TestSettings::readingRules()
     const QVariant actual = fieldOf(SettingsRecord::decode(record), field);
     QVERIFY(actual.isValid());
     QCOMPARE(actual, expected);
+}
+
+void TestSettings::shortRecordTakesDefaults_data()
+{
+    QTest::addColumn<int>("length"); // of the stored record
+    QTest::addColumn<QString>("field");
+    QTest::addColumn<QVariant>("expected");
+
+    const QString allShown(100, u'0');
+    // distinctSettings() holds the stored values, deliveredDefaults() the others.
+    QTest::newRow("100 bytes: height, before the cut")
+        << 100 << u"windowHeight"_s << QVariant(6540.75f);
+    QTest::newRow("100 bytes: font name, cut") << 100 << u"fontName"_s << QVariant(u"Verdana"_s);
+    QTest::newRow("100 bytes: column, past the cut")
+        << 100 << u"columnWidth0"_s << QVariant(2000.f);
+    QTest::newRow("100 bytes: first-run mark") << 100 << u"placementStored"_s << QVariant(55555);
+    QTest::newRow("152 bytes: size, whole") << 152 << u"fontSize"_s << QVariant(11.5f);
+    QTest::newRow("152 bytes: column, half") << 152 << u"columnWidth0"_s << QVariant(2000.f);
+    QTest::newRow("154 bytes: column, whole") << 154 << u"columnWidth0"_s << QVariant(2100.f);
+    QTest::newRow("154 bytes: next column") << 154 << u"columnWidth1"_s << QVariant(2000.f);
+    QTest::newRow("862 bytes: suppression, cut")
+        << 862 << u"messageSuppression"_s << QVariant(allShown);
+    QTest::newRow("863 bytes: suppression")
+        << 863 << u"messageSuppression"_s << QVariant(suppression({0, 6, 99}));
+    QTest::newRow("empty: font name") << 0 << u"fontName"_s << QVariant(u"Verdana"_s);
+}
+
+// A file cut short would otherwise read as zeros: column widths of 0 make the list invisible.
+void TestSettings::shortRecordTakesDefaults()
+{
+    QFETCH(int, length);
+    QFETCH(QString, field);
+    QFETCH(QVariant, expected);
+
+    QRandomGenerator random(5);
+    const QByteArray stored = SettingsRecord::encode(distinctSettings(), random).left(length);
+    const Settings read = SettingsRecord::decode(stored, deliveredDefaults());
+    QCOMPARE(fieldOf(read, field), expected);
+}
+
+void TestSettings::backUpDirectoryRoundTrips_data()
+{
+    QTest::addColumn<QByteArray>("field"); // padded with blanks
+    QTest::addColumn<QString>("expected");
+
+    QTest::newRow("text") << QByteArray("/srv/back up") << u"/srv/back up"_s;
+    QTest::newRow("blanks") << QByteArray() << QString();
+    QTest::newRow("NUL first") << QByteArray("\0/srv/old", 9) << QString();
+    QTest::newRow("blanks, then NUL") << QByteArray("   \0/srv/old", 12) << QString();
+}
+
+// The value read must be the value written back, or the second start reads another one.
+void TestSettings::backUpDirectoryRoundTrips()
+{
+    QFETCH(QByteArray, field);
+    QFETCH(QString, expected);
+
+    const Settings first = SettingsRecord::decode(patched(handRecord(), 202, padded(field, 260)));
+    QCOMPARE(first.backupDirectory, expected);
+    QRandomGenerator random(6);
+    const Settings second = SettingsRecord::decode(SettingsRecord::encode(first, random));
+    QCOMPARE(second.backupDirectory, first.backupDirectory);
 }
 
 void TestSettings::digitCode_data()
@@ -527,6 +610,14 @@ void TestSettings::settingsFileFailures()
     const SettingsRead directory = readSettingsFile(dir.path());
     QVERIFY(!directory.settings);
     QVERIFY(!directory.failure.isEmpty());
+
+    const QString pipePath = dir.filePath(u"pipe"_s);
+    FifoWatchdog pipeWatchdog(pipePath);
+    QVERIFY(pipeWatchdog.made());
+    const SettingsRead pipe = readSettingsFile(pipePath);
+    QVERIFY(!pipeWatchdog.released());
+    QVERIFY(!pipe.settings);
+    QVERIFY(!pipe.failure.isEmpty());
 
     const QString nowhere = dir.filePath(u"gone/QuiSetts.ini"_s);
     const SaveResult saved = writeSettingsFile(nowhere, distinctSettings());

@@ -1,3 +1,4 @@
+#include "FifoWatchdog.h"
 #include "TestData.h"
 #include "startup/AppState.h"
 #include "startup/ModuleRoutines.h"
@@ -11,11 +12,37 @@
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
+#include <cerrno>
+#include <dlfcn.h>
 #include <optional>
+#include <sys/stat.h>
+#include <unistd.h>
 
 using namespace Qt::StringLiterals;
 
 namespace {
+
+// A path whose chmod() fails, as on a file system that keeps its own modes; root could chmod
+// anything else.
+QByteArray chmodRefusedFor;
+
+} // namespace
+
+extern "C" int chmod(const char* path, mode_t mode) noexcept
+{
+    if (!chmodRefusedFor.isEmpty() && chmodRefusedFor == path) {
+        errno = EPERM;
+        return -1;
+    }
+    using Chmod = int (*)(const char*, mode_t);
+    static const auto real = reinterpret_cast<Chmod>(::dlsym(RTLD_NEXT, "chmod"));
+    return real(path, mode);
+}
+
+namespace {
+
+// A user other than the one running the tests.
+constexpr uid_t kOtherUser = 65534;
 
 const QString kOpenErrorHead = u"\r\nOpen Error:\r\n If Error Persists, You May Need To Uninstall "
                                u"And Re-Install Quillor...\r\n..."_s;
@@ -136,6 +163,8 @@ private Q_SLOTS:
     void failures_data();
     void failures();
     void secondInstanceIsRefused();
+    void staleTemporariesAreRemoved();
+    void shortSettingsFileTakesDefaults();
 
     void testDirectory_data();
     void testDirectory();
@@ -278,6 +307,11 @@ enum class Breakage {
     DataDirIsAFile,
     ProfileBelowAFile,
     SettingsIsADirectory,
+    SettingsIsAPipe,
+    MasterFileIsAPipe,
+    AppDataOfAnotherUser,
+    DataDirOfAnotherUser,
+    DataDirCannotBeMadePrivate,
 };
 Q_DECLARE_METATYPE(Breakage)
 Q_DECLARE_METATYPE(std::optional<QByteArray>)
@@ -285,32 +319,64 @@ Q_DECLARE_METATYPE(std::optional<QByteArray>)
 void TestStartup::failures_data()
 {
     QTest::addColumn<Breakage>("breakage");
-    QTest::addColumn<QString>("step"); // {profile} and {settings} stand for this run's paths
+    QTest::addColumn<QString>("step");   // {profile} and {settings} stand for this run's paths
+    QTest::addColumn<QString>("reason"); // a part of it; empty: any
 
-    QTest::newRow("no default settings") << Breakage::NoDefaultSettings << kCopyStep;
-    QTest::newRow("default settings of 195 bytes") << Breakage::ShortDefaultSettings << kCopyStep;
+    QTest::newRow("no default settings") << Breakage::NoDefaultSettings << kCopyStep << QString();
+    QTest::newRow("default settings of 195 bytes")
+        << Breakage::ShortDefaultSettings << kCopyStep << QString();
     QTest::newRow("no default QuiFil.ini")
-        << Breakage::NoDefaultMasterFile
-        << u"After.. {settings} ..Read, Sub_Main App. Boot Error"_s;
+        << Breakage::NoDefaultMasterFile << u"After.. {settings} ..Read, Sub_Main App. Boot Error"_s
+        << QString();
     QTest::newRow("Application Data is a file")
-        << Breakage::AppDataIsAFile << u"{profile}/Application Data Dir, or Error Creating It"_s;
+        << Breakage::AppDataIsAFile << u"{profile}/Application Data Dir, or Error Creating It"_s
+        << QString();
     QTest::newRow("Quillor is a file")
         << Breakage::DataDirIsAFile
-        << u"{profile}/Application Data/Quillor Dir, or Error Creating It"_s;
+        << u"{profile}/Application Data/Quillor Dir, or Error Creating It"_s << QString();
     QTest::newRow("profile below a file")
         << Breakage::ProfileBelowAFile
-        << u"App Start-Up, Error Accessing Or Creating App Data Sub-Dirs In XP-NT User Dir"_s;
+        << u"App Start-Up, Error Accessing Or Creating App Data Sub-Dirs In XP-NT User Dir"_s
+        << QString();
     QTest::newRow("settings file is a directory")
-        << Breakage::SettingsIsADirectory << u"No.. {settings} ..Or Error Opening Or Reading It"_s;
+        << Breakage::SettingsIsADirectory << u"No.. {settings} ..Or Error Opening Or Reading It"_s
+        << QString();
+    // A pipe in a data file's place: the start must end, with the step that met it.
+    QTest::newRow("settings file is a pipe")
+        << Breakage::SettingsIsAPipe << u"No.. {settings} ..Or Error Opening Or Reading It"_s
+        << u"not a regular file"_s;
+    QTest::newRow("QuiFil.ini is a pipe")
+        << Breakage::MasterFileIsAPipe << u"After.. {settings} ..Read, Sub_Main App. Boot Error"_s
+        << u"not a regular file"_s;
+    // Another user could read what is written there, or swap the files for links.
+    QTest::newRow("Application Data of another user")
+        << Breakage::AppDataOfAnotherUser
+        << u"{profile}/Application Data Dir, or Error Creating It"_s << u"another user"_s;
+    QTest::newRow("Quillor of another user")
+        << Breakage::DataDirOfAnotherUser
+        << u"{profile}/Application Data/Quillor Dir, or Error Creating It"_s << u"another user"_s;
+    QTest::newRow("Quillor cannot be made private")
+        << Breakage::DataDirCannotBeMadePrivate
+        << u"{profile}/Application Data/Quillor Dir, or Error Creating It"_s
+        << u"Operation not permitted"_s;
 }
 
 void TestStartup::failures()
 {
     QFETCH(Breakage, breakage);
     QFETCH(QString, step);
+    QFETCH(QString, reason);
 
     Fixture f;
     QString inTheWay; // a file that must be left as it was
+    QString foreign;  // a directory of another user, open to all, that must stay empty
+    std::optional<FifoWatchdog> pipe;
+    const auto makeForeign = [&](const QString& dir) {
+        foreign = dir;
+        return QDir().mkpath(dir) &&
+               ::chown(QFile::encodeName(dir).constData(), kOtherUser, kOtherUser) == 0 &&
+               ::chmod(QFile::encodeName(dir).constData(), 0777) == 0;
+    };
     switch (breakage) {
     case Breakage::NoDefaultSettings:
         QVERIFY(QFile::remove(f.programFile(DataPaths::kSettingsFile)));
@@ -334,6 +400,25 @@ void TestStartup::failures()
     case Breakage::SettingsIsADirectory:
         QVERIFY(QDir().mkpath(f.dataFile(DataPaths::kSettingsFile)));
         break;
+    case Breakage::SettingsIsAPipe:
+    case Breakage::MasterFileIsAPipe:
+        QVERIFY(QDir().mkpath(f.dataDir()));
+        pipe.emplace(f.dataFile(breakage == Breakage::SettingsIsAPipe
+                                    ? DataPaths::kSettingsFile
+                                    : DataPaths::kMasterPasswordFile));
+        QVERIFY(pipe->made());
+        break;
+    case Breakage::AppDataOfAnotherUser:
+        QVERIFY(makeForeign(f.appData()));
+        break;
+    case Breakage::DataDirOfAnotherUser:
+        QVERIFY(makeForeign(f.dataDir()));
+        break;
+    case Breakage::DataDirCannotBeMadePrivate:
+        QVERIFY(QDir().mkpath(f.dataDir()));
+        QVERIFY(::chmod(QFile::encodeName(f.dataDir()).constData(), 0755) == 0);
+        chmodRefusedFor = QFile::encodeName(f.dataDir());
+        break;
     }
     if (!inTheWay.isEmpty()) {
         QVERIFY(QDir().mkpath(QFileInfo(inTheWay).path()));
@@ -342,12 +427,20 @@ void TestStartup::failures()
 
     AppState state;
     const StartupOutcome outcome = runStartup(f.env, state);
+    chmodRefusedFor.clear();
+    QVERIFY(!pipe || !pipe->released());
     QCOMPARE(outcome.status, StartupOutcome::Status::Failed);
     step.replace(u"{profile}"_s, f.env.profileDirectory);
     step.replace(u"{settings}"_s, f.dataFile(DataPaths::kSettingsFile));
     verifyOpenError(outcome.message, step);
+    QVERIFY2(outcome.message.contains(reason), qPrintable(outcome.message));
     if (!inTheWay.isEmpty())
         QCOMPARE(TestData::readFile(inTheWay), QByteArray("keep me"));
+    if (!foreign.isEmpty()) {
+        QCOMPARE(TestData::permissionsOf(foreign), 0777);
+        QCOMPARE(QDir(foreign).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+                 QStringList());
+    }
     QVERIFY(state.paths.dataDirectory.isEmpty());
     QVERIFY(state.checkValue.isEmpty());
 }
@@ -371,6 +464,67 @@ void TestStartup::secondInstanceIsRefused()
     QVERIFY(second.paths.dataDirectory.isEmpty());
     QVERIFY(second.checkValue.isEmpty());
     QVERIFY(running.lock->isLocked());
+}
+
+// A write killed part-way leaves its temporary file; the next start removes ours, and only
+// ours, once it holds the lock.
+void TestStartup::staleTemporariesAreRemoved()
+{
+    Fixture f;
+    {
+        AppState first;
+        QCOMPARE(runStartup(f.env, first).status, StartupOutcome::Status::Started);
+    }
+    const QStringList stale{u"QuiURL.dab.AbC123"_s, u"QuiSetts.ini.xyzXYZ"_s,
+                            u"QuiFil.ini.q1W2e3"_s};
+    const QStringList others{
+        u"QuiURL.dab"_s,    u"QuiURL.dab.bak"_s, u"QuiURL.dab.AbC12"_s, u"QuiURL.dab.AbC1234"_s,
+        u"temQuiURL.dab"_s, u"notes.AbC123"_s,   u"QuiURL.dabAbC123"_s, u"QuiURL.dab.AbC123.x"_s};
+    for (const QString& name : stale + others)
+        QVERIFY(TestData::writeFile(f.dataFile(name), "x"));
+    // What is not a plain file is not one of our temporaries.
+    QVERIFY(QDir().mkdir(f.dataFile(u"QuiFil.ini.Dir123"_s)));
+    QVERIFY(QFile::link(f.dataFile(u"QuiURL.dab"_s), f.dataFile(u"QuiSetts.ini.Lnk123"_s)));
+    QStringList all = f.dataDirEntries();
+
+    {
+        // Another instance's temporaries are its own.
+        QLockFile running(f.dataFile(u"quillor.lock"_s));
+        QVERIFY(running.tryLock(0));
+        AppState second;
+        QCOMPARE(runStartup(f.env, second).status, StartupOutcome::Status::AlreadyRunning);
+        QCOMPARE(f.dataDirEntries(), all);
+    }
+
+    AppState state;
+    QCOMPARE(runStartup(f.env, state).status, StartupOutcome::Status::Started);
+    for (const QString& name : stale)
+        all.removeAll(name);
+    QCOMPARE(f.dataDirEntries(), all);
+}
+
+// A settings file cut short: the fields past the cut come from the default file, under the
+// first-run rules when its mark is among them, instead of zero column widths.
+void TestStartup::shortSettingsFileTakesDefaults()
+{
+    Fixture f;
+    {
+        AppState first;
+        QCOMPARE(runStartup(f.env, first).status, StartupOutcome::Status::Started);
+    }
+    const QByteArray cut = editedSettingsRecord().left(100);
+    QVERIFY(TestData::writeFile(f.dataFile(DataPaths::kSettingsFile), cut));
+
+    AppState state;
+    QCOMPARE(runStartup(f.env, state).status, StartupOutcome::Status::Started);
+    QCOMPARE(state.settings.windowLeft, 300.f);
+    const std::array<float, 4> designWidths{2000, 2000, 2000, 6600};
+    QCOMPARE(state.settings.columnWidths, designWidths);
+    QCOMPARE(state.settings.placementStored, 0);
+    QCOMPARE(state.settings.hiddenUserNames, qint16(0));
+    QCOMPARE(state.settings.autoEnterPassword, u"Quilsjs"_s);
+    // Read, not repaired: only the main window's closing writes the settings.
+    QCOMPARE(TestData::readFile(f.dataFile(DataPaths::kSettingsFile)), cut);
 }
 
 void TestStartup::testDirectory_data()

@@ -1,3 +1,4 @@
+#include "FifoWatchdog.h"
 #include "TestData.h"
 #include "store/MasterPasswordFile.h"
 
@@ -7,6 +8,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <array>
+#include <optional>
 
 using MasterPasswordFile::Outcome;
 
@@ -64,6 +66,7 @@ private Q_SLOTS:
     void longerFileUsesFirstRecord();
     void damagedRecord_data();
     void damagedRecord();
+    void unreadablePath_data();
     void unreadablePath();
     void create_data();
     void create();
@@ -205,18 +208,36 @@ void TestMasterPassword::damagedRecord()
     QCOMPARE(TestData::readFile(path), record);
 }
 
+void TestMasterPassword::unreadablePath_data()
+{
+    QTest::addColumn<bool>("pipe"); // else a directory
+
+    QTest::newRow("directory") << false;
+    // Opened the usual way, a pipe waits for a writer for ever.
+    QTest::newRow("pipe") << true;
+}
+
 // Something is there that cannot be read: that is no invitation to set a new password.
 void TestMasterPassword::unreadablePath()
 {
+    QFETCH(bool, pipe);
+
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
     const QString path = dir.filePath(QStringLiteral("QuiFil.ini"));
-    QVERIFY(QDir().mkdir(path));
+    std::optional<FifoWatchdog> watchdog;
+    if (pipe) {
+        watchdog.emplace(path);
+        QVERIFY(watchdog->made());
+    } else {
+        QVERIFY(QDir().mkdir(path));
+    }
 
     CipherService cipher;
     const auto result = MasterPasswordFile::check(path, "Pomelo", cipher);
+    QVERIFY(!watchdog || !watchdog->released());
     QCOMPARE(result.outcome, Outcome::Unreadable);
-    QVERIFY(!result.failure.isEmpty());
+    QVERIFY2(result.failure.startsWith(path), qPrintable(result.failure));
 }
 
 void TestMasterPassword::create_data()
