@@ -4,9 +4,11 @@
 #include "FileAccess.h"
 #include "LinkFile.h"
 #include "LinkRecord.h"
+#include "PairFiles.h"
 #include "SafeFileWriter.h"
 
 #include <QFile>
+#include <QFileInfo>
 
 #include <cerrno>
 #include <fcntl.h>
@@ -160,7 +162,7 @@ SaveResult appendLinkRecord(const QString& linkFilePath, QByteArrayView record)
         return result;
     }
     if (created)
-        syncDirectoryOf(linkFilePath);
+        syncDirectory(QFileInfo(linkFilePath).absolutePath());
     return {};
 }
 

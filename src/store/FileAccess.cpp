@@ -1,8 +1,9 @@
 #include "FileAccess.h"
 
+#include "PairFiles.h"
+
 #include <QDir>
 #include <QFile>
-#include <QFileInfo>
 #include <QRegularExpression>
 
 #include <cerrno>
@@ -32,25 +33,6 @@ QString openRegularFile(QFile& file, const QString& path)
     if (!file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle))
         return refuse(file.errorString());
     return {};
-}
-
-namespace {
-
-void syncDirectory(const QString& directory)
-{
-    const int fd =
-        ::open(QFile::encodeName(directory).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0)
-        return;
-    ::fsync(fd);
-    ::close(fd);
-}
-
-} // namespace
-
-void syncDirectoryOf(const QString& path)
-{
-    syncDirectory(QFileInfo(path).absolutePath());
 }
 
 void removeStaleTemporaries(const QString& dataDirectory)

@@ -9,10 +9,6 @@ class QFile;
 // success, otherwise the reason.
 QString openRegularFile(QFile& file, const QString& path);
 
-// Makes a rename or a new name in path's directory durable, so that a power cut cannot undo a
-// save already reported as done.
-void syncDirectoryOf(const QString& path);
-
 // Removes the temporary files that a write killed part-way left beside the data files. Call it
 // only while no other instance can be writing there.
 void removeStaleTemporaries(const QString& dataDirectory);

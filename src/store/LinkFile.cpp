@@ -155,9 +155,9 @@ QString findDamagedLinkRecord(const QString& path)
 {
     if (!QFileInfo::exists(path))
         return {};
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return QStringLiteral("%1: %2").arg(path, file.errorString());
+    QFile file;
+    if (const QString failure = openRegularFile(file, path); !failure.isEmpty())
+        return QStringLiteral("%1: %2").arg(path, failure);
     LinkRecordReader reader(file, path, file.size());
     while (reader.next()) {
     }
