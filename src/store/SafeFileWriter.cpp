@@ -1,18 +1,33 @@
 #include "SafeFileWriter.h"
 
+#include "PairFiles.h"
+
 #include <QFileInfo>
 
 namespace {
+
 constexpr QFileDevice::Permissions kOwnerOnly = QFileDevice::ReadOwner | QFileDevice::WriteOwner;
+
+// A link the user placed (a data file kept in a synchronised folder, say) stays a link: the new
+// content replaces its target, written beside the target.
+QString resolvedTarget(const QString& path)
+{
+    const QFileInfo info(path);
+    if (!info.isSymLink())
+        return path;
+    const QString canonical = info.canonicalFilePath();
+    return canonical.isEmpty() ? info.symLinkTarget() : canonical;
 }
 
+} // namespace
+
 SafeFileWriter::SafeFileWriter(const QString& path)
-    : m_file(path)
+    : m_file(resolvedTarget(path))
 {
     // Never fall back to writing the target in place: that is what loses the old file.
     m_file.setDirectWriteFallback(false);
     // The rename would put a plain file in place of a device or a pipe (as root even /dev/full).
-    const QFileInfo target(path);
+    const QFileInfo target(m_file.fileName());
     if (target.exists() && !target.isFile()) {
         fail(QStringLiteral("not a regular file"));
         return;
@@ -69,6 +84,7 @@ SaveResult SafeFileWriter::commit()
     if (!committed)
         return SaveResult::failure(
             QStringLiteral("%1: %2").arg(m_file.fileName(), m_file.errorString()));
+    syncDirectory(QFileInfo(m_file.fileName()).absolutePath());
     return {};
 }
 

@@ -6,7 +6,59 @@
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
+#include <dlfcn.h>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+// What the writers asked of the file system while recording, in order: "name DIR" for a file
+// renamed or linked into DIR, "sync DIR" for DIR synced to disk.
+QStringList fileSystemCalls;
+bool recording = false;
+
+QString directoryOf(const char* path)
+{
+    return QFileInfo(QFileInfo(QFile::decodeName(path)).absolutePath()).canonicalFilePath();
+}
+
+template <typename F> F realCall(const char* name)
+{
+    return reinterpret_cast<F>(::dlsym(RTLD_NEXT, name));
+}
+
+} // namespace
+
+// Watched as the program (and the Qt library under it) calls them.
+extern "C" int rename(const char* from, const char* to) noexcept
+{
+    static const auto real = realCall<int (*)(const char*, const char*)>("rename");
+    const int result = real(from, to);
+    if (result == 0 && recording)
+        fileSystemCalls << QStringLiteral("name ") + directoryOf(to);
+    return result;
+}
+
+extern "C" int linkat(int fromDir, const char* from, int toDir, const char* to, int flags) noexcept
+{
+    static const auto real = realCall<int (*)(int, const char*, int, const char*, int)>("linkat");
+    const int result = real(fromDir, from, toDir, to, flags);
+    if (result == 0 && recording)
+        fileSystemCalls << QStringLiteral("name ") + directoryOf(to);
+    return result;
+}
+
+extern "C" int fsync(int fd)
+{
+    static const auto real = realCall<int (*)(int)>("fsync");
+    struct stat st {};
+    if (recording && ::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode))
+        fileSystemCalls
+            << QStringLiteral("sync ") +
+                   QFileInfo(QStringLiteral("/proc/self/fd/%1").arg(fd)).symLinkTarget();
+    return real(fd);
+}
 
 namespace {
 
@@ -38,6 +90,10 @@ private Q_SLOTS:
     void directoryTargetFails();
     void nonRegularTargetsAreRefused();
     void cancelledWriterKeepsOldFile();
+    void directoryIsSyncedAfterTheRename_data();
+    void directoryIsSyncedAfterTheRename();
+    void linkedTargetIsWrittenThrough_data();
+    void linkedTargetIsWrittenThrough();
 };
 
 void TestSafeFileWriter::init()
@@ -237,6 +293,76 @@ void TestSafeFileWriter::cancelledWriterKeepsOldFile()
     }
     QCOMPARE(TestData::readFile(path), old);
     QCOMPARE(entriesOf(dir.path()), QStringList{QStringLiteral("QuiURL.dab")});
+}
+
+void TestSafeFileWriter::directoryIsSyncedAfterTheRename_data()
+{
+    QTest::addColumn<bool>("exists");
+
+    QTest::newRow("new file") << false;
+    QTest::newRow("file replaced") << true;
+}
+
+// The rename is only in the directory's cache until the directory is synced: a power cut could
+// bring the old file back after the save was reported done.
+void TestSafeFileWriter::directoryIsSyncedAfterTheRename()
+{
+    QFETCH(bool, exists);
+
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString path = dir.filePath(QStringLiteral("QuiSetts.ini"));
+    if (exists)
+        QVERIFY(TestData::writeFile(path, pattern(863, 'o')));
+    fileSystemCalls.clear();
+    recording = true;
+    const SaveResult saved = saveFileSafely(path, pattern(863, 'n'));
+    recording = false;
+    QVERIFY2(saved.ok(), qPrintable(saved.error()));
+
+    const QString directory = QFileInfo(dir.path()).canonicalFilePath();
+    const qsizetype named = fileSystemCalls.lastIndexOf(QStringLiteral("name ") + directory);
+    QVERIFY2(named >= 0, qPrintable(fileSystemCalls.join(u'\n')));
+    QVERIFY2(fileSystemCalls.indexOf(QStringLiteral("sync ") + directory, named) > named,
+             qPrintable(fileSystemCalls.join(u'\n')));
+}
+
+void TestSafeFileWriter::linkedTargetIsWrittenThrough_data()
+{
+    QTest::addColumn<bool>("relative");
+    QTest::addColumn<bool>("targetExists");
+
+    QTest::newRow("absolute link") << false << true;
+    QTest::newRow("relative link") << true << true;
+    QTest::newRow("link to a file not made yet") << false << false;
+}
+
+// A link the user placed, say to a file kept in a synchronised folder, stays a link; the new
+// content goes to its target.
+void TestSafeFileWriter::linkedTargetIsWrittenThrough()
+{
+    QFETCH(bool, relative);
+    QFETCH(bool, targetExists);
+
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    QVERIFY(QDir(dir.path()).mkpath(QStringLiteral("data")));
+    QVERIFY(QDir(dir.path()).mkpath(QStringLiteral("synced")));
+    const QString path = dir.filePath(QStringLiteral("data/QuiFil.ini"));
+    const QString target = dir.filePath(QStringLiteral("synced/QuiFil.ini"));
+    if (targetExists)
+        QVERIFY(TestData::writeFile(target, pattern(1024, 'o')));
+    QVERIFY(QFile::link(relative ? QStringLiteral("../synced/QuiFil.ini") : target, path));
+
+    const SaveResult saved = saveFileSafely(path, pattern(1024, 'n'));
+    QVERIFY2(saved.ok(), qPrintable(saved.error()));
+    QVERIFY(S_ISLNK(modeOf(path)));
+    QCOMPARE(TestData::readFile(target), pattern(1024, 'n'));
+    QCOMPARE(modeOf(target), S_IFREG | 0600);
+    QCOMPARE(entriesOf(dir.filePath(QStringLiteral("data"))),
+             QStringList{QStringLiteral("QuiFil.ini")});
+    QCOMPARE(entriesOf(dir.filePath(QStringLiteral("synced"))),
+             QStringList{QStringLiteral("QuiFil.ini")});
 }
 
 QTEST_GUILESS_MAIN(TestSafeFileWriter)
