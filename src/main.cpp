@@ -10,6 +10,8 @@
 #include <QLockFile>
 #include <QMessageBox>
 
+#include <csignal>
+
 namespace {
 // The cipher's own failures use a plain box of their own.
 void showCipherError(const QString& text)
@@ -20,6 +22,9 @@ void showCipherError(const QString& text)
 
 int main(int argc, char* argv[])
 {
+    // A file-size limit makes a write fail with EFBIG, reported and undone like any other write
+    // failure, instead of ending the program part-way through a record.
+    std::signal(SIGXFSZ, SIG_IGN);
     QApplication app(argc, argv);
     QApplication::setApplicationName(kProgramTitle);
     QApplication::setApplicationVersion(QStringLiteral(QUILLOR_VERSION));

@@ -10,7 +10,10 @@
 #include <QCoreApplication>
 #include <QStringList>
 
+#include <cerrno>
+#include <csignal>
 #include <cstdio>
+#include <iterator>
 #include <termios.h>
 #include <unistd.h>
 
@@ -42,29 +45,87 @@ int fail(const QString& message)
     return kExitFailure;
 }
 
-// One line from standard input, without echo when it is a terminal. nullopt at end of input.
-std::optional<QByteArray> readPasswordLine()
+// The terminal's mode before the prompt turned echo off, for the signal handler.
+termios savedTerminal{};
+volatile std::sig_atomic_t echoIsOff = 0;
+
+// Ctrl-C (or any ending signal) at the prompt: the terminal gets its echo back before the
+// signal ends the program as it would have.
+extern "C" void restoreEchoAndEnd(int signal)
 {
-    const bool terminal = ::isatty(STDIN_FILENO) == 1;
-    termios saved{};
-    if (terminal && ::tcgetattr(STDIN_FILENO, &saved) == 0) {
+    if (echoIsOff)
+        ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &savedTerminal);
+    ::signal(signal, SIG_DFL);
+    ::raise(signal);
+}
+
+// Echo off on the terminal for as long as the prompt waits, however the wait ends.
+class QuietTerminal {
+public:
+    QuietTerminal()
+    {
+        if (::isatty(STDIN_FILENO) != 1 || ::tcgetattr(STDIN_FILENO, &savedTerminal) != 0)
+            return;
+        struct sigaction restore {};
+        restore.sa_handler = restoreEchoAndEnd;
+        sigemptyset(&restore.sa_mask);
+        for (std::size_t i = 0; i < std::size(kEndingSignals); ++i)
+            ::sigaction(kEndingSignals[i], &restore, &m_previous[i]);
+        termios quiet = savedTerminal;
+        quiet.c_lflag &= ~tcflag_t(ECHO);
+        echoIsOff = 1;
+        ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet);
+        m_active = true;
+        // Only now: a prompt seen is a prompt that does not show what is typed.
         std::fprintf(stderr, "Master password: ");
         std::fflush(stderr);
-        termios quiet = saved;
-        quiet.c_lflag &= ~tcflag_t(ECHO);
-        ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet);
     }
+    ~QuietTerminal()
+    {
+        if (!m_active)
+            return;
+        ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &savedTerminal);
+        echoIsOff = 0;
+        for (std::size_t i = 0; i < std::size(kEndingSignals); ++i)
+            ::sigaction(kEndingSignals[i], &m_previous[i], nullptr);
+        std::fprintf(stderr, "\n");
+    }
+    QuietTerminal(const QuietTerminal&) = delete;
+    QuietTerminal& operator=(const QuietTerminal&) = delete;
+
+private:
+    static constexpr int kEndingSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
+    struct sigaction m_previous[std::size(kEndingSignals)]{};
+    bool m_active = false;
+};
+
+// One line from standard input, without echo when it is a terminal. nullopt at end of input.
+// Read past stdio, whose buffer would keep a copy, into one buffer that is wiped whenever it
+// has to grow.
+std::optional<QByteArray> readPasswordLine()
+{
+    QuietTerminal quiet;
     QByteArray line;
+    line.reserve(256);
     bool any = false;
-    for (int c; (c = std::fgetc(stdin)) != EOF;) {
+    for (;;) {
+        char c = 0;
+        const ssize_t n = ::read(STDIN_FILENO, &c, 1);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
         any = true;
         if (c == '\n')
             break;
-        line.append(char(c));
-    }
-    if (terminal) {
-        ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &saved);
-        std::fprintf(stderr, "\n");
+        if (line.size() == line.capacity()) {
+            QByteArray larger;
+            larger.reserve(2 * line.capacity());
+            larger.append(line);
+            secureWipe(line);
+            line = std::move(larger);
+        }
+        line.append(c);
     }
     if (line.endsWith('\r'))
         line.chop(1);
@@ -124,6 +185,9 @@ std::optional<QString> parse(const QStringList& args, Arguments& out)
 
 int main(int argc, char* argv[])
 {
+    // A file-size limit makes a write fail with EFBIG, reported like any other write failure,
+    // instead of ending the program part-way through it.
+    std::signal(SIGXFSZ, SIG_IGN);
     QCoreApplication app(argc, argv);
     Arguments args;
     if (const auto problem = parse(QCoreApplication::arguments(), args))
@@ -133,12 +197,15 @@ int main(int argc, char* argv[])
         return 0;
     }
 
-    auto line = readPasswordLine();
+    std::optional<QByteArray> line = readPasswordLine();
     if (!line)
         return fail(QStringLiteral("no master password on standard input"));
     // The files hold Windows-1252; a password typed in any other character could never match.
-    const auto password = Windows1252::fromUnicode(QString::fromLocal8Bit(*line));
+    // Each form of the password lives in one buffer of its own, wiped when done with.
+    QString typed = QString::fromLocal8Bit(*line);
     secureWipe(*line);
+    std::optional<QByteArray> password = Windows1252::fromUnicode(typed);
+    secureWipe(typed);
     if (!password)
         return fail(QStringLiteral("wrong master password"));
 
@@ -151,7 +218,7 @@ int main(int argc, char* argv[])
                                 : args.dataDirectory;
     request.format = args.format;
     request.showPasswords = args.showPasswords;
-    request.typedPassword = *password;
+    request.typedPassword = std::move(*password);
     ListOutcome outcome = runList(request, cipher);
     secureWipe(request.typedPassword);
     if (outcome.exitCode != 0)

@@ -16,11 +16,16 @@
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
+#include <csignal>
 #include <fcntl.h>
 #include <functional>
 #include <memory>
 #include <optional>
+#include <poll.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <termios.h>
+#include <unistd.h>
 
 using namespace Qt::StringLiterals;
 using TestData::Item;
@@ -30,7 +35,7 @@ namespace {
 const QString kCli = QStringLiteral(QUILLOR_BUILD_DIR "/quillor-cli");
 using TestData::kPassword;
 
-enum class LinkFile { Absent, Bytes, Directory };
+enum class LinkFile { Absent, Bytes, Directory, Pipe };
 
 struct Run {
     int exitCode = -1; // -1 also when it crashed or could not start
@@ -63,7 +68,7 @@ QStringList snapshot(const QString& root)
         const QFileInfo info(path);
         QString line = QDir(root).relativeFilePath(path) + u' ' +
                        QString::number(info.lastModified().toMSecsSinceEpoch());
-        if (!info.isDir()) {
+        if (info.isFile()) {
             line += u' ' + QString::number(info.size()) + u' ' +
                     QString::fromLatin1(QCryptographicHash::hash(TestData::readFile(path),
                                                                  QCryptographicHash::Sha256)
@@ -134,13 +139,17 @@ private Q_SLOTS:
     void usage();
     void defaultDataDirectory_data();
     void defaultDataDirectory();
+    void fileSizeLimitIsAWriteFailure();
+    void passwordLeavesNoCopyInMemory();
+    void interruptAtThePromptRestoresEcho();
 
 private:
     QString root() const { return m_tmp->path(); }
     QString dataDir() const { return m_tmp->filePath(u"data"_s); }
     [[nodiscard]] bool makeDataDir(const QString& dir, const std::optional<QByteArray>& master,
                                    LinkFile kind, const QByteArray& link = {});
-    Run run(const QStringList& args, const QByteArray& input);
+    Run run(const QStringList& args, const QByteArray& input,
+            const std::function<void(QProcess&)>& configure = {});
     Run list(const QStringList& options, const QByteArray& input = kPassword + '\n')
     {
         return run(QStringList{u"--data-dir"_s, dataDir(), u"list"_s} + options, input);
@@ -186,11 +195,14 @@ bool TestCli::makeDataDir(const QString& dir, const std::optional<QByteArray>& m
         return TestData::writeFile(dir + u"/QuiURL.dab"_s, link);
     case LinkFile::Directory:
         return QDir().mkpath(dir + u"/QuiURL.dab"_s);
+    case LinkFile::Pipe:
+        return ::mkfifo(QFile::encodeName(dir + u"/QuiURL.dab"_s).constData(), 0600) == 0;
     }
     return false;
 }
 
-Run TestCli::run(const QStringList& args, const QByteArray& input)
+Run TestCli::run(const QStringList& args, const QByteArray& input,
+                 const std::function<void(QProcess&)>& configure)
 {
     if (!ageTimes(root()))
         m_touched << u"cannot set the file times"_s;
@@ -199,6 +211,8 @@ Run TestCli::run(const QStringList& args, const QByteArray& input)
     Run result;
     QProcess process;
     process.setProcessEnvironment(m_env);
+    if (configure)
+        configure(process);
     process.start(kCli, args);
     if (!process.waitForStarted()) {
         result.err = process.errorString().toUtf8();
@@ -510,6 +524,11 @@ void TestCli::failures_data()
     QTest::newRow("link file is a directory")
         << true << master << int(LinkFile::Directory) << QByteArray() << right
         << u"cannot read the link file"_s;
+    // Opened the usual way, a pipe would keep the command waiting for a writer.
+    QTest::newRow("link file is a pipe") << true << master << int(LinkFile::Pipe) << QByteArray()
+                                         << right << u"not a regular file"_s;
+    QTest::newRow("QuiFil.ini is a pipe")
+        << false << QByteArray() << file << three << right << u"QuiFil.ini: not a regular file"_s;
 }
 
 void TestCli::failures()
@@ -523,6 +542,8 @@ void TestCli::failures()
 
     QVERIFY(makeDataDir(dataDir(), hasMaster ? std::optional(master) : std::nullopt,
                         LinkFile(linkKind), link));
+    if (QByteArray(QTest::currentDataTag()) == "QuiFil.ini is a pipe")
+        QCOMPARE(::mkfifo(QFile::encodeName(dataDir() + u"/QuiFil.ini"_s).constData(), 0600), 0);
     // TSV with passwords: its header would be the first thing a streaming writer lets out.
     const Run r = list({u"--format"_s, u"tsv"_s, u"--show-passwords"_s}, input);
     QVERIFY2(r.exitCode == 1, r.describe().constData());
@@ -641,6 +662,159 @@ void TestCli::defaultDataDirectory()
         QVERIFY2(r.err.contains(QFile::encodeName(root() + u"/profile/Application Data/Quillor"_s)),
                  r.err.constData());
     }
+}
+
+// A shell's "ulimit -f": past the limit the kernel sends SIGXFSZ, which by default ends the
+// program mid-write. The write must fail instead, and be reported.
+void TestCli::fileSizeLimitIsAWriteFailure()
+{
+    QVERIFY(makeDataDir(dataDir(), TestData::masterPasswordRecord(kPassword), LinkFile::Bytes,
+                        TestData::linkFile(kEntries, kPassword)));
+    QTemporaryDir outDir;
+    QVERIFY(outDir.isValid());
+    const QString outPath = outDir.filePath(u"listing"_s);
+
+    const Run r = run({u"--data-dir"_s, dataDir(), u"list"_s}, kPassword + '\n',
+                      [&outPath](QProcess& process) {
+                          process.setStandardOutputFile(outPath);
+                          process.setChildProcessModifier([] {
+                              std::signal(SIGXFSZ, SIG_DFL);
+                              rlimit limit{100, 100};
+                              ::setrlimit(RLIMIT_FSIZE, &limit);
+                          });
+                      });
+    QVERIFY2(r.exitCode == 1, r.describe().constData());
+    QCOMPARE(r.err, QByteArray("quillor-cli: cannot write to standard output\n"));
+    QVERIFY(QFileInfo(outPath).size() <= 100);
+}
+
+// The typed master password is wiped from every buffer that held it once the entries are
+// decrypted: a memory dump of the process while it writes the listing shows no copy.
+void TestCli::passwordLeavesNoCopyInMemory()
+{
+    const QByteArray master = "Quince-7f3a9c!Zq";
+    // A listing far larger than a pipe holds, so the command waits in its write while its
+    // memory is read.
+    QList<Item> entries;
+    for (int i = 0; i < 300; ++i)
+        entries.append({"Entry " + QByteArray::number(i),
+                        "https://example.com/" + QByteArray(1800, 'p'), "user", "pw"});
+    QVERIFY(makeDataDir(dataDir(), TestData::masterPasswordRecord(master), LinkFile::Bytes,
+                        TestData::linkFile(entries, master)));
+
+    int out[2];
+    QCOMPARE(::pipe2(out, O_CLOEXEC), 0);
+    const auto closeOut = qScopeGuard([&out] {
+        ::close(out[0]);
+        if (out[1] >= 0)
+            ::close(out[1]);
+    });
+    QProcess process;
+    process.setProcessEnvironment(m_env);
+    process.setStandardOutputFile(u"/proc/self/fd/"_s + QString::number(out[1]));
+    process.start(kCli, {u"--data-dir"_s, dataDir(), u"list"_s});
+    QVERIFY(process.waitForStarted());
+    ::close(out[1]);
+    out[1] = -1;
+    process.write(master + '\n');
+    QVERIFY(process.waitForBytesWritten());
+    process.closeWriteChannel();
+    const auto stop = qScopeGuard([&process] {
+        if (process.state() != QProcess::NotRunning) {
+            process.kill();
+            process.waitForFinished();
+        }
+    });
+
+    // The first byte of the listing: the passwords have been used and wiped.
+    pollfd ready{out[0], POLLIN, 0};
+    QVERIFY2(::poll(&ready, 1, 60'000) == 1, "no listing");
+    char first = 0;
+    QCOMPARE(::read(out[0], &first, 1), ssize_t(1));
+
+    const QString proc = u"/proc/"_s + QString::number(process.processId());
+    QFile maps(proc + u"/maps"_s);
+    QVERIFY(maps.open(QIODevice::ReadOnly));
+    QFile memory(proc + u"/mem"_s);
+    QVERIFY(memory.open(QIODevice::ReadOnly | QIODevice::Unbuffered));
+    QByteArray utf16;
+    for (char c : master)
+        utf16 += QByteArray(1, c) + '\0';
+    QStringList found;
+    qint64 scanned = 0;
+    for (const QByteArray& line : maps.readAll().split('\n')) {
+        const QList<QByteArray> fields = line.simplified().split(' ');
+        if (fields.size() < 2 || !fields[1].startsWith('r'))
+            continue;
+        const QList<QByteArray> range = fields[0].split('-');
+        const qint64 from = range[0].toLongLong(nullptr, 16);
+        const qint64 to = range[1].toLongLong(nullptr, 16);
+        if (!memory.seek(from))
+            continue;
+        const QByteArray bytes = memory.read(to - from);
+        scanned += bytes.size();
+        for (const QByteArray& form : {master, utf16}) {
+            if (bytes.contains(form))
+                found << QString::fromLatin1(line);
+        }
+    }
+    QVERIFY(scanned > 0);
+    QVERIFY2(found.isEmpty(), qPrintable(found.join(u'\n')));
+
+    QByteArray listing(1, first);
+    for (char buffer[65536];;) {
+        const ssize_t n = ::read(out[0], buffer, sizeof buffer);
+        if (n <= 0)
+            break;
+        listing.append(buffer, n);
+    }
+    QVERIFY(process.waitForFinished());
+    QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(process.exitCode(), 0);
+    QCOMPARE(listing.count("Page Title:"), 300);
+}
+
+// Ctrl-C at the prompt ends the command; the terminal must not be left without echo.
+void TestCli::interruptAtThePromptRestoresEcho()
+{
+    const int terminal = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    QVERIFY(terminal >= 0);
+    const auto closeTerminal = qScopeGuard([terminal] { ::close(terminal); });
+    QVERIFY(::grantpt(terminal) == 0 && ::unlockpt(terminal) == 0);
+    const QString name = QString::fromLocal8Bit(::ptsname(terminal));
+    const int side = ::open(QFile::encodeName(name).constData(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    QVERIFY(side >= 0);
+    const auto closeSide = qScopeGuard([side] { ::close(side); });
+    const auto echoOn = [side] {
+        termios mode{};
+        return ::tcgetattr(side, &mode) == 0 && (mode.c_lflag & ECHO) != 0;
+    };
+    QVERIFY(echoOn());
+
+    QVERIFY(makeDataDir(dataDir(), TestData::masterPasswordRecord(kPassword), LinkFile::Bytes,
+                        TestData::linkFile(kEntries, kPassword)));
+    QProcess process;
+    process.setProcessEnvironment(m_env);
+    process.setStandardInputFile(name);
+    process.setReadChannel(QProcess::StandardError);
+    process.start(kCli, {u"--data-dir"_s, dataDir(), u"list"_s});
+    QVERIFY(process.waitForStarted());
+    const auto stop = qScopeGuard([&process] {
+        if (process.state() != QProcess::NotRunning) {
+            process.kill();
+            process.waitForFinished();
+        }
+    });
+    QByteArray prompt;
+    while (!prompt.contains("Master password: ") && process.waitForReadyRead(60'000))
+        prompt += process.readAll();
+    QVERIFY2(prompt.contains("Master password: "), prompt.constData());
+    QVERIFY(!echoOn()); // typing is not shown
+
+    QCOMPARE(::kill(pid_t(process.processId()), SIGINT), 0);
+    QVERIFY(process.waitForFinished(60'000));
+    QCOMPARE(process.exitStatus(), QProcess::CrashExit); // ended by the signal, as it asked
+    QVERIFY(echoOn());
 }
 
 QTEST_GUILESS_MAIN(TestCli)
