@@ -441,6 +441,21 @@ scenario_terminate() {
     check "no lock is left behind" test ! -e "$dir/quillor.lock"
 }
 
+# Under a file-size limit ("ulimit -f") the start's writes fail: the program says so and ends,
+# instead of being killed part-way through a write by SIGXFSZ.
+scenario_file_size_limit() {
+    echo "== file-size limit"
+    local -x XDG_DATA_HOME=$work/limited-profile
+    local pid
+    (ulimit -f 0 && exec "$quillor") >"$work/limited.log" 2>&1 &
+    pid=$!
+    started_pids+=("$pid")
+    answer_message "$pid" "the failed start" "$build/e2e-file-size-limit.png" || return 1
+    wait_exit "$pid" 15 || { fail "the program ends after its message"; return 1; }
+    check "it ends with exit code 1 (got $exit_code)" test "$exit_code" -eq 1
+    check "no settings file, whole or part, was left" test ! -e "$(data_dir)/QuiSetts.ini"
+}
+
 start_session || { fail "a virtual display with a window manager starts"; finish; }
 echo "display $DISPLAY, data in $XDG_DATA_HOME"
 [[ -x $quillor ]] || { fail "the program is built at $quillor"; finish; }
@@ -449,4 +464,5 @@ rm -f "$build"/e2e-*.png
 scenario_first_start && scenario_wrong_passwords && scenario_second_instance
 scenario_enter_items && scenario_change_list && scenario_delete_password
 scenario_terminate
+scenario_file_size_limit
 finish
