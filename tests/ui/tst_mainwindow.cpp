@@ -87,6 +87,8 @@ private Q_SLOTS:
     void lockedAfterLoad();
     void firstPlacementIsStoredAndReused();
     void storedPlacementUsedAsSaved();
+    void unusablePlacementGivesTheFirst_data();
+    void unusablePlacementGivesTheFirst();
     void minimumSize();
     void layoutRules_data();
     void layoutRules();
@@ -252,6 +254,41 @@ void TestMainWindow::storedPlacementUsedAsSaved()
     QCOMPARE(m_window->pos(), QPoint(600, 400));
     QCOMPARE(m_window->size(), QSize(500, 300));
     QCOMPARE(s.placementStored, 1);
+}
+
+void TestMainWindow::unusablePlacementGivesTheFirst_data()
+{
+    QTest::addColumn<QRectF>("placement"); // twips, as stored
+
+    const QRect screen = QGuiApplication::primaryScreen()->geometry();
+    const double right = (screen.right() + 100) * 15.0;
+    QTest::newRow("beyond the right of every screen") << QRectF(right, 1500, 7500, 4500);
+    QTest::newRow("above every screen") << QRectF(1500, -90000, 7500, 4500);
+    QTest::newRow("narrower than the minimum") << QRectF(1500, 1500, 3000, 4500);
+    QTest::newRow("lower than the minimum") << QRectF(1500, 1500, 7500, 0);
+    QTest::newRow("not a number") << QRectF(1500, 1500, qQNaN(), 4500);
+    QTest::newRow("beyond any screen's size") << QRectF(1e30, 1500, 7500, 4500);
+}
+
+// A settings file from another set of monitors, or a damaged one, must not hide the window for
+// good: it opens where a first start puts it.
+void TestMainWindow::unusablePlacementGivesTheFirst()
+{
+    QFETCH(QRectF, placement);
+
+    Settings& s = m_state->settings;
+    s.placementStored = 1;
+    s.windowLeft = float(placement.x());
+    s.windowTop = float(placement.y());
+    s.windowWidth = float(placement.width());
+    s.windowHeight = float(placement.height());
+    QVERIFY(openMainWindow());
+    QCOMPARE(m_window->size(), QSize(606, 326));
+    QVERIFY(
+        centredIn(QRect(m_window->pos(), m_window->size()), m_window->screen()->geometry().size()));
+    QCOMPARE(s.placementStored, 1);
+    QCOMPARE(s.windowWidth, 9090.0f);
+    QCOMPARE(s.windowHeight, 4890.0f);
 }
 
 void TestMainWindow::minimumSize()

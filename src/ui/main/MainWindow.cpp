@@ -34,6 +34,8 @@
 #include <QScreen>
 #include <QTreeView>
 
+#include <cmath>
+
 namespace {
 
 constexpr int kPasswordMaxLength = 96;
@@ -241,10 +243,33 @@ void MainWindow::applyColumnWidths()
         m_list->header()->resizeSection(i, twipsToPixels(widths[std::size_t(i)]));
 }
 
+namespace {
+
+// A placement on no screen (a monitor since removed, a damaged file) or under the minimum size
+// would show no usable window.
+bool placementUsable(const Settings& s)
+{
+    const auto sane = [](float twips) {
+        return std::isfinite(twips) && std::abs(twips) < 1e8f;
+    };
+    if (!sane(s.windowLeft) || !sane(s.windowTop) || !sane(s.windowWidth) ||
+        !sane(s.windowHeight) || s.windowWidth < float(MainLayout::kMinimumWidth) ||
+        s.windowHeight < float(MainLayout::kMinimumHeight))
+        return false;
+    const QRect placed(twipsToPixels(s.windowLeft), twipsToPixels(s.windowTop),
+                       twipsToPixels(s.windowWidth), twipsToPixels(s.windowHeight));
+    const QList<QScreen*> screens = QGuiApplication::screens();
+    return std::any_of(screens.begin(), screens.end(), [&placed](const QScreen* screen) {
+        return screen->geometry().intersects(placed);
+    });
+}
+
+} // namespace
+
 void MainWindow::applyPlacement()
 {
     Settings& s = m_state.settings;
-    if (s.placementStored == 0) {
+    if (s.placementStored == 0 || !placementUsable(s)) {
         s.placementStored = 1;
         s.windowWidth = float(MainLayout::kFirstWidth);
         s.windowHeight = float(MainLayout::kFirstHeight);
