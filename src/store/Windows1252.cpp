@@ -1,5 +1,7 @@
 #include "Windows1252.h"
 
+#include "cipher/SecureWipe.h"
+
 #include <array>
 
 namespace {
@@ -49,8 +51,11 @@ std::optional<QByteArray> fromUnicode(QStringView text)
     char* out = bytes.data();
     for (QChar c : text) {
         const auto byte = encode(c.unicode());
-        if (!byte)
+        if (!byte) {
+            // What was converted so far may be most of a password.
+            secureWipe(bytes);
             return std::nullopt;
+        }
         *out++ = *byte;
     }
     return bytes;
