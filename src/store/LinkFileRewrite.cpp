@@ -1,6 +1,7 @@
 #include "LinkFileRewrite.h"
 
 #include "CipherGuard.h"
+#include "FileAccess.h"
 #include "LinkFile.h"
 #include "LinkRecord.h"
 #include "MasterPasswordFile.h"
@@ -78,9 +79,9 @@ SaveResult failure(const QString& path, const QString& reason)
 SaveResult reencryptRecords(const QString& sourcePath, PairFiles::StagedFile& staged,
                             const CipherKey& oldKey, const CipherKey& newKey)
 {
-    QFile source(sourcePath);
-    if (!source.open(QIODevice::ReadOnly))
-        return failure(sourcePath, source.errorString());
+    QFile source;
+    if (const QString refused = openRegularFile(source, sourcePath); !refused.isEmpty())
+        return failure(sourcePath, refused);
     LinkRecordReader reader(source, sourcePath, source.size());
     RecordBatches batches(staged);
     const auto recrypt = [&](char* data, qsizetype length) {

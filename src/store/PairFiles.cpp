@@ -1,6 +1,7 @@
 #include "PairFiles.h"
 
 #include <QFile>
+#include <QFileInfo>
 
 #include <cerrno>
 #include <fcntl.h>
@@ -37,6 +38,32 @@ bool isPairFile(QByteArrayView name)
 QString stagedName(const QString& name)
 {
     return PairFiles::kStagedPrefix + name;
+}
+
+// Where a file of the pair really lives. A link the user placed (a link file kept in a
+// synchronised folder, say) is followed, so that the new file replaces its target and the link
+// stays a link.
+QString targetOf(const QString& directory, const QString& name)
+{
+    const QString path = directory + u'/' + name;
+    const QFileInfo info(path);
+    if (!info.isSymLink())
+        return path;
+    const QString canonical = info.canonicalFilePath();
+    return canonical.isEmpty() ? info.symLinkTarget() : canonical;
+}
+
+// The new file is written beside the file it replaces, so that the rename stays in one file
+// system.
+QString stagedPathFor(const QString& target)
+{
+    const QFileInfo info(target);
+    return info.absolutePath() + u'/' + stagedName(info.fileName());
+}
+
+void syncDirectoryOf(const QString& path)
+{
+    syncDirectory(QFileInfo(path).absolutePath());
 }
 
 // Removes a file whether or not it is there.
@@ -104,14 +131,15 @@ std::optional<QByteArray> readMark(const QString& path, QString& error)
 SaveResult applyMark(const QString& directory, const std::vector<MarkAction>& actions)
 {
     for (const MarkAction& action : actions) {
-        const QString target = directory + u'/' + action.name;
         if (action.replace) {
-            const QString staged = directory + u'/' + stagedName(action.name);
+            const QString target = targetOf(directory, action.name);
+            const QString staged = stagedPathFor(target);
             if (::rename(native(staged).constData(), native(target).constData()) != 0 &&
                 errno != ENOENT)
                 return failure(target, systemError());
-        } else if (!removeIfPresent(target)) {
-            return failure(target, systemError());
+            syncDirectoryOf(target);
+        } else if (const QString path = directory + u'/' + action.name; !removeIfPresent(path)) {
+            return failure(path, systemError());
         }
     }
     syncDirectory(directory);
@@ -204,15 +232,16 @@ PairReplacement::~PairReplacement()
     if (m_committed)
         return;
     for (auto& [name, file] : m_staged) {
+        const QString path = file->path();
         file.reset();
-        removeIfPresent(m_directory + u'/' + stagedName(name));
+        removeIfPresent(path);
     }
 }
 
 StagedFile& PairReplacement::stage(const QString& name)
 {
     Q_ASSERT(name == kMasterPasswordFile || name == kLinkFile);
-    auto file = std::make_unique<StagedFile>(m_directory + u'/' + stagedName(name));
+    auto file = std::make_unique<StagedFile>(stagedPathFor(targetOf(m_directory, name)));
     m_staged.emplace_back(name, std::move(file));
     return *m_staged.back().second;
 }
@@ -277,16 +306,15 @@ SaveResult settlePairDirectory(const QString& directory)
         if (SaveResult applied = applyMark(directory, *actions); !applied)
             return applied;
     }
-    bool removed = false;
-    for (const QString& name : {kMasterPasswordFile, kLinkFile, kCommitMark}) {
-        const QString staged = directory + u'/' + stagedName(name);
-        if (::unlink(native(staged).constData()) == 0)
-            removed = true;
+    const QString staged[] = {stagedPathFor(targetOf(directory, kMasterPasswordFile)),
+                              stagedPathFor(targetOf(directory, kLinkFile)),
+                              directory + u'/' + stagedName(kCommitMark)};
+    for (const QString& path : staged) {
+        if (::unlink(native(path).constData()) == 0)
+            syncDirectoryOf(path);
         else if (errno != ENOENT)
-            return failure(staged, systemError());
+            return failure(path, systemError());
     }
-    if (removed)
-        syncDirectory(directory);
     return {};
 }
 

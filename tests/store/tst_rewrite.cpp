@@ -78,6 +78,7 @@ private Q_SLOTS:
     void failedReencryptionKeepsTheOldPair();
     void damagedRecordStopsTheReencryption();
 
+    void linkedFilesStayLinked();
     void settleFinishesOrUndoes_data();
     void settleFinishesOrUndoes();
 
@@ -304,6 +305,33 @@ void TestRewrite::damagedRecordStopsTheReencryption()
     QCOMPARE(TestData::readFile(m_link), damaged);
     QCOMPARE(TestData::readFile(m_master), TestData::masterPasswordRecord(kPassword));
     QCOMPARE(TestData::entriesOf(m_dir->path()).size(), 2);
+}
+
+// A user who keeps the link file in another folder (a synchronised one, say) links it in.
+void TestRewrite::linkedFilesStayLinked()
+{
+    const QList<TestData::Item> items = numberedItems(4);
+    writePair({}, kPassword);
+    QVERIFY(QDir().mkpath(path(u"synced"_qs)));
+    const QString real = path(u"synced/links.dab"_qs);
+    QVERIFY(TestData::writeFile(real, TestData::linkFile(items, kPassword)));
+    QVERIFY(QFile::link(real, m_link));
+
+    CipherService cipher;
+    QVERIFY(reencryptPair(m_dir->path(), kPassword, kNewPassword, MasterPasswordFile::kCheckValue,
+                          cipher)
+                .ok());
+    QVERIFY(QFileInfo(m_link).isSymLink());
+    QCOMPARE(TestData::readFile(real), TestData::linkFile(items, kNewPassword));
+
+    std::vector<Entry> list = entriesOf(m_link, kNewPassword);
+    std::reverse(list.begin(), list.end());
+    QVERIFY(SaveListToLinkFile(m_link, list, kNewPassword, cipher).ok());
+    QVERIFY(QFileInfo(m_link).isSymLink());
+    QCOMPARE(contentOf(real, kNewPassword).first(), contentOf(items).last());
+    QCOMPARE(TestData::entriesOf(path(u"synced"_qs)), QStringList({u"links.dab"_qs}));
+    QCOMPARE(TestData::entriesOf(m_dir->path()),
+             QStringList({PairFiles::kMasterPasswordFile, PairFiles::kLinkFile, u"synced"_qs}));
 }
 
 // A crash leaves the directory in one of these states; settling gives a whole pair.
