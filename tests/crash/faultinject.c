@@ -8,6 +8,9 @@
 //   QUILLOR_FAULT_MODE   kill: SIGKILL before the call; tear: a write puts half its bytes down,
 //                        then SIGKILL; fail: the call fails with QUILLOR_FAULT_ERRNO
 //   QUILLOR_FAULT_ERRNO  ENOSPC, EIO, EACCES or EMFILE
+//   QUILLOR_FAULT_SYNC   "skip": a watched fsync or fdatasync is counted and acted on, but does
+//                        not wait for the disk (a killed process loses nothing a sync would keep;
+//                        the test judges durability from the log)
 //
 // Written in C against libc alone, so that it runs before and beneath everything it watches.
 
@@ -33,6 +36,7 @@ static size_t watchedLength;
 static long faultAt;
 static enum mode faultMode = MODE_COUNT;
 static int faultErrno = EIO;
+static int skipSync;
 static int logFd = -1;
 static long counter;
 static int ready;
@@ -67,6 +71,8 @@ __attribute__((constructor)) static void setUp(void)
     else if (mode && strcmp(mode, "fail") == 0)
         faultMode = MODE_FAIL;
     faultErrno = parseErrno(getenv("QUILLOR_FAULT_ERRNO"));
+    const char* sync = getenv("QUILLOR_FAULT_SYNC");
+    skipSync = sync && strcmp(sync, "skip") == 0;
     // Raw system calls from here on: the log must not count itself.
     logFd =
         (int)syscall(SYS_openat, AT_FDCWD, log, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
@@ -121,7 +127,7 @@ static void note(long k, const char* call, const char* path, const char* action)
         syscall(SYS_write, logFd, line, (size_t)(n < (int)sizeof line ? n : (int)sizeof line - 1));
 }
 
-enum verdict { PROCEED, FAIL, TEAR };
+enum verdict { PROCEED, COUNTED, FAIL, TEAR };
 
 // Counts a call on path when it lies in the watched directory; kills here, or says how the
 // caller is to act.
@@ -133,7 +139,7 @@ static enum verdict point(const char* call, const char* path, const char* path2,
     const char* shown = path && isWatched(path) ? path : path2;
     if (k != faultAt || faultMode == MODE_COUNT) {
         note(k, call, shown, NULL);
-        return PROCEED;
+        return COUNTED;
     }
     if (faultMode == MODE_FAIL) {
         note(k, call, shown, "fail");
@@ -319,8 +325,17 @@ ssize_t writev(int fd, const struct iovec* parts, int partCount)
         return real_##name args;                                                                   \
     }
 
-FD_CALL(fsync, (int fd), (fd))
-FD_CALL(fdatasync, (int fd), (fd))
+#define SYNC_CALL(name)                                                                            \
+    int name(int fd)                                                                               \
+    {                                                                                              \
+        REAL(name);                                                                                \
+        const enum verdict verdict = fdPoint(#name, fd, 0);                                        \
+        FAILED(verdict);                                                                           \
+        return skipSync && verdict == COUNTED ? 0 : real_##name(fd);                               \
+    }
+
+SYNC_CALL(fsync)
+SYNC_CALL(fdatasync)
 FD_CALL(ftruncate, (int fd, off_t length), (fd, length))
 FD_CALL(ftruncate64, (int fd, off64_t length), (fd, length))
 FD_CALL(fchmod, (int fd, mode_t mode), (fd, mode))
