@@ -387,26 +387,26 @@ bool changesNames(const QByteArray& call)
     return call.startsWith("rename") || call.startsWith("link") || call.startsWith("unlink");
 }
 
-// A run that reported success must have made its bytes and its file names durable: the last
-// change of a file's bytes synced before any rename or link that follows it, and, when names
-// in the directory changed, the directory synced after the last change. A call that the
-// injector failed did not happen.
+// A run that reported success must have made its bytes and its file names durable: each file's
+// last change of bytes synced before any rename or link that follows it, and, when names in the
+// directory changed, the directory synced after the last change. A call that the injector
+// failed did not happen.
 QString durabilityProblem(const QList<Point>& points, const QString& dataDir, bool namesChanged)
 {
     const auto done = [&](qsizetype i) {
         return points[i].action.isEmpty();
     };
-    qsizetype lastData = -1;
+    QMap<QString, qsizetype> lastChanges; // by file
     for (qsizetype i = 0; i < points.size(); ++i) {
         if (done(i) && changesData(points[i].call))
-            lastData = i;
+            lastChanges.insert(points[i].path, i);
     }
-    if (lastData >= 0) {
+    for (const qsizetype lastData : std::as_const(lastChanges)) {
         bool synced = false;
         for (qsizetype i = lastData + 1; i < points.size() && !synced; ++i) {
             if (changesNames(points[i].call) && done(i))
-                return u"%1 %2 before the bytes written were synced"_s.arg(
-                    QString::fromLatin1(points[i].call), points[i].path);
+                return u"%1 %2 before the bytes written to %3 were synced"_s.arg(
+                    QString::fromLatin1(points[i].call), points[i].path, points[lastData].path);
             synced = done(i) && isSync(points[i].call) && points[i].path == points[lastData].path;
         }
         if (!synced)
