@@ -88,26 +88,26 @@ QString linkFileProblem(const QString& dir, const QList<Item>& items)
     return {};
 }
 
-// The new bytes of the target, from its old ones (empty when there was none).
+// The new bytes of a target, from its old ones (empty when there was none).
 
-std::optional<QByteArray> linkFileAfterAdd(const QByteArray& old)
+std::optional<QByteArray> linkFileAfterAdd(const QString&, const QByteArray& old)
 {
     return old + newRecord();
 }
 
-std::optional<QByteArray> linkFileAfterReplace(const QByteArray& old)
+std::optional<QByteArray> linkFileAfterReplace(const QString&, const QByteArray& old)
 {
     return QByteArray(old).replace((kReplacedEntry - 1) * kLinkRecordSize, kLinkRecordSize,
                                    newRecord());
 }
 
 // The digit code's padding is random: only the loader can tell new settings.
-std::optional<QByteArray> unforeseeable(const QByteArray&)
+std::optional<QByteArray> unforeseeable(const QString&, const QByteArray&)
 {
     return std::nullopt;
 }
 
-std::optional<QByteArray> newMasterPasswordFile(const QByteArray&)
+std::optional<QByteArray> newMasterPasswordFile(const QString&, const QByteArray&)
 {
     CipherService cipher;
     return MasterPasswordFile::makeRecord(kNewMasterPassword, cipher);
@@ -217,16 +217,19 @@ QMap<QString, QByteArray> oldFiles(int entries, bool masterPassword)
 struct Operation {
     const char* row;
     const char* driverOperation;
-    const QString& target; // the file it writes
-    int entries;           // in the link file before; 0: no link file
-    bool masterPassword;   // a master password file before
-    // The target's new bytes from its old ones; nullopt when only the loader can tell.
-    std::optional<QByteArray> (*newBytes)(const QByteArray& old);
+    QStringList targets; // the files it writes, all old or all new
+    int entries;         // in the link file before; 0: no link file
+    bool masterPassword; // a master password file before
+    // A target's new bytes from its old ones; nullopt when only the loaders can tell.
+    std::optional<QByteArray> (*newBytes)(const QString& target, const QByteArray& old);
     // Empty when the loaders read the old, or the new, content.
     QString (*loaderProblem)(const QString& dir, Content content, int entries);
     // Writes in place after the old bytes: a kill may leave part of the new ones, which the
     // loader must then pass over.
     bool appendsInPlace = false;
+    // A kill may leave a switch half done, for the next start-up to finish: what a kill left is
+    // judged after the start-up.
+    bool finishedByStartUp = false;
 };
 
 // An odd number of entries, so that half a record more rounds up to one more for the loader.
@@ -235,16 +238,31 @@ constexpr int kEntries = 3;
 constexpr int kManyEntries = 40;
 
 const Operation kOperations[] = {
-    {"add", "add", kLinkFile, kEntries, true, linkFileAfterAdd, addLoaderProblem, true},
-    {"add, first entry", "add", kLinkFile, 0, true, linkFileAfterAdd, addLoaderProblem, true},
-    {"replace", "replace", kLinkFile, kEntries, true, linkFileAfterReplace, replaceLoaderProblem},
-    {"replace, many entries", "replace", kLinkFile, kManyEntries, true, linkFileAfterReplace,
+    {"add", "add", {kLinkFile}, kEntries, true, linkFileAfterAdd, addLoaderProblem, true},
+    {"add, first entry", "add", {kLinkFile}, 0, true, linkFileAfterAdd, addLoaderProblem, true},
+    {"replace", "replace", {kLinkFile}, kEntries, true, linkFileAfterReplace, replaceLoaderProblem},
+    {"replace, many entries",
+     "replace",
+     {kLinkFile},
+     kManyEntries,
+     true,
+     linkFileAfterReplace,
      replaceLoaderProblem},
-    {"settings", "settings", kSettingsFile, kEntries, true, unforeseeable, settingsLoaderProblem},
-    {"master password", "master-password", kMasterFile, kEntries, true, newMasterPasswordFile,
+    {"settings", "settings", {kSettingsFile}, kEntries, true, unforeseeable, settingsLoaderProblem},
+    {"master password",
+     "master-password",
+     {kMasterFile},
+     kEntries,
+     true,
+     newMasterPasswordFile,
      masterPasswordLoaderProblem},
-    {"master password, none before", "master-password", kMasterFile, 0, false,
-     newMasterPasswordFile, masterPasswordLoaderProblem},
+    {"master password, none before",
+     "master-password",
+     {kMasterFile},
+     0,
+     false,
+     newMasterPasswordFile,
+     masterPasswordLoaderProblem},
 };
 
 const Operation& operationNamed(const QString& row)
@@ -487,12 +505,12 @@ public:
     }
 
     // Empty when the directory holds what the ending allows: old or new content, as the loaders
-    // read it and byte for byte, every file but the target untouched. Otherwise what is there.
+    // read it and byte for byte, every file but the targets untouched. Otherwise what is there.
     QString problem(Ending ending) const
     {
         const QStringList now = names();
         for (auto it = m_before.cbegin(); it != m_before.cend(); ++it) {
-            if (it.key() == m_operation.target)
+            if (m_operation.targets.contains(it.key()))
                 continue;
             if (!now.contains(it.key()))
                 return it.key() + u" is gone"_s;
@@ -542,26 +560,35 @@ public:
 private:
     QString targetProblem(Content content, Ending ending) const
     {
-        const QString path = m_dataDir + u'/' + m_operation.target;
-        const bool existed = m_before.contains(m_operation.target);
-        const QByteArray old = m_before.value(m_operation.target);
+        for (const QString& target : m_operation.targets) {
+            if (const QString problem = bytesProblem(target, content, ending); !problem.isEmpty())
+                return problem;
+        }
+        return m_operation.loaderProblem(m_dataDir, content, m_operation.entries);
+    }
+
+    QString bytesProblem(const QString& target, Content content, Ending ending) const
+    {
+        const QString path = m_dataDir + u'/' + target;
+        const bool existed = m_before.contains(target);
+        const QByteArray old = m_before.value(target);
         const QByteArray bytes = readBytes(path);
         const std::optional<QByteArray> expected =
-            content == Content::Old ? std::optional(old) : m_operation.newBytes(old);
+            content == Content::Old ? std::optional(old) : m_operation.newBytes(target, old);
         const bool killed = ending == Ending::Killed;
         if (content == Content::Old && !existed && QFile::exists(path) &&
             !(killed && m_operation.appendsInPlace))
-            return m_operation.target + u" appeared"_s;
+            return target + u" appeared"_s;
         if (killed && m_operation.appendsInPlace) {
             // Old bytes, then a part of the new ones at most: never a change in the middle.
-            const QByteArray full = m_operation.newBytes(old).value();
+            const QByteArray full = m_operation.newBytes(target, old).value();
             if (bytes.size() < old.size() || !full.startsWith(bytes))
                 return u"%1 is not the old bytes followed by part of the new (%2)"_s.arg(
-                    m_operation.target, difference(bytes, full));
+                    target, difference(bytes, full));
         } else if (expected && bytes != *expected) {
-            return u"%1 differs (%2)"_s.arg(m_operation.target, difference(bytes, *expected));
+            return u"%1 differs (%2)"_s.arg(target, difference(bytes, *expected));
         }
-        return m_operation.loaderProblem(m_dataDir, content, m_operation.entries);
+        return {};
     }
 
     static QString difference(const QByteArray& bytes, const QByteArray& expected)
@@ -694,10 +721,12 @@ void TestCrashPoints::killRun(const Operation& operation, const Run& census, lon
     QString problem = repeatabilityProblem(run, census, k, mode == "tear" ? "tear" : "kill");
     if (problem.isEmpty() && !run.killed())
         problem = u"the driver was not killed but ended with "_s + run.outcome();
-    if (problem.isEmpty())
+    if (problem.isEmpty() && !operation.finishedByStartUp)
         problem = trial.problem(Ending::Killed);
     if (problem.isEmpty())
         problem = trial.startUp();
+    if (problem.isEmpty() && operation.finishedByStartUp)
+        problem = trial.problem(Ending::Killed);
     if (problem.isEmpty() && !trial.leftovers().isEmpty())
         problem = u"left after a start-up: "_s + trial.leftovers().join(u", "_s);
     if (!problem.isEmpty())
