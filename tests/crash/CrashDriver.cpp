@@ -8,6 +8,8 @@
 #include "cipher/CipherService.h"
 #include "startup/SettingsFile.h"
 #include "store/EntryWriter.h"
+#include "store/LinkFile.h"
+#include "store/LinkFileRewrite.h"
 #include "store/MasterPasswordFile.h"
 
 #include <QDir>
@@ -63,6 +65,27 @@ SaveResult createMasterPassword(const QString& dir)
                                       kNewMasterPassword, cipher);
 }
 
+// A delete from the list: the link file written anew without the entry.
+SaveResult deleteEntry(const QString& dir)
+{
+    CipherService cipher;
+    const QString path = pathIn(dir, DataPaths::kLinkFile);
+    LinkFileRead read = readLinkFile(path, kMasterPassword, cipher, EmptyLinkFile::Keep);
+    if (!read.ok())
+        return SaveResult::failure(read.failure);
+    if (read.entries.size() < std::size_t(kReplacedEntry))
+        return SaveResult::failure(QStringLiteral("no entry %1").arg(kReplacedEntry));
+    read.entries.erase(read.entries.begin() + (kReplacedEntry - 1));
+    return SaveListToLinkFile(path, read.entries, kMasterPassword, cipher);
+}
+
+SaveResult changePassword(const QString& dir)
+{
+    CipherService cipher;
+    return reencryptPair(dir, kMasterPassword, kNewMasterPassword, MasterPasswordFile::kCheckValue,
+                         cipher);
+}
+
 struct Operation {
     const char* name;
     SaveResult (*run)(const QString& dir);
@@ -70,10 +93,9 @@ struct Operation {
 
 // The names the test's table uses; an operation that joins the test gets a line here.
 constexpr Operation kOperations[] = {
-    {"add", addEntry},
-    {"replace", replaceEntry},
-    {"settings", writeSettings},
-    {"master-password", createMasterPassword},
+    {"add", addEntry},           {"replace", replaceEntry},
+    {"settings", writeSettings}, {"master-password", createMasterPassword},
+    {"delete", deleteEntry},     {"change-password", changePassword},
 };
 
 } // namespace

@@ -36,7 +36,8 @@ inline Item oldItem(int i)
             "user" + n + (i % 2 ? "@mail.example" : ""), "pw\xb5" + n + QByteArray(i % 5, '!')};
 }
 
-// The entry an Add appends and a Replace puts in place of entry kReplacedEntry.
+// The entry an Add appends and a Replace puts in place of entry kReplacedEntry, which a delete
+// removes.
 inline const Item kNewItem = {"Forum \xe9t\xe9", "https://forum.example/?a=1&b=2", "alice_f",
                               "p\xe4ssw\xf6rd"};
 constexpr int kReplacedEntry = 2;

@@ -2,8 +2,9 @@
 // one numbered QUILLOR_FAULT_AT, kills the process, tears the write, or fails the call.
 //
 //   QUILLOR_FAULT_DIR    the directory whose files are watched (nothing else is counted)
-//   QUILLOR_FAULT_LOG    every counted call is appended here as "k call path", the faulted one
-//                        with the action after it, so the test learns how many points there are
+//   QUILLOR_FAULT_LOG    every counted call is appended here as a line of tab-separated fields:
+//                        number, call, path, second path (renames and links), action (kill,
+//                        tear, fail, or empty); so the test learns how many points there are
 //   QUILLOR_FAULT_AT     the point to act at; 0 or absent only counts
 //   QUILLOR_FAULT_MODE   kill: SIGKILL before the call; tear: a write puts half its bytes down,
 //                        then SIGKILL; fail: the call fails with QUILLOR_FAULT_ERRNO
@@ -118,11 +119,11 @@ static void pathOfFd(int fd, char* out)
     out[n < 0 ? 0 : n] = '\0';
 }
 
-static void note(long k, const char* call, const char* path, const char* action)
+static void note(long k, const char* call, const char* path, const char* path2, const char* action)
 {
-    char line[PATH_MAX + 128];
-    const int n = snprintf(line, sizeof line, "%ld %s %s%s%s\n", k, call, path, action ? " " : "",
-                           action ? action : "");
+    char line[2 * PATH_MAX + 128];
+    const int n = snprintf(line, sizeof line, "%ld\t%s\t%s\t%s\t%s\n", k, call, path,
+                           path2 ? path2 : "", action ? action : "");
     if (n > 0)
         syscall(SYS_write, logFd, line, (size_t)(n < (int)sizeof line ? n : (int)sizeof line - 1));
 }
@@ -136,20 +137,19 @@ static enum verdict point(const char* call, const char* path, const char* path2,
     if (!ready || !((path && isWatched(path)) || (path2 && isWatched(path2))))
         return PROCEED;
     const long k = __atomic_add_fetch(&counter, 1, __ATOMIC_SEQ_CST);
-    const char* shown = path && isWatched(path) ? path : path2;
     if (k != faultAt || faultMode == MODE_COUNT) {
-        note(k, call, shown, NULL);
+        note(k, call, path, path2, NULL);
         return COUNTED;
     }
     if (faultMode == MODE_FAIL) {
-        note(k, call, shown, "fail");
+        note(k, call, path, path2, "fail");
         return FAIL;
     }
     if (faultMode == MODE_TEAR && tearable) {
-        note(k, call, shown, "tear");
+        note(k, call, path, path2, "tear");
         return TEAR;
     }
-    note(k, call, shown, "kill");
+    note(k, call, path, path2, "kill");
     syscall(SYS_kill, syscall(SYS_getpid), SIGKILL);
     return PROCEED; // not reached
 }
@@ -184,7 +184,11 @@ static enum verdict twoPathPoint(const char* call, int fromDir, const char* from
         return PROCEED;
     char fromPath[PATH_MAX];
     char toPath[PATH_MAX];
-    resolve(fromDir, from, fromPath);
+    // A link from /proc/self/fd/N names an open file (one made with O_TMPFILE): its own path.
+    if (from && strncmp(from, "/proc/self/fd/", 14) == 0)
+        pathOfFd((int)strtol(from + 14, NULL, 10), fromPath);
+    else
+        resolve(fromDir, from, fromPath);
     resolve(toDir, to, toPath);
     return point(call, fromPath, toPath, 0);
 }

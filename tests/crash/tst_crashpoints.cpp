@@ -12,6 +12,7 @@
 #include "store/LinkFile.h"
 #include "store/LinkRecord.h"
 #include "store/MasterPasswordFile.h"
+#include "store/PairFiles.h"
 
 #include <QDir>
 #include <QFile>
@@ -57,21 +58,26 @@ QList<Item> oldItems(int count)
     return items;
 }
 
-QByteArray newRecord()
+QByteArray record(const Item& item, const QByteArray& password)
 {
     CipherService cipher;
-    return encryptEntry(kNewItem.title, kNewItem.url, kNewItem.userName, kNewItem.password,
-                        kMasterPassword, cipher)
+    return encryptEntry(item.title, item.url, item.userName, item.password, password, cipher)
         .value()
         .record;
 }
 
+QByteArray newRecord()
+{
+    return record(kNewItem, kMasterPassword);
+}
+
 // Empty when the real loader reads exactly these entries from the link file.
-QString linkFileProblem(const QString& dir, const QList<Item>& items)
+QString linkFileProblem(const QString& dir, const QList<Item>& items,
+                        const QByteArray& password = kMasterPassword)
 {
     CipherService cipher;
     const LinkFileRead read =
-        readLinkFile(dir + u'/' + kLinkFile, kMasterPassword, cipher, EmptyLinkFile::Keep);
+        readLinkFile(dir + u'/' + kLinkFile, password, cipher, EmptyLinkFile::Keep);
     if (!read.ok())
         return u"the loader stops: "_s + read.failure;
     if (read.entries.size() != std::size_t(items.size()))
@@ -82,7 +88,7 @@ QString linkFileProblem(const QString& dir, const QList<Item>& items)
         const Item& item = items[i];
         if (entry.title() != item.title || entry.url() != item.url ||
             entry.userName() != item.userName ||
-            cipher.DecryptText(entry.passwordCipher(), kMasterPassword) != item.password)
+            cipher.DecryptText(entry.passwordCipher(), password) != item.password)
             return u"entry %1 is not \"%2\""_s.arg(i + 1).arg(QString::fromLatin1(item.title));
     }
     return {};
@@ -101,6 +107,11 @@ std::optional<QByteArray> linkFileAfterReplace(const QString&, const QByteArray&
                                    newRecord());
 }
 
+std::optional<QByteArray> linkFileAfterDelete(const QString&, const QByteArray& old)
+{
+    return QByteArray(old).remove((kReplacedEntry - 1) * kLinkRecordSize, kLinkRecordSize);
+}
+
 // The digit code's padding is random: only the loader can tell new settings.
 std::optional<QByteArray> unforeseeable(const QString&, const QByteArray&)
 {
@@ -111,6 +122,16 @@ std::optional<QByteArray> newMasterPasswordFile(const QString&, const QByteArray
 {
     CipherService cipher;
     return MasterPasswordFile::makeRecord(kNewMasterPassword, cipher);
+}
+
+std::optional<QByteArray> pairAfterPasswordChange(const QString& target, const QByteArray& old)
+{
+    if (target == kMasterFile)
+        return newMasterPasswordFile(target, old);
+    QByteArray bytes;
+    for (const Item& item : oldItems(int(old.size() / kLinkRecordSize)))
+        bytes += record(item, kNewMasterPassword);
+    return bytes;
 }
 
 // What the loaders read: empty when they read the old (or the new) content of the directory
@@ -129,6 +150,14 @@ QString replaceLoaderProblem(const QString& dir, Content content, int entries)
     QList<Item> items = oldItems(entries);
     if (content == Content::New)
         items[kReplacedEntry - 1] = kNewItem;
+    return linkFileProblem(dir, items);
+}
+
+QString deleteLoaderProblem(const QString& dir, Content content, int entries)
+{
+    QList<Item> items = oldItems(entries);
+    if (content == Content::New)
+        items.removeAt(kReplacedEntry - 1);
     return linkFileProblem(dir, items);
 }
 
@@ -167,6 +196,15 @@ QString masterPasswordLoaderProblem(const QString& dir, Content content, int)
         return u"the master password file does not open with \"%1\" %2"_s.arg(
             QString::fromLatin1(password), check.failure);
     return {};
+}
+
+QString passwordChangeLoaderProblem(const QString& dir, Content content, int entries)
+{
+    if (const QString problem = masterPasswordLoaderProblem(dir, content, entries);
+        !problem.isEmpty())
+        return problem;
+    return linkFileProblem(dir, oldItems(entries),
+                           content == Content::Old ? kMasterPassword : kNewMasterPassword);
 }
 
 // ---- Laying out the old files, with the program's own writers ---------------------------------
@@ -211,58 +249,80 @@ QMap<QString, QByteArray> oldFiles(int entries, bool masterPassword)
 
 // ---- The table ---------------------------------------------------------------------------------
 
-// One write operation on a data directory with the settings, a master password file (unless
-// told otherwise) and a link file of some entries. A new operation is a function in
-// CrashDriver.cpp and a line in this table.
-struct Operation {
-    const char* row;
-    const char* driverOperation;
-    QStringList targets; // the files it writes, all old or all new
-    int entries;         // in the link file before; 0: no link file
-    bool masterPassword; // a master password file before
-    // A target's new bytes from its old ones; nullopt when only the loaders can tell.
-    std::optional<QByteArray> (*newBytes)(const QString& target, const QByteArray& old);
-    // Empty when the loaders read the old, or the new, content.
-    QString (*loaderProblem)(const QString& dir, Content content, int entries);
-    // Writes in place after the old bytes: a kill may leave part of the new ones, which the
-    // loader must then pass over.
-    bool appendsInPlace = false;
-    // A kill may leave a switch half done, for the next start-up to finish: what a kill left is
-    // judged after the start-up.
-    bool finishedByStartUp = false;
-};
-
 // An odd number of entries, so that half a record more rounds up to one more for the loader.
 constexpr int kEntries = 3;
 // More than the 64 KiB a rewrite copies at a time.
 constexpr int kManyEntries = 40;
 
+// One write operation on a data directory with the settings, a master password file and a link
+// file. A new operation is a function in CrashDriver.cpp and a row in the table below.
+struct Operation {
+    const char* row;
+    const char* driverOperation;
+    QStringList targets; // the files it writes, all old or all new
+    // A target's new bytes from its old ones; nullopt when only the loaders can tell.
+    std::optional<QByteArray> (*newBytes)(const QString& target, const QByteArray& old);
+    // Empty when the loaders read the old, or the new, content.
+    QString (*loaderProblem)(const QString& dir, Content content, int entries);
+    int entries = kEntries;     // in the link file before; 0: no link file
+    bool masterPassword = true; // a master password file before
+    // Writes in place after the old bytes: a kill may leave part of the new ones, which the
+    // loader must then pass over.
+    bool appendsInPlace = false;
+};
+
 const Operation kOperations[] = {
-    {"add", "add", {kLinkFile}, kEntries, true, linkFileAfterAdd, addLoaderProblem, true},
-    {"add, first entry", "add", {kLinkFile}, 0, true, linkFileAfterAdd, addLoaderProblem, true},
-    {"replace", "replace", {kLinkFile}, kEntries, true, linkFileAfterReplace, replaceLoaderProblem},
-    {"replace, many entries",
-     "replace",
-     {kLinkFile},
-     kManyEntries,
-     true,
-     linkFileAfterReplace,
-     replaceLoaderProblem},
-    {"settings", "settings", {kSettingsFile}, kEntries, true, unforeseeable, settingsLoaderProblem},
-    {"master password",
-     "master-password",
-     {kMasterFile},
-     kEntries,
-     true,
-     newMasterPasswordFile,
-     masterPasswordLoaderProblem},
-    {"master password, none before",
-     "master-password",
-     {kMasterFile},
-     0,
-     false,
-     newMasterPasswordFile,
-     masterPasswordLoaderProblem},
+    {.row = "add",
+     .driverOperation = "add",
+     .targets = {kLinkFile},
+     .newBytes = linkFileAfterAdd,
+     .loaderProblem = addLoaderProblem,
+     .appendsInPlace = true},
+    {.row = "add, first entry",
+     .driverOperation = "add",
+     .targets = {kLinkFile},
+     .newBytes = linkFileAfterAdd,
+     .loaderProblem = addLoaderProblem,
+     .entries = 0,
+     .appendsInPlace = true},
+    {.row = "replace",
+     .driverOperation = "replace",
+     .targets = {kLinkFile},
+     .newBytes = linkFileAfterReplace,
+     .loaderProblem = replaceLoaderProblem},
+    {.row = "replace, many entries",
+     .driverOperation = "replace",
+     .targets = {kLinkFile},
+     .newBytes = linkFileAfterReplace,
+     .loaderProblem = replaceLoaderProblem,
+     .entries = kManyEntries},
+    {.row = "delete",
+     .driverOperation = "delete",
+     .targets = {kLinkFile},
+     .newBytes = linkFileAfterDelete,
+     .loaderProblem = deleteLoaderProblem},
+    {.row = "settings",
+     .driverOperation = "settings",
+     .targets = {kSettingsFile},
+     .newBytes = unforeseeable,
+     .loaderProblem = settingsLoaderProblem},
+    {.row = "master password",
+     .driverOperation = "master-password",
+     .targets = {kMasterFile},
+     .newBytes = newMasterPasswordFile,
+     .loaderProblem = masterPasswordLoaderProblem},
+    {.row = "master password, none before",
+     .driverOperation = "master-password",
+     .targets = {kMasterFile},
+     .newBytes = newMasterPasswordFile,
+     .loaderProblem = masterPasswordLoaderProblem,
+     .entries = 0,
+     .masterPassword = false},
+    {.row = "change password",
+     .driverOperation = "change-password",
+     .targets = {kMasterFile, kLinkFile},
+     .newBytes = pairAfterPasswordChange,
+     .loaderProblem = passwordChangeLoaderProblem},
 };
 
 const Operation& operationNamed(const QString& row)
@@ -286,6 +346,7 @@ struct Fault {
 struct Point {
     QByteArray call;
     QString path;
+    QString to;        // where a rename or a link puts it
     QByteArray action; // kill, tear, fail; empty for a call left alone
 };
 
@@ -310,19 +371,11 @@ QList<Point> readLog(const QString& path)
 {
     QList<Point> points;
     for (const QByteArray& line : readBytes(path).split('\n')) {
-        if (line.isEmpty())
+        const QList<QByteArray> fields = line.split('\t');
+        if (fields.size() != 5)
             continue;
-        // "k call path [action]"; paths here hold no blanks but "(deleted)" may follow one.
-        QList<QByteArray> words = line.split(' ');
-        Point point;
-        point.call = words.value(1);
-        const QByteArray last = words.last();
-        if (words.size() > 3 && (last == "kill" || last == "tear" || last == "fail")) {
-            point.action = last;
-            words.removeLast();
-        }
-        point.path = QFile::decodeName(words.mid(2).join(' '));
-        points.append(point);
+        points.append(
+            {fields[1], QFile::decodeName(fields[2]), QFile::decodeName(fields[3]), fields[4]});
     }
     return points;
 }
@@ -400,16 +453,17 @@ bool isSync(const QByteArray& call)
     return call == "fsync" || call == "fdatasync";
 }
 
-bool changesNames(const QByteArray& call)
+bool movesName(const QByteArray& call)
 {
-    return call.startsWith("rename") || call.startsWith("link") || call.startsWith("unlink");
+    return call.startsWith("rename") || call.startsWith("link");
 }
 
-// A run that reported success must have made its bytes and its file names durable: each file's
-// last change of bytes synced before any rename or link that follows it, and, when names in the
-// directory changed, the directory synced after the last change. A call that the injector
-// failed did not happen.
-QString durabilityProblem(const QList<Point>& points, const QString& dataDir, bool namesChanged)
+// A run that reported success must have made its bytes and its data files' names durable: each
+// file's last change of bytes synced before a rename or link puts it elsewhere, and the
+// directory synced after the last rename, link, creation or removal of a data file. A call that
+// the injector failed did not happen.
+QString durabilityProblem(const QList<Point>& points, const QString& dataDir,
+                          const QStringList& dataFiles, bool namesChanged)
 {
     const auto done = [&](qsizetype i) {
         return points[i].action.isEmpty();
@@ -419,22 +473,28 @@ QString durabilityProblem(const QList<Point>& points, const QString& dataDir, bo
         if (done(i) && changesData(points[i].call))
             lastChanges.insert(points[i].path, i);
     }
-    for (const qsizetype lastData : std::as_const(lastChanges)) {
+    for (auto it = lastChanges.cbegin(); it != lastChanges.cend(); ++it) {
         bool synced = false;
-        for (qsizetype i = lastData + 1; i < points.size() && !synced; ++i) {
-            if (changesNames(points[i].call) && done(i))
-                return u"%1 %2 before the bytes written to %3 were synced"_s.arg(
-                    QString::fromLatin1(points[i].call), points[i].path, points[lastData].path);
-            synced = done(i) && isSync(points[i].call) && points[i].path == points[lastData].path;
+        for (qsizetype i = it.value() + 1; i < points.size() && !synced; ++i) {
+            if (done(i) && movesName(points[i].call) && points[i].path == it.key())
+                return u"%1 %2 to %3 before its bytes were synced"_s.arg(
+                    QString::fromLatin1(points[i].call), it.key(), points[i].to);
+            synced = done(i) && isSync(points[i].call) && points[i].path == it.key();
         }
         if (!synced)
             return u"the last %1 of %2 is never synced"_s.arg(
-                QString::fromLatin1(points[lastData].call), points[lastData].path);
+                QString::fromLatin1(points[it.value()].call), it.key());
     }
+    QStringList dataPaths;
+    for (const QString& name : dataFiles)
+        dataPaths.append(dataDir + u'/' + name);
     qsizetype lastName = -1;
     for (qsizetype i = 0; i < points.size(); ++i) {
+        const Point& point = points[i];
         if (done(i) &&
-            (changesNames(points[i].call) || (namesChanged && points[i].call.endsWith("/create"))))
+            ((movesName(point.call) && dataPaths.contains(point.to)) ||
+             (point.call.startsWith("unlink") && dataPaths.contains(point.path)) ||
+             (namesChanged && point.call.endsWith("/create") && dataPaths.contains(point.path))))
             lastName = i;
     }
     if (lastName < 0)
@@ -444,14 +504,17 @@ QString durabilityProblem(const QList<Point>& points, const QString& dataDir, bo
             return {};
     }
     return u"the directory is not synced after %1 %2"_s.arg(
-        QString::fromLatin1(points[lastName].call), points[lastName].path);
+        QString::fromLatin1(points[lastName].call),
+        points[lastName].to.isEmpty() ? points[lastName].path : points[lastName].to);
 }
 
 QString describePoint(const Run& census, long k)
 {
     const Point& point = census.points[k - 1];
-    return u"point %1 (%2 %3)"_s.arg(k).arg(QString::fromLatin1(point.call),
-                                            QDir(point.path).dirName());
+    QString names = QDir(point.path).dirName();
+    if (!point.to.isEmpty())
+        names += u" -> "_s + QDir(point.to).dirName();
+    return u"point %1 (%2 %3)"_s.arg(k).arg(QString::fromLatin1(point.call), names);
 }
 
 // ---- One data directory per run ----------------------------------------------------------------
@@ -538,6 +601,27 @@ public:
         extra.removeAll(kSettingsFile);
         extra.removeAll(kMasterFile);
         return extra;
+    }
+
+    // What a run left, met by the program's next start: a switch that the run committed is
+    // finished by the start-up and must end all new; anything else must already be what the
+    // ending allows. After the start-up, nothing but the data files remains.
+    QString problemAcrossStartUp(Ending ending) const
+    {
+        const bool pending = PairFiles::switchPending(m_dataDir);
+        if (!pending) {
+            if (const QString problem = this->problem(ending); !problem.isEmpty())
+                return problem;
+        }
+        if (const QString failed = startUp(); !failed.isEmpty())
+            return failed;
+        if (pending) {
+            if (const QString problem = this->problem(Ending::ReportedSuccess); !problem.isEmpty())
+                return u"a committed switch, after the start-up: "_s + problem;
+        }
+        if (!leftovers().isEmpty())
+            return u"left after a start-up: "_s + leftovers().join(u", "_s);
+        return {};
     }
 
     // The program's start-up on this data directory, which clears what a killed write left.
@@ -708,7 +792,8 @@ void TestCrashPoints::completeRun()
     const QString after = trial.problem(Ending::ReportedSuccess);
     QVERIFY2(after.isEmpty(), qPrintable(after));
     QCOMPARE(trial.leftovers(), QStringList());
-    const QString durability = durabilityProblem(run.points, trial.dataDir(), trial.namesChanged());
+    const QString durability =
+        durabilityProblem(run.points, trial.dataDir(), operation.targets, trial.namesChanged());
     QVERIFY2(durability.isEmpty(), qPrintable(durability));
 }
 
@@ -721,14 +806,8 @@ void TestCrashPoints::killRun(const Operation& operation, const Run& census, lon
     QString problem = repeatabilityProblem(run, census, k, mode == "tear" ? "tear" : "kill");
     if (problem.isEmpty() && !run.killed())
         problem = u"the driver was not killed but ended with "_s + run.outcome();
-    if (problem.isEmpty() && !operation.finishedByStartUp)
-        problem = trial.problem(Ending::Killed);
     if (problem.isEmpty())
-        problem = trial.startUp();
-    if (problem.isEmpty() && operation.finishedByStartUp)
-        problem = trial.problem(Ending::Killed);
-    if (problem.isEmpty() && !trial.leftovers().isEmpty())
-        problem = u"left after a start-up: "_s + trial.leftovers().join(u", "_s);
+        problem = trial.problemAcrossStartUp(Ending::Killed);
     if (!problem.isEmpty())
         problems.append(where + problem);
 }
@@ -784,7 +863,10 @@ void TestCrashPoints::failEveryPoint()
             QString problem = repeatabilityProblem(run, all, k, "fail");
             if (problem.isEmpty() && !run.saved() && !run.failed())
                 problem = u"the driver ended with "_s + run.outcome();
-            if (problem.isEmpty() && run.failed()) {
+            if (problem.isEmpty() && run.failed() && PairFiles::switchPending(trial.dataDir())) {
+                // Told that the next start finishes the change.
+                problem = trial.problemAcrossStartUp(Ending::ReportedFailure);
+            } else if (problem.isEmpty() && run.failed()) {
                 problem = trial.problem(Ending::ReportedFailure);
                 // Once the rename is done it cannot be taken back; a directory that then fails
                 // to sync is reported, with the new file in place.
@@ -798,7 +880,8 @@ void TestCrashPoints::failEveryPoint()
             if (problem.isEmpty() && run.saved()) {
                 problem = trial.problem(Ending::ReportedSuccess);
                 if (problem.isEmpty())
-                    problem = durabilityProblem(run.points, trial.dataDir(), trial.namesChanged());
+                    problem = durabilityProblem(run.points, trial.dataDir(), operation.targets,
+                                                trial.namesChanged());
                 if (!problem.isEmpty())
                     problem = u"reported success, but "_s + problem;
             }
