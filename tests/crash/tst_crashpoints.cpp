@@ -134,8 +134,8 @@ std::optional<QByteArray> pairAfterPasswordChange(const QString& target, const Q
     return bytes;
 }
 
-// What the loaders read: empty when they read the old (or the new) content of the directory
-// with entries old entries.
+// What the loaders read: empty when they read the old (or the new) content of a directory whose
+// link file held that many entries before.
 
 QString addLoaderProblem(const QString& dir, Content content, int entries)
 {
@@ -395,7 +395,8 @@ Run runDriver(const Operation& operation, const QString& dataDir, const QString&
     env.insert(u"QUILLOR_FAULT_MODE"_s, QString::fromLatin1(fault.mode));
     env.insert(u"QUILLOR_FAULT_AT"_s, QString::number(fault.at));
     env.insert(u"QUILLOR_FAULT_ERRNO"_s, QString::fromLatin1(fault.error));
-    // Nothing here survives a kill that a sync would have kept; syncs are judged from the log.
+    // A killed process loses nothing that a sync would keep, so syncs need not wait for the disk;
+    // they are judged from the log.
     env.insert(u"QUILLOR_FAULT_SYNC"_s, u"skip"_s);
     // A sanitized driver wants its runtime first among the libraries; the injector is plain C
     // and only passes calls on, so the order does not matter to it.
