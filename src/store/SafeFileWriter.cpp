@@ -1,8 +1,10 @@
 #include "SafeFileWriter.h"
 
-#include "PairFiles.h"
-
 #include <QFileInfo>
+
+#include <cerrno>
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace {
 
@@ -32,6 +34,13 @@ SafeFileWriter::SafeFileWriter(const QString& path)
         fail(QStringLiteral("not a regular file"));
         return;
     }
+    // Opened before anything is written: once the rename is done, only the sync may still fail.
+    m_directory = ::open(QFile::encodeName(target.absolutePath()).constData(),
+                         O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (m_directory < 0) {
+        fail(qt_error_string(errno));
+        return;
+    }
     m_opened = m_file.open(QIODevice::WriteOnly);
     if (!m_opened)
         fail(m_file.errorString());
@@ -40,6 +49,8 @@ SafeFileWriter::SafeFileWriter(const QString& path)
 SafeFileWriter::~SafeFileWriter()
 {
     cancel();
+    if (m_directory >= 0)
+        ::close(m_directory);
 }
 
 void SafeFileWriter::fail(const QString& reason)
@@ -76,15 +87,20 @@ SaveResult SafeFileWriter::commit()
         fail(m_file.errorString());
     if (m_error.isEmpty() && !m_file.setPermissions(kOwnerOnly))
         fail(m_file.errorString());
+    // QSaveFile::commit() syncs too, but ignores a failure and renames all the same.
+    if (m_error.isEmpty() && ::fsync(m_file.handle()) != 0)
+        fail(qt_error_string(errno));
     if (!m_error.isEmpty())
         return SaveResult::failure(QStringLiteral("%1: %2").arg(m_file.fileName(), m_error));
-    // commit() flushes, syncs to disk and renames over the target.
+    // commit() renames over the target.
     const bool committed = m_file.commit();
     m_opened = false;
     if (!committed)
         return SaveResult::failure(
             QStringLiteral("%1: %2").arg(m_file.fileName(), m_file.errorString()));
-    syncDirectory(QFileInfo(m_file.fileName()).absolutePath());
+    if (::fsync(m_directory) != 0)
+        return SaveResult::failure(
+            QStringLiteral("%1: %2").arg(m_file.fileName(), qt_error_string(errno)));
     return {};
 }
 

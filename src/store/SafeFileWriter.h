@@ -7,7 +7,8 @@
 
 // Writes a data file so that a crash, a full disk or an unwritable directory leaves the previous
 // file whole: the bytes go to a temporary file beside the target, which is flushed to disk and
-// renamed over it only when every write succeeded. The result is mode 0600.
+// renamed over it only when every write succeeded; the directory is synced after the rename, so
+// that a success survives a power cut. The result is mode 0600.
 class SafeFileWriter {
 public:
     explicit SafeFileWriter(const QString& path);
@@ -18,6 +19,8 @@ public:
 
     // Failures are remembered; after the first one, later writes do nothing and commit() fails.
     bool write(QByteArrayView bytes);
+    // A failure to sync the directory after the rename is reported too, though the new file is
+    // then in place: it may not outlast a power cut.
     SaveResult commit();
     void cancel();
 
@@ -28,6 +31,7 @@ private:
     void fail(const QString& reason);
 
     QSaveFile m_file;
+    int m_directory = -1; // the target's directory, opened before anything is written
     QString m_error;
     qint64 m_written = 0;
     qint64 m_failAfter = -1;

@@ -1,0 +1,79 @@
+#pragma once
+
+// What the crash driver writes and what the crash-point test expects to find afterwards: the
+// old content a test lays out, and the new content each operation puts in its place.
+
+#include "startup/AppState.h"
+#include "startup/Settings.h"
+
+#include <QByteArray>
+#include <QList>
+
+namespace CrashOperations {
+
+// The driver's exit codes.
+constexpr int kExitSaved = 0;
+constexpr int kExitUsage = 2;
+constexpr int kExitFailed = 3;
+
+struct Item {
+    QByteArray title;
+    QByteArray url;
+    QByteArray userName;
+    QByteArray password;
+};
+
+inline const QByteArray kMasterPassword = QByteArrayLiteral("Pomelo");
+inline const QByteArray kNewMasterPassword = QByteArrayLiteral("Quince tree 7");
+
+// Entry i (from 0) of the link files the test lays out: items of differing lengths, some with
+// bytes above 127.
+inline Item oldItem(int i)
+{
+    const QByteArray n = QByteArray::number(i + 1);
+    return {"Site " + n + (i % 3 == 0 ? " \xa7" : ""),
+            "https://site" + n + ".example/" + QByteArray(i % 7 * 9, 'p'),
+            "user" + n + (i % 2 ? "@mail.example" : ""), "pw\xb5" + n + QByteArray(i % 5, '!')};
+}
+
+// The entry an Add appends and a Replace puts in place of entry kReplacedEntry, which a delete
+// removes.
+inline const Item kNewItem = {"Forum \xe9t\xe9", "https://forum.example/?a=1&b=2", "alice_f",
+                              "p\xe4ssw\xf6rd"};
+constexpr int kReplacedEntry = 2;
+
+inline Settings oldSettings()
+{
+    Settings s;
+    s.windowLeft = 1500;
+    s.windowTop = 900;
+    s.windowWidth = 9000;
+    s.windowHeight = 6000;
+    s.fontName = QStringLiteral("Verdana");
+    s.placementStored = 1;
+    s.backupDirectory = QStringLiteral("/home/alice/backup");
+    s.autoEnter = 0;
+    s.autoEnterPassword = Settings::kNoAutoEnterPassword;
+    return s;
+}
+
+// Differs from the old settings in every kind of field, so that a mixture of the two shows.
+inline Settings newSettings()
+{
+    Settings s = oldSettings();
+    s.windowLeft = 2250;
+    s.windowHeight = 7500;
+    s.fontName = QStringLiteral("Arial");
+    s.fontBold = true;
+    s.fontSize = 10;
+    s.columnWidths = {1500, 2500, 1200, 7000};
+    s.onTop = -1;
+    s.hiddenUserNames = -1;
+    s.backupDirectory = QStringLiteral("/media/usb/quillor");
+    s.autoEnter = -1;
+    s.autoEnterPassword = QStringLiteral("Pomelo");
+    s.messageSuppression[17] = u'1';
+    return s;
+}
+
+} // namespace CrashOperations
