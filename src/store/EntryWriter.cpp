@@ -161,8 +161,13 @@ SaveResult appendLinkRecord(const QString& linkFilePath, QByteArrayView record)
             ::truncate(name.constData(), keptSize);
         return result;
     }
-    if (created)
-        syncDirectory(QFileInfo(linkFilePath).absolutePath());
+    // A new file's name is durable only once its directory is synced; an entry acknowledged
+    // before that could vanish with a power cut.
+    if (created && !syncDirectory(QFileInfo(linkFilePath).absolutePath())) {
+        const SaveResult result = systemFailure(linkFilePath);
+        ::unlink(name.constData());
+        return result;
+    }
     return {};
 }
 

@@ -43,8 +43,14 @@ std::optional<LinkRecordView> LinkRecordReader::next()
     }
     const QByteArrayView bytes =
         QByteArrayView(m_buffer).sliced((m_next - m_bufferFirst) * kLinkRecordSize);
-    const auto record =
-        decodeLinkRecord(bytes.first(std::min<qsizetype>(bytes.size(), kLinkRecordSize)));
+    const bool shortLast = bytes.size() < kLinkRecordSize;
+    const auto record = decodeLinkRecord(shortLast ? bytes : bytes.first(kLinkRecordSize));
+    // A short last record that does not hold its fields is the torn tail of an append that a
+    // crash cut short, not a record: the writer counts it out too, and the next Add replaces it.
+    if (!record && shortLast) {
+        m_count = m_next;
+        return std::nullopt;
+    }
     if (!record) {
         m_failure = QStringLiteral("%1: record %2 is damaged").arg(m_path).arg(m_next + 1);
         return std::nullopt;

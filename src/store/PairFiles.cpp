@@ -276,7 +276,13 @@ SaveResult PairReplacement::commit()
         return finished;
     }
     // The staged names are durable before the mark that relies on them.
-    syncDirectory(m_directory);
+    for (const auto& [name, file] : m_staged) {
+        if (!syncDirectory(QFileInfo(file->path()).absolutePath())) {
+            const SaveResult result = failure(file->path(), systemError());
+            removeIfPresent(markFile.path());
+            return result;
+        }
+    }
     if (::rename(native(markFile.path()).constData(), native(mark).constData()) != 0) {
         const SaveResult result = failure(mark, systemError());
         removeIfPresent(markFile.path());

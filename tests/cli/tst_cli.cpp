@@ -515,12 +515,6 @@ void TestCli::failures_data()
         << true << master << file
         << withBytes(three, record2 + kTitleFieldWidth, MakANumba(kUrlFieldWidth)) << right
         << u"record 2 is damaged"_s;
-    // More than half a record counts as a record; here it ends inside the password's cipher.
-    const qsizetype passwordField =
-        2 * kLinkRecordSize + kTitleFieldWidth + kUrlFieldWidth + kUserNameFieldWidth;
-    QTest::newRow("torn last record")
-        << true << master << file << three.left(passwordField + kLengthPrefixDigits + 20) << right
-        << u"record 3 is damaged"_s;
     QTest::newRow("link file is a directory")
         << true << master << int(LinkFile::Directory) << QByteArray() << right
         << u"cannot read the link file"_s;

@@ -88,6 +88,8 @@ private Q_SLOTS:
     void shortLastRecordMissingOnlyBlanks();
     void damagedFile_data();
     void damagedFile();
+    void tornTailIsNoRecord_data();
+    void tornTailIsNoRecord();
     void unreadablePath();
     void unreadableFile_data();
     void unreadableFile();
@@ -364,11 +366,36 @@ void TestLinkFile::damagedFile_data()
         << QByteArray(three).replace(3584 + 2560, 9, "000000504") << 1;
     QTest::newRow("huge prefix in the last field")
         << QByteArray(three).replace(2 * 3584 + 3072, 9, "999999999") << 2;
+}
+
+// What an append that a crash cut short leaves: the records before it are the list, and the
+// torn tail is no record (the next Add writes over it), never a damaged file that would stop
+// every later change.
+void TestLinkFile::tornTailIsNoRecord_data()
+{
+    QTest::addColumn<QByteArray>("file");
+    QTest::addColumn<int>("kept");
+    const QByteArray three = TestData::linkFile(kThreeItems, kPassword);
     QTest::newRow("torn last record of 2,000 bytes") << three.first(2 * 3584 + 2000) << 2;
     // Rounding up makes a record of 1,793 bytes: too short for its last fields.
     QTest::newRow("torn last record of 1,793 bytes") << three.first(3584 + 1793) << 1;
     QTest::newRow("torn record after a full read")
         << TestData::linkFile(numberedItems(65), kPassword).chopped(3584 - 2000) << 64;
+}
+
+void TestLinkFile::tornTailIsNoRecord()
+{
+    QFETCH(QByteArray, file);
+    QFETCH(int, kept);
+    QVERIFY(TestData::writeFile(m_path, file));
+    CipherService cipher;
+    EntryModel model;
+    QString failure;
+    QVERIFY2(loadList(model, m_path, kPassword, cipher, &failure), qPrintable(failure));
+    QCOMPARE(model.rowCount(), kept);
+    QCOMPARE(storedRecordCount(m_path), std::optional<qint64>(kept));
+    QCOMPARE(findDamagedLinkRecord(m_path), QString());
+    QCOMPARE(TestData::readFile(m_path), file);
 }
 
 void TestLinkFile::damagedFile()
