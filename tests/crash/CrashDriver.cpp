@@ -14,6 +14,7 @@
 
 #include <QDir>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -79,6 +80,18 @@ SaveResult deleteEntry(const QString& dir)
     return SaveListToLinkFile(path, read.entries, kMasterPassword, cipher);
 }
 
+// Move To Top of the last entry: the link file written anew in the new order.
+SaveResult moveEntry(const QString& dir)
+{
+    CipherService cipher;
+    const QString path = pathIn(dir, DataPaths::kLinkFile);
+    LinkFileRead read = readLinkFile(path, kMasterPassword, cipher, EmptyLinkFile::Keep);
+    if (!read.ok())
+        return SaveResult::failure(read.failure);
+    std::rotate(read.entries.begin(), read.entries.end() - 1, read.entries.end());
+    return SaveListToLinkFile(path, read.entries, kMasterPassword, cipher);
+}
+
 SaveResult changePassword(const QString& dir)
 {
     CipherService cipher;
@@ -96,6 +109,7 @@ constexpr Operation kOperations[] = {
     {"add", addEntry},           {"replace", replaceEntry},
     {"settings", writeSettings}, {"master-password", createMasterPassword},
     {"delete", deleteEntry},     {"change-password", changePassword},
+    {"move", moveEntry},
 };
 
 } // namespace

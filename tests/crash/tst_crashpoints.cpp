@@ -112,6 +112,11 @@ std::optional<QByteArray> linkFileAfterDelete(const QString&, const QByteArray& 
     return QByteArray(old).remove((kReplacedEntry - 1) * kLinkRecordSize, kLinkRecordSize);
 }
 
+std::optional<QByteArray> linkFileAfterMove(const QString&, const QByteArray& old)
+{
+    return old.last(kLinkRecordSize) + old.first(old.size() - kLinkRecordSize);
+}
+
 // The digit code's padding is random: only the loader can tell new settings.
 std::optional<QByteArray> unforeseeable(const QString&, const QByteArray&)
 {
@@ -158,6 +163,14 @@ QString deleteLoaderProblem(const QString& dir, Content content, int entries)
     QList<Item> items = oldItems(entries);
     if (content == Content::New)
         items.removeAt(kReplacedEntry - 1);
+    return linkFileProblem(dir, items);
+}
+
+QString moveLoaderProblem(const QString& dir, Content content, int entries)
+{
+    QList<Item> items = oldItems(entries);
+    if (content == Content::New)
+        items.prepend(items.takeLast());
     return linkFileProblem(dir, items);
 }
 
@@ -253,6 +266,8 @@ QMap<QString, QByteArray> oldFiles(int entries, bool masterPassword)
 constexpr int kEntries = 3;
 // More than the 64 KiB a rewrite copies at a time.
 constexpr int kManyEntries = 40;
+// More than the 64 records a re-encryption writes at a time.
+constexpr int kMoreThanABatch = 70;
 
 // One write operation on a data directory with the settings, a master password file and a link
 // file. A new operation is a function in CrashDriver.cpp and a row in the table below.
@@ -323,6 +338,23 @@ const Operation kOperations[] = {
      .targets = {kMasterFile, kLinkFile},
      .newBytes = pairAfterPasswordChange,
      .loaderProblem = passwordChangeLoaderProblem},
+    {.row = "change password, many entries",
+     .driverOperation = "change-password",
+     .targets = {kMasterFile, kLinkFile},
+     .newBytes = pairAfterPasswordChange,
+     .loaderProblem = passwordChangeLoaderProblem,
+     .entries = kMoreThanABatch},
+    {.row = "change password, no link file",
+     .driverOperation = "change-password",
+     .targets = {kMasterFile, kLinkFile},
+     .newBytes = pairAfterPasswordChange,
+     .loaderProblem = passwordChangeLoaderProblem,
+     .entries = 0},
+    {.row = "move",
+     .driverOperation = "move",
+     .targets = {kLinkFile},
+     .newBytes = linkFileAfterMove,
+     .loaderProblem = moveLoaderProblem},
 };
 
 const Operation& operationNamed(const QString& row)
