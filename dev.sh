@@ -4,6 +4,7 @@
 #   ./dev.sh test    install what is missing, build, run the whole test suite
 #   ./dev.sh asan    the test suite again, built with AddressSanitizer and UBSan
 #   ./dev.sh bench   build with optimisation and run the benchmarks
+#   ./dev.sh package build the .deb, check its desktop and AppStream files, run it from a scratch root
 set -euo pipefail
 cd "$(dirname "$0")"
 
@@ -13,6 +14,7 @@ PACKAGES=(
   libbenchmark-dev
   fonts-dejavu-core
   xvfb xauth xdotool openbox x11-utils imagemagick python3
+  dpkg-dev desktop-file-utils appstream
 )
 
 install_missing() {
@@ -53,8 +55,22 @@ case "${1:-}" in
     ;;
   bench)
     install_missing
-    build build-release -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF
+    build build-release -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF -DCMAKE_INSTALL_PREFIX=/usr
     bash bench/run.sh build-release
+    ;;
+  package)
+    install_missing
+    build build-release -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF -DCMAKE_INSTALL_PREFIX=/usr
+    desktop-file-validate data/*.desktop
+    appstreamcli validate --no-net data/*.metainfo.xml
+    (cd build-release && cpack -G DEB)
+    deb=$(ls build-release/quillor_*.deb)
+    dpkg-deb --field "$deb"
+    dpkg-deb --contents "$deb" | awk '{print $NF}'
+    root=$(mktemp -d)
+    trap 'rm -rf "$root"' EXIT
+    dpkg-deb -x "$deb" "$root"
+    "$root/usr/bin/quillor-cli" --version
     ;;
   *)
     sed -n '2,7p' "$0" | sed 's/^# \{0,1\}//'

@@ -716,9 +716,12 @@ void TestListCommands::updatePage()
 {
     QVERIFY(openUnlocked({}));
     trigger("mnu1QuilUpdates");
-    QCOMPARE(AppCommands::updatePageAddress(),
-             u"https://www.quillor.example/Quillor-Updates.htm"_s);
-    QCOMPARE(m_urls, QList{desktop(u"https://www.quillor.example/Quillor-Updates.htm"_s)});
+    // Our own page, installed beside the help page; it names the version it came with.
+    const QString page = m_state->paths.programDirectory + u"/Quillor-Updates.htm"_s;
+    QCOMPARE(m_urls, QList{QUrl::fromLocalFile(page)});
+    const QByteArray built =
+        TestData::readFile(QStringLiteral(QUILLOR_BUILD_DIR "/Quillor-Updates.htm"));
+    QVERIFY(built.contains("version <strong>" QUILLOR_VERSION "</strong>"));
 }
 
 QTEST_MAIN(TestListCommands)

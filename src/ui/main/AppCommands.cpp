@@ -73,12 +73,12 @@ void AppCommands::openHelp() const
     m_opener.openFile(m_window.state().paths.programDirectory + u'/' + kHelpFile);
 }
 
-QString AppCommands::updatePageAddress()
+QString AppCommands::updatePageAddress(const QString& programDirectory)
 {
-    return kUpdatePageBase + kProgramTitle + QStringLiteral("-Updates.htm");
+    return programDirectory + u'/' + kProgramTitle + QStringLiteral("-Updates.htm");
 }
 
 void AppCommands::openUpdatePage() const
 {
-    m_opener.open(updatePageAddress());
+    m_opener.openFile(updatePageAddress(m_window.state().paths.programDirectory));
 }

@@ -19,7 +19,6 @@ using FontChooser = std::function<std::optional<QFont>(const QFont& current)>;
 class AppCommands : public QObject {
     Q_OBJECT
 public:
-    static inline const QString kUpdatePageBase = QStringLiteral("https://www.quillor.example/");
     static inline const QString kHelpFile = QStringLiteral("QuillorHelp.htm");
 
     AppCommands(MainWindow& window, const AddressOpener& opener);
@@ -32,7 +31,8 @@ public:
     void openHelp() const;
     void openUpdatePage() const;
 
-    static QString updatePageAddress();
+    // The updates page installed beside the help page, in the program directory.
+    static QString updatePageAddress(const QString& programDirectory);
     // The font the dialog opens with; storing a choice caps its size at 12 points.
     static QFont fontDialogStart(const Settings& settings);
     static void storeChosenFont(Settings& settings, const QFont& font);
