@@ -7,10 +7,13 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
 constexpr qsizetype kMarkMaxSize = 4096;
+// A copy moves this much at a time, so that a file of any size costs the same memory.
+constexpr std::size_t kCopyChunk = 1 << 20;
 const QByteArray kReplaceWord = QByteArrayLiteral("replace ");
 const QByteArray kRemoveWord = QByteArrayLiteral("remove ");
 
@@ -208,6 +211,58 @@ bool StagedFile::write(QByteArrayView bytes)
         left -= n;
     }
     return true;
+}
+
+bool StagedFile::copyFrom(const QString& source)
+{
+    if (!m_error.isEmpty())
+        return false;
+    // Non-blocking, so that a pipe in the file's place is refused instead of waited on.
+    const int in = ::open(native(source).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (in < 0) {
+        fail(QStringLiteral("%1: %2").arg(source, systemError()));
+        return false;
+    }
+    struct stat info {};
+    if (::fstat(in, &info) != 0 || !S_ISREG(info.st_mode)) {
+        fail(QStringLiteral("%1: not a regular file").arg(source));
+        ::close(in);
+        return false;
+    }
+    // The kernel copies without passing the bytes through this process; where it cannot, the
+    // bytes go through one buffer. Both run to the end of the file, whatever its size said.
+    bool kernelCopy = true;
+    off_t copied = 0;
+    std::vector<char> buffer;
+    for (;;) {
+        ssize_t n = -1;
+        if (kernelCopy) {
+            n = ::copy_file_range(in, nullptr, m_fd, nullptr, kCopyChunk, 0);
+            // Some file systems refuse, or report an empty file, where a plain read works.
+            const bool refused = n < 0 && (errno == EXDEV || errno == EINVAL || errno == ENOSYS ||
+                                           errno == EOPNOTSUPP || errno == EBADF);
+            if (refused || (n == 0 && copied == 0 && info.st_size > 0)) {
+                kernelCopy = false;
+                continue;
+            }
+            if (n > 0)
+                copied += n;
+        } else {
+            if (buffer.empty())
+                buffer.resize(kCopyChunk);
+            n = ::read(in, buffer.data(), buffer.size());
+            if (n > 0 && !write(QByteArrayView(buffer.data(), qsizetype(n))))
+                break;
+        }
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            fail(QStringLiteral("copying %1: %2").arg(source, systemError()));
+        if (n <= 0)
+            break;
+    }
+    ::close(in);
+    return m_error.isEmpty();
 }
 
 SaveResult StagedFile::finish()

@@ -37,6 +37,9 @@ public:
 
     // After the first failure, later writes do nothing and finish() reports it.
     bool write(QByteArrayView bytes);
+    // Appends the whole content of source, byte for byte, streamed in chunks. A source that is
+    // not a regular file, or that cannot be read to its end, fails the file.
+    bool copyFrom(const QString& source);
     // Flushes the content to disk and closes the file.
     SaveResult finish();
     const QString& path() const { return m_path; }
@@ -59,6 +62,8 @@ public:
 
     // The new content of one file of the pair (kMasterPasswordFile or kLinkFile).
     StagedFile& stage(const QString& name);
+    // The new content is a copy of source.
+    void stageCopy(const QString& name, const QString& source) { stage(name).copyFrom(source); }
     // The new pair has no such file.
     void remove(const QString& name);
     // Puts the new pair in place; a failure before the switch leaves the old pair whole.

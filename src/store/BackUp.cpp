@@ -1,0 +1,164 @@
+#include "BackUp.h"
+
+#include "PairFiles.h"
+#include "UndoCopies.h"
+
+#include <QFile>
+
+#include <cerrno>
+#include <sys/stat.h>
+
+namespace {
+
+QString inDirectory(const QString& directory, const QString& name)
+{
+    return directory.endsWith(u'/') ? directory + name : directory + u'/' + name;
+}
+
+bool isDirectory(const QString& path)
+{
+    struct stat info {};
+    return ::stat(QFile::encodeName(path).constData(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+// Anything under the name counts: what is there but cannot be copied must fail the copy, not
+// be taken for a missing file and removed from the target.
+bool exists(const QString& path)
+{
+    struct stat info {};
+    return ::lstat(QFile::encodeName(path).constData(), &info) == 0;
+}
+
+SaveResult makePrivateDirectory(const QString& path)
+{
+    if (::mkdir(QFile::encodeName(path).constData(), 0700) == 0) {
+        const qsizetype slash = path.lastIndexOf(u'/');
+        syncDirectory(slash > 0 ? path.left(slash) : QStringLiteral("/"));
+        return {};
+    }
+    if (errno == EEXIST && isDirectory(path))
+        return {};
+    return SaveResult::failure(QStringLiteral("%1: %2").arg(path, qt_error_string(errno)));
+}
+
+} // namespace
+
+namespace BackUp {
+
+Members membersIn(const QString& directory)
+{
+    return {exists(inDirectory(directory, PairFiles::kMasterPasswordFile)),
+            exists(inDirectory(directory, PairFiles::kLinkFile))};
+}
+
+QString undoDirectory(const QString& dataDirectory)
+{
+    return inDirectory(dataDirectory, kUndoDirectory);
+}
+
+SaveResult copyPair(const QString& from, const QString& to)
+{
+    // A switch left half done in either directory is finished before its pair is read or
+    // replaced.
+    for (const QString& directory : {from, to}) {
+        if (SaveResult settled = PairFiles::settlePairDirectory(directory); !settled)
+            return settled;
+    }
+    if (!isDirectory(from))
+        return SaveResult::failure(QStringLiteral("%1: not a directory").arg(from));
+    PairFiles::PairReplacement replacement(to);
+    for (const QString& name : {PairFiles::kMasterPasswordFile, PairFiles::kLinkFile}) {
+        const QString source = inDirectory(from, name);
+        if (exists(source))
+            replacement.stageCopy(name, source);
+        else
+            replacement.remove(name);
+    }
+    return replacement.commit();
+}
+
+SaveResult removePair(const QString& directory)
+{
+    if (SaveResult settled = PairFiles::settlePairDirectory(directory); !settled)
+        return settled;
+    if (!membersIn(directory).any())
+        return {};
+    PairFiles::PairReplacement replacement(directory);
+    replacement.remove(PairFiles::kMasterPasswordFile);
+    replacement.remove(PairFiles::kLinkFile);
+    return replacement.commit();
+}
+
+SaveResult backUpPair(const QString& dataDirectory, const QString& backUpDirectory)
+{
+    return copyPair(dataDirectory, backUpDirectory);
+}
+
+RestoreOutcome restoreFromBackUp(const QString& dataDirectory, const QString& backUpDirectory)
+{
+    RestoreOutcome outcome;
+    const QString undo = undoDirectory(dataDirectory);
+    if (SaveResult made = makePrivateDirectory(undo); !made) {
+        outcome.failure = made.error();
+        return outcome;
+    }
+    const bool anyCurrent = membersIn(dataDirectory).any();
+    if (SaveResult kept = copyPair(dataDirectory, undo); !kept) {
+        outcome.failure = kept.error();
+        return outcome;
+    }
+    outcome.keptForUndo = anyCurrent;
+    if (SaveResult settled = PairFiles::settlePairDirectory(backUpDirectory); !settled) {
+        outcome.failure = settled.error();
+        return outcome;
+    }
+    if (!membersIn(backUpDirectory).any()) {
+        outcome.status = RestoreOutcome::Status::NoBackUpFiles;
+        return outcome;
+    }
+    if (SaveResult restored = copyPair(backUpDirectory, dataDirectory); !restored) {
+        outcome.failure = restored.error();
+        return outcome;
+    }
+    outcome.status = RestoreOutcome::Status::Restored;
+    return outcome;
+}
+
+UndoOutcome undoRestore(const QString& dataDirectory)
+{
+    UndoOutcome outcome;
+    const QString undo = undoDirectory(dataDirectory);
+    if (!isDirectory(undo)) {
+        outcome.status = UndoOutcome::Status::NoUndoDirectory;
+        return outcome;
+    }
+    if (SaveResult settled = PairFiles::settlePairDirectory(undo); !settled) {
+        outcome.failure = settled.error();
+        return outcome;
+    }
+    if (!membersIn(undo).any()) {
+        outcome.status = UndoOutcome::Status::NothingKept;
+        return outcome;
+    }
+    if (SaveResult undone = copyPair(undo, dataDirectory); !undone) {
+        outcome.failure = undone.error();
+        return outcome;
+    }
+    outcome.pairReplaced = true;
+    // Removed as a unit too: half a kept pair, undone later, would tear the current one.
+    if (SaveResult cleared = removePair(undo); !cleared) {
+        outcome.failure = cleared.error();
+        return outcome;
+    }
+    outcome.status = UndoOutcome::Status::Undone;
+    return outcome;
+}
+
+SaveResult moveBackUpPair(const QString& from, const QString& to)
+{
+    if (SaveResult copied = copyPair(from, to); !copied)
+        return copied;
+    return removePair(from);
+}
+
+} // namespace BackUp
