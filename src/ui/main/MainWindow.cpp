@@ -1,6 +1,7 @@
 #include "MainWindow.h"
 
 #include "AppCommands.h"
+#include "BackUpCommands.h"
 #include "ClipboardGuard.h"
 #include "EnterItemsLink.h"
 #include "ListCommands.h"
@@ -8,6 +9,7 @@
 #include "MainMenus.h"
 #include "PasswordCommands.h"
 #include "RowPictureDelegate.h"
+#include "cipher/SecureWipe.h"
 #include "startup/AppState.h"
 #include "startup/OleDate.h"
 #include "startup/SettingsFile.h"
@@ -107,6 +109,8 @@ MainWindow::MainWindow(AppState& state, QWidget* parent)
             &PasswordCommands::deletePasswordAndFiles);
     m_appCommands = new AppCommands(*this, m_opener);
     m_appCommands->connectTo(*m_menus);
+    m_backUpCommands = new BackUpCommands(*this);
+    m_backUpCommands->connectTo(*m_menus);
 
     m_model.setUserNamesHidden(m_state.settings.hiddenUserNames == 1);
     applyColumnWidths();
@@ -549,6 +553,22 @@ void MainWindow::showUnlocked()
     m_unlocked = true;
     relayout();
     m_list->setFocus(Qt::OtherFocusReason);
+}
+
+void MainWindow::showLocked()
+{
+    m_passwordCommands->cancelPendingChange();
+    secureWipe(m_state.masterPassword);
+    m_state.masterPassword.clear();
+    m_model.clear();
+    m_loadFailure.clear();
+    m_revealBox->clear();
+    m_passwordBox->clear();
+    m_unlocked = false;
+    relayout();
+    m_cover->show();
+    m_passwordPanel->show();
+    m_passwordBox->setFocus(Qt::OtherFocusReason);
 }
 
 void MainWindow::reloadList()

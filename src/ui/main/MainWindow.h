@@ -11,6 +11,7 @@
 #include <vector>
 
 class AppCommands;
+class BackUpCommands;
 class ClipboardGuard;
 class EnterItemsLink;
 class EnterItemsWindow;
@@ -75,6 +76,9 @@ public:
     void reloadList();
     // The password panel and the cover hidden: the list shows.
     void showUnlocked();
+    // The opposite, after the pair on disk changed to one the password in memory does not open:
+    // the list emptied, the password forgotten, the panel and the cover shown.
+    void showLocked();
     // The selected rows, ascending.
     std::vector<int> selectedRows() const;
 
@@ -118,6 +122,7 @@ private:
     ListEditCommands* m_listEditCommands = nullptr;
     PasswordCommands* m_passwordCommands = nullptr;
     AppCommands* m_appCommands = nullptr;
+    BackUpCommands* m_backUpCommands = nullptr;
 
     QPushButton* m_menuButton = nullptr;           // Command6
     QLabel* m_smallLogo = nullptr;                 // Image3

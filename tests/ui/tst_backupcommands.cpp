@@ -1,0 +1,419 @@
+// "Back-Up Your Links Files", "Restore w/ Back-Up Files" and "Undo Previous Restore" in the
+// real main window, on real data files read back byte for byte.
+
+#include "FileSizeLimit.h"
+#include "OffscreenWarnings.h"
+#include "TestData.h"
+#include "WindowFixture.h"
+#include "store/LinkRecord.h"
+#include "ui/main/MainMenus.h"
+
+#include <QLabel>
+
+using namespace Qt::StringLiterals;
+using TestData::kPassword;
+
+namespace {
+
+const QByteArray kOtherPassword = QByteArrayLiteral("Gr\xe9pefruit 2");
+
+const QString kNoDirectoryToSave =
+    u"\r\n\r\n\r\nYou Can Not Back-Up Files Until You Select \r\n A Back-Up Directory In The "
+    u"Options Window.\r\n"_s;
+const QString kBackUpQuestion =
+    u"\r\n\r\n\r\nDo You Want To Back-Up \r\nYour Current Links Files?\r\n"_s;
+const QString kBackUpDone = u"\r\n\r\n\r\nBack-Up Done.\r\n"_s;
+const QString kBackUpFailed = u"\r\n\r\n\r\nAn Error Occurred Saving \r\nYour Back-Up Files\r\n"_s;
+const QString kNoDirectoryToRestore =
+    u"\r\n\r\n\r\nCan't Restore Files: \r\nNo Back-Up Directory Exists.\r\n"_s;
+const QString kRestoreQuestion =
+    u"\r\n\r\n\r\nDo You Want To Replace Your Current Links\r\nFiles With Your Back-Up Set Of "
+    u"Links Files? \r\n (You Can Undo The Restore \r\nUntil You Close Quillor)\r\n"_s;
+const QString kNoBackUpFiles =
+    u"\r\n\r\n\r\nCan't Restore Files: \r\nNo Back-Up Files Exists.\r\n"_s;
+const QString kRestoreDone = u"\r\n\r\n\r\nRestore Done.\r\n"_s;
+const QString kRestoreFailed =
+    u"\r\n\r\n\r\nAn Error Occurred Restoring \r\nWith Your Back-Up Files\r\n"_s;
+const QString kUndoQuestion = u"\r\n\r\n\r\nDo You Want To Undo The Restored Links Files\r\nAnd "
+                              u"Replace With Your Previous Set Of Files?\r\n"_s;
+const QString kNoUndoDirectory =
+    u"\r\n\r\n\r\nCan't UnDo Restored Files. \r\n No UnDo Directory\r\n"_s;
+const QString kUndoDone = u"\r\n\r\n\r\nUndo Done.\r\n"_s;
+
+QList<TestData::Item> items(const QByteArray& prefix, int count)
+{
+    QList<TestData::Item> list;
+    for (int i = 1; i <= count; ++i) {
+        const QByteArray n = QByteArray::number(i);
+        list.append(
+            {prefix + " page " + n, "https://" + n + ".example", "user" + n, "secret " + n});
+    }
+    return list;
+}
+
+QStringList titlesOf(const QList<TestData::Item>& list)
+{
+    QStringList titles;
+    for (const TestData::Item& i : list)
+        titles << QString::fromLatin1(i.title);
+    return titles;
+}
+
+// A pair's two files, each read back, or empty where the file is absent.
+struct PairBytes {
+    QByteArray master;
+    QByteArray link;
+    bool hasLink = false;
+    bool operator==(const PairBytes&) const = default;
+};
+
+PairBytes pairIn(const QString& dir)
+{
+    return {TestData::readFile(dir + u"/QuiFil.ini"_s), TestData::readFile(dir + u"/QuiURL.dab"_s),
+            QFileInfo::exists(dir + u"/QuiURL.dab"_s)};
+}
+
+char* toString(const PairBytes& pair)
+{
+    return qstrdup(
+        QByteArray(
+            "QuiFil.ini " + QByteArray::number(pair.master.size()) + " bytes, QuiURL.dab " +
+            (pair.hasLink ? QByteArray::number(pair.link.size()) + " bytes" : QByteArray("absent")))
+            .constData());
+}
+
+constexpr qint16 kYes = MessageAnswer::Yes;
+
+} // namespace
+
+class TestBackUpCommands : public QObject, private WindowFixture {
+    Q_OBJECT
+private Q_SLOTS:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void backUp_data();
+    void backUp();
+    void restore_data();
+    void restore();
+    void restoreThenUndo();
+    void undoAfterChangePassword();
+    void undoWithoutUndoDirectory();
+    void closingEmptiesUndo();
+    void restoreUnderAnotherPasswordLocks();
+    void failedBackUpKeepsTheOldPair();
+
+private:
+    [[nodiscard]] bool openUnlocked(const QList<TestData::Item>& list);
+    void trigger(const char* name) { m_window->menus().action(name)->trigger(); }
+    bool undoOffered() const { return m_window->menus().action("mnu1BUundo")->isVisible(); }
+    QStringList titlesShown() const;
+    void writeBackUp(const QList<TestData::Item>& list, const QByteArray& password,
+                     bool withMaster = true);
+    QString backUpDir() const { return m_elsewhere->filePath(u"back-up"_s); }
+    QString undoDir() const { return m_dir->filePath(u"UnDo"_s); }
+
+    std::unique_ptr<QTemporaryDir> m_elsewhere;
+};
+
+void TestBackUpCommands::initTestCase()
+{
+    keepRunningWithoutWindows();
+    dropOffscreenPlatformWarnings();
+}
+
+void TestBackUpCommands::init()
+{
+    QTest::failOnWarning(QRegularExpression(u".*"_s));
+    setUpFixture();
+    m_elsewhere = std::make_unique<QTemporaryDir>();
+    QVERIFY(m_elsewhere->isValid());
+}
+
+void TestBackUpCommands::cleanup()
+{
+    tearDownFixture();
+    m_elsewhere.reset();
+}
+
+bool TestBackUpCommands::openUnlocked(const QList<TestData::Item>& list)
+{
+    if (!list.isEmpty())
+        writeLinks(list);
+    return openMainWindow() && unlock();
+}
+
+QStringList TestBackUpCommands::titlesShown() const
+{
+    QStringList titles;
+    for (int row = 0; row < m_window->model().rowCount(); ++row)
+        titles << m_window->model().index(row, 0).data().toString();
+    return titles;
+}
+
+void TestBackUpCommands::writeBackUp(const QList<TestData::Item>& list, const QByteArray& password,
+                                     bool withMaster)
+{
+    QVERIFY(QDir().mkpath(backUpDir()));
+    if (withMaster)
+        QVERIFY(TestData::writeFile(backUpDir() + u"/QuiFil.ini"_s,
+                                    TestData::masterPasswordRecord(password)));
+    if (!list.isEmpty())
+        QVERIFY(TestData::writeFile(backUpDir() + u"/QuiURL.dab"_s,
+                                    TestData::linkFile(list, password)));
+}
+
+// Each row: whether a back-up directory is set, the entries listed, whether questions and
+// completions are switched off, the answer, the messages.
+void TestBackUpCommands::backUp_data()
+{
+    QTest::addColumn<bool>("directorySet");
+    QTest::addColumn<int>("entries");
+    QTest::addColumn<bool>("switchedOff");
+    QTest::addColumn<int>("answer");
+    QTest::addColumn<QStringList>("shown");
+    QTest::newRow("no back-up directory")
+        << false << 2 << false << 0 << QStringList{kNoDirectoryToSave};
+    QTest::newRow("asked and done")
+        << true << 2 << false << int(kYes) << QStringList{kBackUpQuestion, kBackUpDone};
+    QTest::newRow("answered No") << true << 2 << false << int(MessageAnswer::No)
+                                 << QStringList{kBackUpQuestion};
+    QTest::newRow("empty list: the old QuiURL.dab goes")
+        << true << 0 << false << int(kYes) << QStringList{kBackUpQuestion, kBackUpDone};
+    QTest::newRow("messages 1 to 6 switched off") << true << 2 << true << 0 << QStringList();
+}
+
+void TestBackUpCommands::backUp()
+{
+    QFETCH(bool, directorySet);
+    QFETCH(int, entries);
+    QFETCH(bool, switchedOff);
+    QFETCH(int, answer);
+    QFETCH(QStringList, shown);
+    writeBackUp(items("Old", 3), kOtherPassword);
+    const PairBytes oldBackUp = pairIn(backUpDir());
+    if (directorySet)
+        m_state->settings.backupDirectory = backUpDir();
+    if (switchedOff)
+        m_state->settings.messageSuppression.replace(0, 6, u"111111"_s);
+    QVERIFY(openUnlocked(items("Current", entries)));
+    if (answer != 0)
+        m_answers->queue(qint16(answer));
+    trigger("mnu1BUfiles");
+
+    QCOMPARE(m_answers->texts(), shown);
+    if (shown.size() == 2) {
+        QCOMPARE(m_answers->shown()[0].kind, MessageKind::YesNoSwitchable);
+        QCOMPARE(m_answers->shown()[0].number, qint16(1));
+        QCOMPARE(m_answers->shown()[1].kind, MessageKind::OkSwitchable);
+        QCOMPARE(m_answers->shown()[1].number, qint16(2));
+    }
+    const bool done = directorySet && (answer == kYes || switchedOff);
+    QCOMPARE(pairIn(backUpDir()), done ? pairIn(m_dir->path()) : oldBackUp);
+    QCOMPARE(QFileInfo::exists(backUpDir() + u"/QuiURL.dab"_s), !done || entries > 0);
+}
+
+// Each row: the back-up files (their entries, whether QuiFil.ini is there), whether questions
+// and completions are switched off, the messages, the list afterwards, whether undo is offered.
+void TestBackUpCommands::restore_data()
+{
+    QTest::addColumn<bool>("directorySet");
+    QTest::addColumn<int>("backUpEntries");
+    QTest::addColumn<bool>("backUpMaster");
+    QTest::addColumn<bool>("switchedOff");
+    QTest::addColumn<QStringList>("shown");
+    QTest::addColumn<QStringList>("listed");
+    QTest::addColumn<bool>("undoAfter");
+    const QStringList current = titlesOf(items("Current", 2));
+    QTest::newRow("no back-up directory")
+        << false << 3 << true << false << QStringList{kNoDirectoryToRestore} << current << false;
+    QTest::newRow("restored") << true << 3 << true << false
+                              << QStringList{kRestoreQuestion, kRestoreDone}
+                              << titlesOf(items("Old", 3)) << true;
+    QTest::newRow("back-up without QuiURL.dab")
+        << true << 0 << true << false << QStringList{kRestoreQuestion, kRestoreDone}
+        << QStringList() << true;
+    QTest::newRow("neither back-up file")
+        << true << 0 << false << false << QStringList{kRestoreQuestion, kNoBackUpFiles} << current
+        << true;
+    QTest::newRow("messages 1 to 6 switched off")
+        << true << 3 << true << true << QStringList() << titlesOf(items("Old", 3)) << true;
+}
+
+void TestBackUpCommands::restore()
+{
+    QFETCH(bool, directorySet);
+    QFETCH(int, backUpEntries);
+    QFETCH(bool, backUpMaster);
+    QFETCH(bool, switchedOff);
+    QFETCH(QStringList, shown);
+    QFETCH(QStringList, listed);
+    QFETCH(bool, undoAfter);
+    writeBackUp(items("Old", backUpEntries), kPassword, backUpMaster);
+    const PairBytes backUp = pairIn(backUpDir());
+    if (directorySet)
+        m_state->settings.backupDirectory = backUpDir();
+    if (switchedOff)
+        m_state->settings.messageSuppression.replace(0, 6, u"111111"_s);
+    QVERIFY(openUnlocked(items("Current", 2)));
+    const PairBytes current = pairIn(m_dir->path());
+    m_answers->queue(kYes);
+    trigger("mnu1BURestore");
+
+    QCOMPARE(m_answers->texts(), shown);
+    if (!switchedOff && directorySet)
+        QCOMPARE(m_answers->shown().first().number, qint16(5));
+    QCOMPARE(titlesShown(), listed);
+    QVERIFY(m_window->isUnlocked());
+    QCOMPARE(undoOffered(), undoAfter);
+    const bool restored = shown.contains(kRestoreDone) || (switchedOff && directorySet);
+    QCOMPARE(pairIn(m_dir->path()), restored ? backUp : current);
+    if (undoAfter)
+        QCOMPARE(pairIn(undoDir()), current);
+}
+
+void TestBackUpCommands::restoreThenUndo()
+{
+    writeBackUp(items("Old", 3), kPassword);
+    m_state->settings.backupDirectory = backUpDir();
+    m_state->settings.messageSuppression.replace(0, 6, u"111111"_s);
+    QVERIFY(openUnlocked(items("Current", 2)));
+    const PairBytes current = pairIn(m_dir->path());
+    trigger("mnu1BURestore");
+    QCOMPARE(titlesShown(), titlesOf(items("Old", 3)));
+    QVERIFY(undoOffered());
+
+    trigger("mnu1BUundo");
+    QVERIFY(m_answers->shown().isEmpty());
+    QCOMPARE(pairIn(m_dir->path()), current);
+    QCOMPARE(titlesShown(), titlesOf(items("Current", 2)));
+    QVERIFY(TestData::entriesOf(undoDir()).isEmpty());
+    QVERIFY(!undoOffered());
+    // The list and the file agree: the next change writes where it should.
+    QVERIFY(m_window->listMatchesFile());
+}
+
+void TestBackUpCommands::undoAfterChangePassword()
+{
+    writeBackUp(items("Old", 3), kPassword);
+    m_state->settings.backupDirectory = backUpDir();
+    m_state->settings.messageSuppression.replace(0, 6, u"111111"_s);
+    QVERIFY(openUnlocked(items("Current", 2)));
+    trigger("mnu1BURestore");
+    // Change Password, as a person does it; it deletes the kept pair.
+    auto* passwordBox = m_window->findChild<QLineEdit*>(u"Text4"_s);
+    auto* changeButton = m_window->findChild<QPushButton*>(u"Command4"_s);
+    passwordBox->setText(QString::fromLatin1(kPassword));
+    changeButton->click();
+    passwordBox->setText(QString::fromLatin1(kOtherPassword));
+    changeButton->click();
+    const PairBytes changed = pairIn(m_dir->path());
+    QCOMPARE(changed.master, TestData::masterPasswordRecord(kOtherPassword));
+    QVERIFY(undoOffered());
+
+    m_answers.reset();
+    m_answers = std::make_unique<ScriptedAnswers>();
+    trigger("mnu1BUundo");
+    QVERIFY(m_answers->shown().isEmpty());
+    QCOMPARE(pairIn(m_dir->path()), changed);
+    QCOMPARE(titlesShown(), titlesOf(items("Old", 3)));
+    QVERIFY(m_window->isUnlocked());
+    QVERIFY(!undoOffered());
+}
+
+void TestBackUpCommands::undoWithoutUndoDirectory()
+{
+    QVERIFY(openUnlocked(items("Current", 2)));
+    m_answers->queue(kYes);
+    trigger("mnu1BUundo");
+    QCOMPARE(m_answers->texts(), QStringList({kUndoQuestion, kNoUndoDirectory}));
+    QCOMPARE(m_answers->shown().first().number, qint16(6));
+    QCOMPARE(titlesShown(), titlesOf(items("Current", 2)));
+}
+
+void TestBackUpCommands::closingEmptiesUndo()
+{
+    writeBackUp(items("Old", 3), kPassword);
+    m_state->settings.backupDirectory = backUpDir();
+    QVERIFY(openUnlocked(items("Current", 2)));
+    m_answers->queue(kYes);
+    trigger("mnu1BURestore");
+    QCOMPARE(m_answers->texts(), QStringList({kRestoreQuestion, kRestoreDone}));
+    QCOMPARE(TestData::entriesOf(undoDir()), QStringList({u"QuiFil.ini"_s, u"QuiURL.dab"_s}));
+
+    m_window->close();
+    QVERIFY(QFileInfo(undoDir()).isDir());
+    QVERIFY(TestData::entriesOf(undoDir()).isEmpty());
+    m_window.reset();
+    QVERIFY(openMainWindow());
+    QVERIFY(!undoOffered());
+    m_answers->queue(kYes);
+    trigger("mnu1BUundo");
+    // Nothing was kept: the undo replaces nothing.
+    QCOMPARE(m_answers->texts().mid(2), QStringList({kUndoQuestion, kUndoDone}));
+    QCOMPARE(pairIn(m_dir->path()), pairIn(backUpDir()));
+}
+
+void TestBackUpCommands::restoreUnderAnotherPasswordLocks()
+{
+    writeBackUp(items("Old", 3), kOtherPassword);
+    m_state->settings.backupDirectory = backUpDir();
+    QVERIFY(openUnlocked(items("Current", 2)));
+    m_answers->queue(kYes);
+    trigger("mnu1BURestore");
+
+    // The completion still shows; the list does not, and nothing is left to write it back.
+    QCOMPARE(m_answers->texts(), QStringList({kRestoreQuestion, kRestoreDone}));
+    QVERIFY(!m_window->isUnlocked());
+    QCOMPARE(m_window->model().rowCount(), 0);
+    QVERIFY(m_state->masterPassword.isEmpty());
+    QVERIFY(m_window->findChild<QLabel*>(u"Picture1"_s)->isVisible());
+    QVERIFY(m_window->findChild<QWidget*>(u"Picture2"_s)->isVisible());
+    QVERIFY(undoOffered());
+
+    // The old password is now a wrong one; the restored pair's own opens it.
+    typeAndEnter(QString::fromLatin1(kPassword));
+    QVERIFY(!m_window->isUnlocked());
+    typeAndEnter(QString::fromLatin1(kOtherPassword));
+    QVERIFY(m_window->isUnlocked());
+    QCOMPARE(titlesShown(), titlesOf(items("Old", 3)));
+    QCOMPARE(pairIn(m_dir->path()), pairIn(backUpDir()));
+
+    // Undoing goes back to a pair under the first password: locked again until it is typed.
+    m_answers->queue(kYes);
+    trigger("mnu1BUundo");
+    QVERIFY(!m_window->isUnlocked());
+    QCOMPARE(m_answers->texts().last(), kUndoDone);
+    typeAndEnter(QString::fromLatin1(kPassword));
+    QVERIFY(m_window->isUnlocked());
+    QCOMPARE(titlesShown(), titlesOf(items("Current", 2)));
+}
+
+void TestBackUpCommands::failedBackUpKeepsTheOldPair()
+{
+    writeBackUp(items("Old", 1), kPassword);
+    const PairBytes oldBackUp = pairIn(backUpDir());
+    m_state->settings.backupDirectory = backUpDir();
+    QVERIFY(openUnlocked(items("Current", 4)));
+    const PairBytes current = pairIn(m_dir->path());
+    m_answers->queue(kYes);
+    m_answers->queue(MessageAnswer::Ok);
+    m_answers->queue(kYes);
+    {
+        FileSizeLimit full(2 * kLinkRecordSize);
+        QVERIFY(full.ok());
+        trigger("mnu1BUfiles");
+        trigger("mnu1BURestore");
+    }
+    QCOMPARE(m_answers->texts(),
+             QStringList({kBackUpQuestion, kBackUpFailed, kRestoreQuestion, kRestoreFailed}));
+    QCOMPARE(pairIn(backUpDir()), oldBackUp);
+    QCOMPARE(TestData::entriesOf(backUpDir()), QStringList({u"QuiFil.ini"_s, u"QuiURL.dab"_s}));
+    QCOMPARE(pairIn(m_dir->path()), current);
+    QCOMPARE(titlesShown(), titlesOf(items("Current", 4)));
+    QVERIFY(!undoOffered());
+}
+
+QTEST_MAIN(TestBackUpCommands)
+#include "tst_backupcommands.moc"
