@@ -3,7 +3,9 @@
 #include "PairFiles.h"
 #include "UndoCopies.h"
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 
 #include <cerrno>
 #include <sys/stat.h>
@@ -154,11 +156,31 @@ UndoOutcome undoRestore(const QString& dataDirectory)
     return outcome;
 }
 
-SaveResult moveBackUpPair(const QString& from, const QString& to)
+Refusal refusal(const QString& directory, const QString& programDirectory,
+                const QString& dataDirectory)
 {
-    if (SaveResult copied = copyPair(from, to); !copied)
-        return copied;
-    return removePair(from);
+    // Compared as written and as the file system resolves them, so that neither a trailing
+    // "/", a "." nor a link leads around the comparison.
+    const auto forms = [](const QString& path) {
+        QStringList list{QDir::cleanPath(path)};
+        const QString canonical = QFileInfo(path).canonicalFilePath();
+        if (!canonical.isEmpty())
+            list << canonical;
+        return list;
+    };
+    const QStringList chosen = forms(directory);
+    for (const QString& program : forms(programDirectory)) {
+        if (chosen.contains(program))
+            return Refusal::ProgramDirectory;
+    }
+    for (const QString& data : forms(dataDirectory)) {
+        const QString inside = data.endsWith(u'/') ? data : data + u'/';
+        for (const QString& c : chosen) {
+            if (c == data || c.startsWith(inside))
+                return Refusal::DataDirectory;
+        }
+    }
+    return Refusal::None;
 }
 
 } // namespace BackUp

@@ -55,8 +55,11 @@ struct UndoOutcome {
 // from UnDo.
 UndoOutcome undoRestore(const QString& dataDirectory);
 
-// The back-up pair moved from one back-up directory to another: copied first, removed from
-// `from` only once `to` holds it whole.
-SaveResult moveBackUpPair(const QString& from, const QString& to);
+// Why a directory cannot be the back-up directory: the program's own holds its default files,
+// and the data directory, or any directory inside it such as UnDo, holds (or soon holds) a pair
+// of its own under the same names.
+enum class Refusal { None, ProgramDirectory, DataDirectory };
+Refusal refusal(const QString& directory, const QString& programDirectory,
+                const QString& dataDirectory);
 
 } // namespace BackUp

@@ -111,6 +111,15 @@ QStringList pairNames(const Pair& pair)
     return names;
 }
 
+// What the Option Settings window does when the back-up directory changes and the user has the
+// old back-up files moved along.
+SaveResult moveBetween(const QString& from, const QString& to)
+{
+    if (SaveResult copied = BackUp::copyPair(from, to); !copied)
+        return copied;
+    return BackUp::removePair(from);
+}
+
 // ---- Killing a child process before its n-th change to a file ----------------------------------
 
 enum class Run { Killed, Finished, Unavailable };
@@ -212,6 +221,8 @@ private Q_SLOTS:
     void moveBackUpPair_data();
     void moveBackUpPair();
     void removePairIsAUnit();
+    void refusal_data();
+    void refusal();
 
     void largeFileStreamsWhole();
     void failuresKeepTheOldPair_data();
@@ -358,7 +369,7 @@ void TestBackUp::moveBackUpPair()
     QVERIFY(writePair(backUpDir(), moved));
     QVERIFY(writePair(newDir, pairOf(newMembers, 'n')));
 
-    QVERIFY(BackUp::moveBackUpPair(backUpDir(), newDir).ok());
+    QVERIFY(moveBetween(backUpDir(), newDir).ok());
     QCOMPARE(readPair(newDir), moved);
     QVERIFY(TestData::entriesOf(backUpDir()).isEmpty());
     QCOMPARE(TestData::entriesOf(newDir), pairNames(moved));
@@ -373,6 +384,37 @@ void TestBackUp::removePairIsAUnit()
     QCOMPARE(TestData::entriesOf(undo()), QStringList({u"notes.txt"_s}));
     QVERIFY(BackUp::removePair(undo()).ok());
     QVERIFY(BackUp::removePair(m_dir->filePath(u"nowhere"_s)).ok());
+}
+
+// Each row: the directory chosen, as a path under the test's directory ("" for the directory
+// itself), and the refusal. The program directory is "program", the data directory "data".
+void TestBackUp::refusal_data()
+{
+    QTest::addColumn<QString>("chosen");
+    QTest::addColumn<int>("refusal");
+    using R = BackUp::Refusal;
+    QTest::newRow("a directory of its own") << u"back-up"_s << int(R::None);
+    QTest::newRow("the program directory") << u"program"_s << int(R::ProgramDirectory);
+    QTest::newRow("the program directory, with a slash")
+        << u"program/"_s << int(R::ProgramDirectory);
+    QTest::newRow("the data directory") << u"data"_s << int(R::DataDirectory);
+    QTest::newRow("the data directory through a link")
+        << u"link-to-data"_s << int(R::DataDirectory);
+    QTest::newRow("UnDo") << u"data/UnDo"_s << int(R::DataDirectory);
+    QTest::newRow("UnDo spelt with dots") << u"back-up/../data/./UnDo"_s << int(R::DataDirectory);
+    QTest::newRow("a sibling named like it") << u"data-old"_s << int(R::None);
+    QTest::newRow("the directory above the data") << u""_s << int(R::None);
+}
+
+void TestBackUp::refusal()
+{
+    QFETCH(QString, chosen);
+    QFETCH(int, refusal);
+    for (const char* dir : {"back-up", "program", "data/UnDo", "data-old"})
+        QVERIFY(QDir().mkpath(m_dir->filePath(QString::fromLatin1(dir))));
+    QVERIFY(QFile::link(data(), m_dir->filePath(u"link-to-data"_s)));
+    const QString path = chosen.isEmpty() ? m_dir->path() : m_dir->path() + u'/' + chosen;
+    QCOMPARE(int(BackUp::refusal(path, m_dir->filePath(u"program"_s), data())), refusal);
 }
 
 void TestBackUp::largeFileStreamsWhole()
@@ -490,7 +532,7 @@ void TestBackUp::crashLeavesWholePairs()
         else if (operation == u"undo")
             (void)BackUp::undoRestore(data());
         else
-            (void)BackUp::moveBackUpPair(backUpDir(), newDir);
+            (void)moveBetween(backUpDir(), newDir);
     };
 
     int points = 0;

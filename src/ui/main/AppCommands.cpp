@@ -25,6 +25,7 @@ AppCommands::AppCommands(MainWindow& window, const AddressOpener& opener)
         const QFont chosen = QFontDialog::getFont(&ok, current, &window);
         return ok ? std::optional<QFont>(chosen) : std::nullopt;
     })
+    , m_chooseDirectory(systemDirectoryChooser())
 {
 }
 
@@ -39,6 +40,39 @@ void AppCommands::connectTo(const MainMenus& menus)
     wire("mnu1EnterItems", [this] { m_window.openEnterItemsWindow(); });
     wire("mnu1QuilUpdates", [this] { openUpdatePage(); });
     wire("mnu1Help", [this] { openHelp(); });
+    wire("mnu1ApSettings", [this] { openOptionsWindow(OptionsWindow::Mode::Settings); });
+    wire("mnu1About", [this] { openOptionsWindow(OptionsWindow::Mode::About); });
+}
+
+void AppCommands::openOptionsWindow(OptionsWindow::Mode mode)
+{
+    if (OptionsWindow* open = m_options.data()) {
+        if (open->isMinimized())
+            open->showNormal();
+        open->raise();
+        open->activateWindow();
+        return;
+    }
+    AppState& state = m_window.state();
+    state.aboutMode = mode == OptionsWindow::Mode::About;
+    m_options = new OptionsWindow(state, m_window, mode, m_chooseDirectory);
+    // Centred over the main window.
+    m_options->move(m_window.geometry().center() - m_options->rect().center());
+    m_options->show();
+    m_options->activateWindow();
+}
+
+void AppCommands::setDirectoryChooser(DirectoryChooser chooser)
+{
+    m_chooseDirectory = std::move(chooser);
+    if (OptionsWindow* open = m_options.data())
+        open->setDirectoryChooser(m_chooseDirectory);
+}
+
+void AppCommands::closeOptionsWindow()
+{
+    if (OptionsWindow* open = m_options.data())
+        open->closeWithoutAsking();
 }
 
 QFont AppCommands::fontDialogStart(const Settings& settings)

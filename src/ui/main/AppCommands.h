@@ -1,7 +1,11 @@
 #pragma once
 
+#include "ui/options/DirectoryChooser.h"
+#include "ui/options/OptionsWindow.h"
+
 #include <QFont>
 #include <QObject>
+#include <QPointer>
 
 #include <functional>
 #include <optional>
@@ -15,7 +19,8 @@ struct Settings;
 // scripted choice here in place of the font dialog.
 using FontChooser = std::function<std::optional<QFont>(const QFont& current)>;
 
-// The commands of the application menu that need no other window than the Enter Items one.
+// The commands of the application menu that need no window of their own beyond the Enter Items
+// and the Option Settings ones; the back-up commands are BackUpCommands.
 class AppCommands : public QObject {
     Q_OBJECT
 public:
@@ -25,11 +30,20 @@ public:
 
     void connectTo(const MainMenus& menus);
     void setFontChooser(FontChooser chooser) { m_chooseFont = std::move(chooser); }
+    // For the back-up directory row of the Option Settings window, open or opened later.
+    void setDirectoryChooser(DirectoryChooser chooser);
 
     // "&Text Fonts": the font dialog, then the chosen font on the list.
     void chooseTextFont();
     void openHelp() const;
     void openUpdatePage() const;
+    // "&Option Settings" and "&About": the Option Settings window in that mode, unless it is
+    // open already, in either mode; then it comes to the front as it is.
+    void openOptionsWindow(OptionsWindow::Mode mode);
+    // The open window, or null.
+    OptionsWindow* optionsWindow() const { return m_options.data(); }
+    // The main window is closing.
+    void closeOptionsWindow();
 
     // The updates page installed beside the help page, in the program directory.
     static QString updatePageAddress(const QString& programDirectory);
@@ -41,4 +55,6 @@ private:
     MainWindow& m_window;
     const AddressOpener& m_opener;
     FontChooser m_chooseFont;
+    DirectoryChooser m_chooseDirectory;
+    QPointer<OptionsWindow> m_options;
 };

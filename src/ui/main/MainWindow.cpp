@@ -675,6 +675,7 @@ void MainWindow::closeEvent(QCloseEvent* event)
         !saved)
         message(MessageKind::Ok, kSettingsNotSaved.arg(saved.error()));
     m_enterItems->close();
+    m_appCommands->closeOptionsWindow();
     if (const QString failed = deleteUndoCopies(m_state.paths.dataDirectory); !failed.isEmpty())
         message(MessageKind::Ok,
                 QStringLiteral("\r\n\r\n\r\nUnable To Delete The UnDo Copies\r\n") + failed);
