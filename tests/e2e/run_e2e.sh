@@ -2,7 +2,8 @@
 # Drives the real quillor on a virtual X display, as a person would: first start and unlock,
 # five wrong passwords, a second instance on the same data directory, an entry typed into the
 # Enter Items window and found again after a new start, entries moved and deleted through the
-# list menu, a new master password, Delete Password && Files, and a clean stop on SIGTERM. Openbox runs on the display because
+# list menu, a new master password, Delete Password && Files, a back-up restored and undone
+# through the application menu, and a clean stop on SIGTERM. Openbox runs on the display because
 # without a window manager the keyboard focus never comes back to a window after a modal one
 # closes, and typed keys go nowhere. Screenshots land in the build directory.
 #   tests/e2e/run_e2e.sh BUILD_DIR
@@ -423,6 +424,124 @@ PY
     wait_exit "$pid" 15 || { fail "Escape ends the program"; return 1; }
 }
 
+# Opens the application menu with a click on "== Menu ==" and picks the entry that keys $2...
+# reach.
+app_menu() { # pid, keys...
+    local pid=$1 menu
+    shift
+    xdotool mousemove --window "$main_wid" 20 18 click 1
+    menu=$(wait_for_window "$pid" '^Pop11-2$') || { fail "a click on \"== Menu ==\" opens its menu"; return 1; }
+    xdotool key --delay 20 "$@"
+    wait_gone "$menu" || { fail "the application menu closes on its command"; return 1; }
+}
+
+# Answers the yes/no question of process $1 with Yes: the focus starts on "No".
+answer_yes() { # pid, what
+    local question
+    question=$(wait_for_window "$1" 'Message') || { fail "$2: the question appears"; return 1; }
+    wait_active "$question" || { fail "$2: the question has the keyboard focus"; return 1; }
+    xdotool key --delay 20 Left space
+    wait_gone "$question" || { fail "$2: space on \"Yes\" answers the question"; return 1; }
+}
+
+# Waits up to 10 s for the list of window $1 to show no row.
+wait_no_rows() {
+    local deadline=$((SECONDS + 10))
+    while ((SECONDS < deadline)); do
+        (($(marked_pixels "$1" $ROW1) == 0)) && return 0
+        sleep 0.05
+    done
+    return 1
+}
+
+# A back-up directory chosen in the Option Settings window through the real directory picker,
+# with the keyboard; a back-up of the empty list; an entry added; the restore takes it away and
+# the undo brings it back, on screen and on disk. The About box on the way.
+scenario_backup() {
+    echo "== back-up, restore and undo"
+    local -x XDG_DATA_HOME=$work/backup-profile
+    local dir backups pid
+    dir=$(data_dir)
+    backups="$work/my backups"
+    mkdir -p "$backups"
+    start_quillor backup
+    pid=$app_pid
+    wait_locked_window "$pid" || return 1
+    unlock_with_pomelo || { fail "\"Pomelo\" unlocks the list"; return 1; }
+
+    app_menu "$pid" a || return 1
+    local about
+    about=$(wait_for_window "$pid" '^About: Quillor$') || { fail "\"About\" opens the About box"; return 1; }
+    wait_active "$about" || { fail "the About box gets the keyboard focus"; return 1; }
+    import -frame -window "$about" "$build/e2e-about.png" 2>/dev/null
+    xdotool key Escape
+    wait_gone "$about" || { fail "Escape closes the About box"; return 1; }
+    pass "\"About\" shows the About box, Escape closes it"
+
+    app_menu "$pid" o || return 1
+    local options
+    options=$(wait_for_window "$pid" '^Quillor - Option Settings$') ||
+        { fail "\"Option Settings\" opens its window"; return 1; }
+    wait_active "$options" || { fail "the Option Settings window gets the keyboard focus"; return 1; }
+    # From "Cancel" past "Exit & Save", the three boxes and the back-up row's box.
+    xdotool key --delay 20 Tab Tab Tab Tab Tab Tab space
+    answer_yes "$pid" "\"Back-Up Dir\"" || return 1
+    local picker
+    picker=$(wait_for_window "$pid" '^Find Directory$') ||
+        { fail "the directory picker opens"; return 1; }
+    wait_active "$picker" || { fail "the directory picker gets the keyboard focus"; return 1; }
+    # The trailing "/" leaves the completer nothing to offer, so Return goes to the picker.
+    xdotool type --delay 10 "$backups/" && xdotool key Return
+    wait_gone "$picker" || { fail "Return in the picker chooses the typed directory"; return 1; }
+    wait_active "$options" || { fail "the focus comes back to the Option Settings window"; return 1; }
+    import -frame -window "$options" "$build/e2e-options.png" 2>/dev/null
+    # Back from "Back-Up Dir" to "Exit & Save".
+    xdotool key --delay 20 shift+Tab shift+Tab shift+Tab shift+Tab shift+Tab space
+    wait_gone "$options" || { fail "\"Exit & Save\" closes the Option Settings window"; return 1; }
+    pass "the back-up directory is chosen with the keyboard in the real picker"
+    wait_active "$main_wid" || { fail "the focus comes back to the main window"; return 1; }
+
+    app_menu "$pid" b || return 1
+    answer_yes "$pid" "the back-up question" || return 1
+    answer_message "$pid" "\"Back-Up Done.\"" || return 1
+    check "the back-up holds QuiFil.ini alone, as the list is empty" \
+        test "$(ls -A "$backups" | tr '\n' ' ')" = "QuiFil.ini "
+    check "the backed-up QuiFil.ini is the current one" cmp -s "$dir/QuiFil.ini" "$backups/QuiFil.ini"
+
+    # A click into the empty list gives it the focus, where add_entry starts.
+    xdotool mousemove --window "$main_wid" 200 150 click 1
+    add_entry "$pid" 'https://shop.example' 'sh0p pass' carol 'Example Shop' || return 1
+    wait_one_row "$main_wid" || { fail "the list shows the new entry"; return 1; }
+    check "the entry is on disk" wait_listed Pomelo "$(printf 'Example Shop\tsh0p pass')"
+    cp "$dir/QuiURL.dab" "$work/shop.dab"
+
+    app_menu "$pid" r || return 1
+    answer_yes "$pid" "the restore question" || return 1
+    answer_message "$pid" "\"Restore Done.\"" || return 1
+    check "after the restore the list is empty again" wait_no_rows "$main_wid"
+    check "after the restore no entry is on disk" test -z "$(listed_entries Pomelo)"
+    check "the link file before the restore is kept in UnDo" \
+        cmp -s "$dir/UnDo/QuiURL.dab" "$work/shop.dab"
+
+    # "&Undo Previous Restore" shares its key with "&Upgrades && Security Alerts": the first
+    # press marks it, Return runs it.
+    app_menu "$pid" u Return || return 1
+    answer_yes "$pid" "the undo question" || return 1
+    answer_message "$pid" "\"Undo Done.\"" || return 1
+    check "after the undo the list shows the entry again" wait_one_row "$main_wid"
+    check "after the undo the entry is on disk again" \
+        wait_listed Pomelo "$(printf 'Example Shop\tsh0p pass')"
+    import -frame -window "$main_wid" "$build/e2e-after-undo.png"
+
+    xdotool key Escape
+    wait_exit "$pid" 15 || { fail "Escape ends the program"; return 1; }
+    check "it ends with exit code 0 (got $exit_code)" test "$exit_code" -eq 0
+    check "closing empties UnDo" test -z "$(ls -A "$dir/UnDo")"
+    check "UnDo is mode 0700" test "$(stat -c %a "$dir/UnDo")" = 700
+    check "the back-up directory is kept in the settings" \
+        grep -q --fixed-strings "$backups" "$dir/QuiSetts.ini"
+}
+
 # Told to stop, the program closes as if Escape had been pressed: the settings are written (their
 # digit code's filler is new at every writing, so the file changes) and it ends with code 0.
 scenario_terminate() {
@@ -463,6 +582,7 @@ rm -f "$build"/e2e-*.png
 
 scenario_first_start && scenario_wrong_passwords && scenario_second_instance
 scenario_enter_items && scenario_change_list && scenario_delete_password
+scenario_backup
 scenario_terminate
 scenario_file_size_limit
 finish

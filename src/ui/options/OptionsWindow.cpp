@@ -19,6 +19,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QGroupBox>
+#include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -72,11 +73,11 @@ const QString kOldNotDeleted =
 
 // What the About panel says besides the version.
 const QString kAboutText = QStringLiteral(
-    "<p>Quillor keeps your web links with their user names and passwords, encrypted under one "
-    "master password.</p>"
-    "<p>Your data files (QuiFil.ini, QuiURL.dab, QuiSetts.ini) are in:<br><b>%1</b></p>"
-    "<p>Cipher: RC4 with a 40-bit key made by MD5 from the master password, the file format of "
-    "Quillor for Windows. The files stay compatible with the Windows program, but a 40-bit key "
+    "<p style='margin-bottom:6px'>Quillor keeps your web links with their user names and "
+    "passwords, encrypted under one master password.</p>"
+    "<p style='margin-bottom:6px'>Your data files are in:<br><b>%1</b></p>"
+    "<p style='margin-bottom:6px'>Cipher: RC4 with a 40-bit key from MD5 of the master password, "
+    "the file format of Quillor for Windows. The files stay compatible with it, but a 40-bit key "
     "does not hold against someone who has a copy of them: keep them, and your back-ups, where "
     "only you can reach them.</p>"
     "<p>Licence: none chosen yet; all rights are reserved by Quillor's authors.</p>");
@@ -153,9 +154,12 @@ OptionsWindow::OptionsWindow(AppState& state, MainWindow& mainWindow, Mode mode,
             w->hide();
         m_aboutPanel->show();
         m_aboutPanel->raise();
+        m_aboutPanel->findChild<QPushButton*>()->setFocus();
         return;
     }
     setWindowTitle(kSettingsCaption);
+    // The keyboard starts where the tab order does.
+    m_cancelButton->setFocus();
     load();
     // Also done at the first activation; here too, so that a window shown without being
     // activated helps the same.
@@ -275,11 +279,21 @@ void OptionsWindow::createAboutPanel()
     close->setObjectName(QStringLiteral("aboutClose"));
     connect(close, &QPushButton::clicked, this, &QWidget::close);
 
+    auto* top = new QHBoxLayout;
+    top->addStretch();
+    top->addWidget(logo);
+    top->addSpacing(12);
+    top->addWidget(m_versionLabel);
+    top->addStretch();
+    auto* bottom = new QHBoxLayout;
+    bottom->addStretch();
+    bottom->addWidget(close);
     auto* layout = new QVBoxLayout(m_aboutPanel);
-    layout->addWidget(logo);
-    layout->addWidget(m_versionLabel);
+    layout->setContentsMargins(12, 8, 12, 8);
+    layout->setSpacing(6);
+    layout->addLayout(top);
     layout->addWidget(text, 1);
-    layout->addWidget(close, 0, Qt::AlignRight);
+    layout->addLayout(bottom);
     m_aboutPanel->hide();
 }
 
