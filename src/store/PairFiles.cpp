@@ -12,8 +12,12 @@
 namespace {
 
 constexpr qsizetype kMarkMaxSize = 4096;
-// A copy moves this much at a time, so that a file of any size costs the same memory.
+// A copy that goes through this process moves this much at a time, so that a file of any size
+// costs the same memory; one the kernel makes moves a write-behind step at a time.
 constexpr std::size_t kCopyChunk = 1 << 20;
+// Written-out copies are handed to the disk this much at a time, so that the disk works while
+// the copy goes on and the closing flush waits for little.
+constexpr off_t kWriteBehind = 8 << 20;
 const QByteArray kReplaceWord = QByteArrayLiteral("replace ");
 const QByteArray kRemoveWord = QByteArrayLiteral("remove ");
 
@@ -233,11 +237,12 @@ bool StagedFile::copyFrom(const QString& source)
     // bytes go through one buffer. Both run to the end of the file, whatever its size said.
     bool kernelCopy = true;
     off_t copied = 0;
+    off_t handedToDisk = 0;
     std::vector<char> buffer;
     for (;;) {
         ssize_t n = -1;
         if (kernelCopy) {
-            n = ::copy_file_range(in, nullptr, m_fd, nullptr, kCopyChunk, 0);
+            n = ::copy_file_range(in, nullptr, m_fd, nullptr, std::size_t(kWriteBehind), 0);
             // Some file systems refuse, or report an empty file, where a plain read works.
             const bool refused = n < 0 && (errno == EXDEV || errno == EINVAL || errno == ENOSYS ||
                                            errno == EOPNOTSUPP || errno == EBADF);
@@ -245,14 +250,19 @@ bool StagedFile::copyFrom(const QString& source)
                 kernelCopy = false;
                 continue;
             }
-            if (n > 0)
-                copied += n;
         } else {
             if (buffer.empty())
                 buffer.resize(kCopyChunk);
             n = ::read(in, buffer.data(), buffer.size());
             if (n > 0 && !write(QByteArrayView(buffer.data(), qsizetype(n))))
                 break;
+        }
+        if (n > 0)
+            copied += n;
+        if (copied - handedToDisk >= kWriteBehind) {
+            // Only a hint: the flush in finish() reports what fails.
+            ::sync_file_range(m_fd, handedToDisk, copied - handedToDisk, SYNC_FILE_RANGE_WRITE);
+            handedToDisk = copied;
         }
         if (n < 0 && errno == EINTR)
             continue;
