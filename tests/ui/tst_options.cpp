@@ -524,6 +524,8 @@ void TestOptions::chooseDirectory_data()
                                           << QStringList{kChangeQuestion} << u"old"_s << true;
     QTest::newRow("dialog cancelled") << u"old"_s << false << int(kYes) << u""_s
                                       << QStringList{kChangeQuestion} << u"old"_s << true;
+    QTest::newRow("the root, stored as \"/\"")
+        << u""_s << true << 0 << u"/"_s << QStringList() << u"/"_s << true;
     QTest::newRow("question switched off")
         << u""_s << true << 0 << u"new"_s << QStringList() << u"new"_s << true;
     QTest::newRow("the program directory") << u"old"_s << true << 0 << u"program"_s
@@ -552,10 +554,11 @@ void TestOptions::chooseDirectory()
         m_state->settings.messageSuppression[9] = u'1';
     QVERIFY(openOptions());
     const QString textBefore = control<QLineEdit>("Text1")->text();
+    // Relative to the test's directory, or to the data directory, or absolute.
     QString chosen = choice;
     if (chosen.startsWith(u"DATA"_s))
         chosen = m_state->paths.dataDirectory + chosen.mid(4);
-    else if (!chosen.isEmpty())
+    else if (!chosen.isEmpty() && !chosen.startsWith(u'/'))
         chosen = path(chosen);
     chooserGives(chosen);
     if (answer != 0)
@@ -568,7 +571,9 @@ void TestOptions::chooseDirectory()
     const bool asked = switchedOff || answer == kYes;
     QCOMPARE(m_chooserStarts,
              asked ? QStringList{m_state->settings.backupDirectory} : QStringList());
-    const QString pendingPath = pending.isEmpty() ? QString() : path(pending);
+    const QString pendingPath = pending.isEmpty()          ? QString()
+                                : pending.startsWith(u'/') ? pending
+                                                           : path(pending);
     QCOMPARE(options()->pendingBackUpDirectory(), pendingPath);
     QCOMPARE(box("Check1")->isChecked(), checked);
     // A refusal leaves the box's text as it was.

@@ -4,6 +4,7 @@
 #include "startup/AppState.h"
 #include "startup/ModuleRoutines.h"
 #include "startup/OleDate.h"
+#include "store/BackUp.h"
 #include "store/LinkFile.h"
 #include "store/LinkFileRewrite.h"
 #include "store/MasterPasswordFile.h"
@@ -13,7 +14,6 @@
 #include "ui/WaitCursor.h"
 #include "ui/message/ShowMessage.h"
 
-#include <QFile>
 #include <QFileInfo>
 #include <QLineEdit>
 
@@ -48,16 +48,12 @@ QString inDirectory(const QString& directory, const QString& name)
     return directory + u'/' + name;
 }
 
-// Each deletion that fails is passed over; the next one runs.
+// Both files go as a unit: a crash between the two would leave a link file without its master
+// password file, which no password opens and which keeps a new one from being set. A failure is
+// passed over; the next directory's pair goes all the same.
 void deletePair(const QString& directory)
 {
-    if (TestDirectory(directory) != 0)
-        return;
-    // A switch left half done would otherwise bring a pair back.
-    (void)PairFiles::settlePairDirectory(directory);
-    for (const QString& name : {PairFiles::kMasterPasswordFile, PairFiles::kLinkFile})
-        QFile::remove(inDirectory(directory, name));
-    syncDirectory(directory);
+    (void)BackUp::removePair(directory);
 }
 
 } // namespace
