@@ -8,6 +8,7 @@
 #include <QFileInfo>
 
 #include <cerrno>
+#include <optional>
 #include <sys/stat.h>
 
 namespace {
@@ -43,6 +44,31 @@ SaveResult makePrivateDirectory(const QString& path)
     return SaveResult::failure(QStringLiteral("%1: %2").arg(path, qt_error_string(errno)));
 }
 
+// A switch left half done in either directory is finished before its pair is read or replaced.
+SaveResult settleBoth(const QString& from, const QString& to)
+{
+    for (const QString& directory : {from, to}) {
+        if (SaveResult settled = PairFiles::settlePairDirectory(directory); !settled)
+            return settled;
+    }
+    if (!isDirectory(from))
+        return SaveResult::failure(QStringLiteral("%1: not a directory").arg(from));
+    return {};
+}
+
+// The new pair of a replacement: a copy of each file of from's pair, and no file where from
+// has none.
+void stageCopyOfPair(PairFiles::PairReplacement& replacement, const QString& from)
+{
+    for (const QString& name : {PairFiles::kMasterPasswordFile, PairFiles::kLinkFile}) {
+        const QString source = inDirectory(from, name);
+        if (exists(source))
+            replacement.stageCopy(name, source);
+        else
+            replacement.remove(name);
+    }
+}
+
 } // namespace
 
 namespace BackUp {
@@ -60,22 +86,10 @@ QString undoDirectory(const QString& dataDirectory)
 
 SaveResult copyPair(const QString& from, const QString& to)
 {
-    // A switch left half done in either directory is finished before its pair is read or
-    // replaced.
-    for (const QString& directory : {from, to}) {
-        if (SaveResult settled = PairFiles::settlePairDirectory(directory); !settled)
-            return settled;
-    }
-    if (!isDirectory(from))
-        return SaveResult::failure(QStringLiteral("%1: not a directory").arg(from));
+    if (SaveResult settled = settleBoth(from, to); !settled)
+        return settled;
     PairFiles::PairReplacement replacement(to);
-    for (const QString& name : {PairFiles::kMasterPasswordFile, PairFiles::kLinkFile}) {
-        const QString source = inDirectory(from, name);
-        if (exists(source))
-            replacement.stageCopy(name, source);
-        else
-            replacement.remove(name);
-    }
+    stageCopyOfPair(replacement, from);
     return replacement.commit();
 }
 
@@ -100,28 +114,37 @@ RestoreOutcome restoreFromBackUp(const QString& dataDirectory, const QString& ba
 {
     RestoreOutcome outcome;
     const QString undo = undoDirectory(dataDirectory);
-    if (SaveResult made = makePrivateDirectory(undo); !made) {
-        outcome.failure = made.error();
+    const auto failed = [&outcome](const SaveResult& result) {
+        outcome.failure = result.error();
         return outcome;
-    }
+    };
+    if (SaveResult made = makePrivateDirectory(undo); !made)
+        return failed(made);
+    if (SaveResult settled = settleBoth(dataDirectory, undo); !settled)
+        return failed(settled);
+    if (SaveResult settled = PairFiles::settlePairDirectory(backUpDirectory); !settled)
+        return failed(settled);
     const bool anyCurrent = membersIn(dataDirectory).any();
-    if (SaveResult kept = copyPair(dataDirectory, undo); !kept) {
-        outcome.failure = kept.error();
-        return outcome;
+    const bool anyBackUp = membersIn(backUpDirectory).any();
+
+    // Both copies are made before either is put in place, so that the disk writes the first
+    // while the second is copied. The kept pair is in place before the current one is replaced.
+    PairFiles::PairReplacement keep(undo);
+    stageCopyOfPair(keep, dataDirectory);
+    std::optional<PairFiles::PairReplacement> restore;
+    if (anyBackUp) {
+        restore.emplace(dataDirectory);
+        stageCopyOfPair(*restore, backUpDirectory);
     }
+    if (SaveResult kept = keep.commit(); !kept)
+        return failed(kept);
     outcome.keptForUndo = anyCurrent;
-    if (SaveResult settled = PairFiles::settlePairDirectory(backUpDirectory); !settled) {
-        outcome.failure = settled.error();
-        return outcome;
-    }
-    if (!membersIn(backUpDirectory).any()) {
+    if (!restore) {
         outcome.status = RestoreOutcome::Status::NoBackUpFiles;
         return outcome;
     }
-    if (SaveResult restored = copyPair(backUpDirectory, dataDirectory); !restored) {
-        outcome.failure = restored.error();
-        return outcome;
-    }
+    if (SaveResult restored = restore->commit(); !restored)
+        return failed(restored);
     outcome.status = RestoreOutcome::Status::Restored;
     return outcome;
 }
