@@ -5,6 +5,7 @@
 #   ./dev.sh asan    the test suite again, built with AddressSanitizer and UBSan
 #   ./dev.sh bench   build with optimisation and run the benchmarks
 #   ./dev.sh package build the .deb, check its desktop and AppStream files, run it from a scratch root
+#   ./dev.sh fuzz [SECONDS]  each parser's fuzz target for SECONDS (300) with clang's libFuzzer
 set -euo pipefail
 cd "$(dirname "$0")"
 
@@ -72,8 +73,18 @@ case "${1:-}" in
     dpkg-deb -x "$deb" "$root"
     "$root/usr/bin/quillor-cli" --version
     ;;
+  fuzz)
+    # clang-14 and its runtimes, libclang_rt.fuzzer among them.
+    PACKAGES+=(clang-14 libclang-rt-14-dev)
+    install_missing
+    cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+      -DCMAKE_CXX_COMPILER=clang++-14 -DCMAKE_C_COMPILER=clang-14 -DQUILLOR_FUZZ=ON \
+      -DQUILLOR_BENCHMARKS=OFF >/dev/null
+    cmake --build build-fuzz -j "$(nproc)" --target quillor_fuzzers
+    bash tests/fuzz/run_fuzz.sh build-fuzz "${2:-300}"
+    ;;
   *)
-    sed -n '2,7p' "$0" | sed 's/^# \{0,1\}//'
+    sed -n '2,8p' "$0" | sed 's/^# \{0,1\}//'
     exit 2
     ;;
 esac
