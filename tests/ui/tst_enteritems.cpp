@@ -1,3 +1,4 @@
+#include "CaptionFit.h"
 #include "FileSizeLimit.h"
 #include "TestData.h"
 #include "WindowFixture.h"
@@ -116,6 +117,7 @@ private Q_SLOTS:
     void controls_data();
     void controls();
     void fonts();
+    void captionsFit();
     void tabOrder();
     void toolTips();
     void typingLimits_data();
@@ -369,6 +371,14 @@ void TestEnterItems::fonts()
     // Every character of the password shows as "o", whatever it is.
     box(u"Text3"_s)->setText(u"pa ss"_s);
     QCOMPARE(box(u"Text3"_s)->displayText(), u"ooooo"_s);
+}
+
+void TestEnterItems::captionsFit()
+{
+    QVERIFY(openMain(0));
+    QVERIFY(openWindow());
+    const QStringList misfits = CaptionFit::captionsThatDoNotFit(m_enterItems);
+    QVERIFY2(misfits.isEmpty(), qPrintable(misfits.join(u"; "_s)));
 }
 
 void TestEnterItems::tabOrder()

@@ -1,3 +1,4 @@
+#include "CaptionFit.h"
 #include "TestData.h"
 #include "WindowFixture.h"
 #include "startup/AppState.h"
@@ -93,6 +94,8 @@ private Q_SLOTS:
     void layoutRules_data();
     void layoutRules();
     void widgetsFollowResize();
+    void captionsFit_data();
+    void captionsFit();
 
     void rightPassword_data();
     void rightPassword();
@@ -397,6 +400,26 @@ void TestMainWindow::widgetsFollowResize()
     QTest::mouseClick(child("Image3"), Qt::LeftButton);
     QCOMPARE(child("Picture2")->geometry(), QRect(4, 39, 692, 340));
     QCOMPARE(child("Image4")->geometry(), QRect(296, 120, 100, 100));
+}
+
+void TestMainWindow::captionsFit_data()
+{
+    QTest::addColumn<QSize>("size");
+    QTest::newRow("first size") << QSize(606, 326);
+    // The top row's buttons are at their narrowest.
+    QTest::newRow("minimum size") << QSize(420, 260);
+}
+
+void TestMainWindow::captionsFit()
+{
+    QFETCH(QSize, size);
+    QVERIFY(openMainWindow());
+    m_window->resize(size);
+    QCOMPARE(m_window->size(), size);
+    const QStringList misfits = CaptionFit::captionsThatDoNotFit(m_window.get());
+    QVERIFY2(misfits.isEmpty(), qPrintable(misfits.join(u"; "_s)));
+    // The version label is a caption too once set.
+    QVERIFY(!child<QLabel>("Label6")->text().isEmpty());
 }
 
 void TestMainWindow::rightPassword_data()

@@ -1,3 +1,4 @@
+#include "CaptionFit.h"
 #include "OffscreenWarnings.h"
 #include "startup/Settings.h"
 #include "startup/Startup.h"
@@ -61,6 +62,8 @@ private Q_SLOTS:
 
     void layoutFollowsKind_data();
     void layoutFollowsKind();
+    void captionsFit_data();
+    void captionsFit();
     void buttonGivesAnswerOnce_data();
     void buttonGivesAnswerOnce();
     void enterAnswersSafeButton_data();
@@ -141,6 +144,20 @@ void TestMessageWindow::layoutFollowsKind()
     // CR LF must become a real line break, not a stray character inside one line.
     QCOMPARE(window.textBox()->toPlainText(), u"First line\nSecond line"_s);
     QCOMPARE(window.textBox()->document()->blockCount(), 2);
+}
+
+void TestMessageWindow::captionsFit_data()
+{
+    layoutFollowsKind_data();
+}
+
+void TestMessageWindow::captionsFit()
+{
+    QFETCH(qint16, kind);
+    MessageWindow window(kind, u"First line\r\nSecond line"_s, 0, m_settings);
+    showAndSettle(window);
+    const QStringList misfits = CaptionFit::captionsThatDoNotFit(&window);
+    QVERIFY2(misfits.isEmpty(), qPrintable(misfits.join(u"; "_s)));
 }
 
 void TestMessageWindow::buttonGivesAnswerOnce_data()

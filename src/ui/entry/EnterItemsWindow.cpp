@@ -123,6 +123,16 @@ EnterItemsWindow::EnterItemsWindow(AppState& state, MainWindow& mainWindow)
     m_state.enterItemsOpen = true;
 
     createControls();
+    fitCaptions({{m_addButton},
+                 {m_replaceButton},
+                 {m_loadButton},
+                 {m_clearButton},
+                 {m_keepOpenBox},
+                 {m_onTopBox},
+                 {m_labels[0]},
+                 {m_labels[1]},
+                 {m_labels[2]},
+                 {m_labels[3]}});
     // Also done at the first activation; here too, so that a window shown without being
     // activated looks and helps the same.
     TxtFonts2();

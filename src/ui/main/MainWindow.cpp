@@ -86,7 +86,7 @@ MainWindow::MainWindow(AppState& state, QWidget* parent)
 {
     setObjectName(QStringLiteral("Form11"));
     setWindowTitle(QStringLiteral("Quillor CSP"));
-    // The design sizes fit captions at 8 points.
+    // The design sizes are for captions at 8 points.
     QFont captions = font();
     captions.setPointSize(8);
     setFont(captions);
@@ -118,6 +118,17 @@ MainWindow::MainWindow(AppState& state, QWidget* parent)
     applyPlacement();
     F11ToolT();
     m_versionLabel->setText(QStringLiteral("Vs.") + QCoreApplication::applicationVersion());
+    // The top row's buttons are narrowest at the minimum size.
+    const MainLayout::Geometry narrowest =
+        MainLayout::compute(MainLayout::kMinimumWidth, MainLayout::kMinimumHeight, false);
+    fitCaptions({{m_menuButton, MainLayout::toPixels(narrowest.menuButton).width()},
+                 {m_enterItemsButton, MainLayout::toPixels(narrowest.enterItemsButton).width()},
+                 {m_enterButton},
+                 {m_changePasswordButton},
+                 {m_deletePasswordButton},
+                 {m_versionLabel},
+                 {m_onTopBox, MainLayout::toPixels(narrowest.onTopBox).width()},
+                 {m_oneClickBox, MainLayout::toPixels(narrowest.oneClickBox).width()}});
     m_oneClickBox->setChecked(m_state.settings.oneClick != 0);
     m_onTopBox->setChecked(m_state.settings.onTop != 0);
     m_menus->action("mnu1ViewHidUsername")->setVisible(m_state.settings.hiddenUserNames == 1);

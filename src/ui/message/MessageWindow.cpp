@@ -94,6 +94,8 @@ MessageWindow::MessageWindow(qint16 kind, const QString& text, qint16 number, Se
         m_buttons[std::size_t(i)] = b;
     }
 
+    fitCaptions({{m_buttons[0]}, {m_buttons[1]}, {m_buttons[2]}});
+
     m_stopShowing = new QCheckBox(QStringLiteral("Stop Showing Just This Message"), this);
     m_stopShowing->setObjectName(QStringLiteral("Check1"));
     m_stopShowing->setToolTip(
