@@ -21,6 +21,7 @@
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTreeView>
 
 #include <memory>
 
@@ -157,6 +158,8 @@ private:
     [[nodiscard]] bool openMain(int entries);
     [[nodiscard]] bool openWindow();
     void type(const QStringList& texts);
+    // The view still points at a row, but none is chosen.
+    void selectNothing();
     QStringList boxes() const;
     QStringList listed() const;
     QStringList stored() const;
@@ -218,6 +221,12 @@ void TestEnterItems::type(const QStringList& texts)
 {
     for (qsizetype i = 0; i < kBoxes.size(); ++i)
         box(kBoxes[i])->setText(texts[i]);
+}
+
+void TestEnterItems::selectNothing()
+{
+    m_window->findChild<QTreeView*>(u"ListView1"_s)->selectionModel()->clearSelection();
+    QCOMPARE(m_window->currentRow(), -1);
 }
 
 QStringList TestEnterItems::boxes() const
@@ -522,6 +531,8 @@ void TestEnterItems::selectedTitle()
     QVERIFY(openMain(entries));
     if (selected >= 0)
         m_window->selectRow(selected);
+    else
+        selectNothing();
     QVERIFY(openWindow());
     QCOMPARE(box(u"Text9"_s)->text(), title);
 
@@ -574,6 +585,8 @@ void TestEnterItems::loadBoxes()
         m_window->selectRow(row);
         QCOMPARE(m_window->model().index(row, EntryModel::UserNameColumn).data().toString(),
                  hidden ? u"ooooooo"_s : expected[1]);
+    } else {
+        selectNothing();
     }
     QVERIFY(openWindow());
     type({u"a"_s, u"b"_s, u"c"_s, u"d"_s});
@@ -798,12 +811,14 @@ void TestEnterItems::replace()
         after.replace(2 * kLinkRecordSize, kLinkRecordSize,
                       TestData::linkRecord(kNewItem, kPassword));
         QCOMPARE(TestData::readFile(m_state->paths.linkFilePath), after);
-        // Not selected afterwards.
-        QVERIFY(m_window->currentRow() != 2);
     } else {
         QCOMPARE(TestData::readFile(m_state->paths.linkFilePath), before);
-        QCOMPARE(m_window->currentRow(), 2);
     }
+    // The entry replaced, or not, is still the one chosen, and the display box says which.
+    QCOMPARE(m_window->currentRow(), 2);
+    QCOMPARE(m_window->selectedRows(), std::vector<int>{2});
+    if (keepOpen)
+        QCOMPARE(box(u"Text9"_s)->text(), QString::fromLatin1(expected[2].title));
     QCOMPARE(listed(), describe(expected));
     QCOMPARE(stored(), listed());
     QCOMPARE(keys(), QList<int>({1, 2, 3, 4, 5}));
@@ -879,6 +894,7 @@ void TestEnterItems::replaceOnEmptyList()
 void TestEnterItems::replaceWithoutSelection()
 {
     QVERIFY(openMain(3));
+    selectNothing();
     QVERIFY(openWindow());
     QCOMPARE(m_window->currentRow(), -1);
     const QByteArray before = TestData::readFile(m_state->paths.linkFilePath);

@@ -108,6 +108,8 @@ private Q_SLOTS:
     void orphanedLinkFile_data();
     void orphanedLinkFile();
     void damagedLinkFile();
+    void firstRowSelectedAfterLoad_data();
+    void firstRowSelectedAfterLoad();
     void enterKey_data();
     void enterKey();
     void autoEnter_data();
@@ -645,6 +647,63 @@ void TestMainWindow::damagedLinkFile()
     QCOMPARE(m_window->model().entry(0).url().toByteArray(), kItems[0].url);
     // Loading never rewrites what it could not read.
     QCOMPARE(TestData::readFile(m_state->paths.linkFilePath), links);
+}
+
+void TestMainWindow::firstRowSelectedAfterLoad_data()
+{
+    QTest::addColumn<QByteArray>("links");
+    QTest::addColumn<bool>("changePassword");
+    QTest::addColumn<int>("rows");
+
+    const QByteArray links = TestData::linkFile(kItems, kPassword);
+    QTest::newRow("unlock") << links << false << 3;
+    QTest::newRow("unlock, a damaged record stops the load")
+        << QByteArray(links).replace(2 * 3584 + 4, 1, "x") << false << 2;
+    QTest::newRow("new password") << links << true << 3;
+    QTest::newRow("empty list") << QByteArray() << false << 0;
+}
+
+// The commands work on the selected row: right after a load the first one is, so that a
+// column header copies from it and the first Down arrow goes to the second.
+void TestMainWindow::firstRowSelectedAfterLoad()
+{
+    QFETCH(QByteArray, links);
+    QFETCH(bool, changePassword);
+    QFETCH(int, rows);
+
+    writeLinks(links);
+    QVERIFY(openMainWindow());
+    if (changePassword) {
+        auto* box = child<QLineEdit>("Text4");
+        auto* change = child<QPushButton>("Command4");
+        box->setText(QString::fromLatin1(kPassword));
+        change->click();
+        box->setText(u"Kumquat"_s);
+        change->click();
+    } else {
+        QVERIFY(unlock());
+    }
+    QVERIFY(m_window->isUnlocked());
+    QCOMPARE(m_window->model().rowCount(), rows);
+    auto* list = child<QTreeView>("ListView1");
+    QGuiApplication::clipboard()->setText(u"the user's own"_s);
+    if (rows == 0) {
+        QCOMPARE(m_window->currentRow(), -1);
+        QCOMPARE(m_window->selectedRows(), std::vector<int>());
+        return;
+    }
+    QCOMPARE(m_window->currentRow(), 0);
+    QCOMPARE(m_window->selectedRows(), std::vector<int>{0});
+    QCOMPARE(QApplication::focusWidget(), list);
+
+    QHeaderView* header = list->header();
+    QTest::mouseClick(
+        header->viewport(), Qt::LeftButton, {},
+        QPoint(header->sectionViewportPosition(EntryModel::TitleColumn) + 5, header->height() / 2));
+    QCOMPARE(QGuiApplication::clipboard()->text(), u"First page"_s);
+    QTest::keyClick(list, Qt::Key_Down);
+    QCOMPARE(m_window->currentRow(), 1);
+    QCOMPARE(m_window->selectedRows(), std::vector<int>{1});
 }
 
 void TestMainWindow::enterKey_data()

@@ -482,5 +482,9 @@ bool EnterItemsWindow::replaceEntry(int row, const ItemBytes& bytes)
     model.removeEntry(row);
     model.insertEntry(row, Entry(bytes.title, bytes.url, bytes.userName, encrypted->passwordCipher,
                                  m_main.GetLowLV2KeyNum()));
+    // Removing the old entry dropped the selection; the new one is still the chosen entry. The
+    // display box is told here: the view's current row may not change, so nothing else tells it.
+    m_main.selectRow(row);
+    setSelectedTitle(Windows1252::toUnicode(bytes.title));
     return true;
 }

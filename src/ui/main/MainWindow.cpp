@@ -587,6 +587,9 @@ void MainWindow::reloadList()
     if (!loadList(m_model, m_state.paths.linkFilePath, m_state.masterPassword, m_state.cipher,
                   &m_loadFailure))
         message(MessageKind::Ok, kLoadListsFailedMessage);
+    // The commands work on the selected row; the view would only point at the first.
+    if (m_model.rowCount() > 0)
+        selectRow(0);
 }
 
 std::vector<int> MainWindow::selectedRows() const
