@@ -313,6 +313,11 @@ void TestEnterItems::controls()
     QCOMPARE(m_enterItems->objectName(), u"Form2"_s);
     QCOMPARE(m_enterItems->windowTitle(), u"Quillor - Enter Items"_s);
     QCOMPARE(m_enterItems->size(), QSize(367, 247)); // 5505 x 3705 twips
+    // Fixed in size, so nothing to maximise.
+    QCOMPARE(m_enterItems->minimumSize(), m_enterItems->maximumSize());
+    QVERIFY(m_enterItems->windowFlags().testFlag(Qt::CustomizeWindowHint));
+    QVERIFY(!m_enterItems->windowFlags().testFlag(Qt::WindowMaximizeButtonHint));
+    QVERIFY(m_enterItems->windowFlags().testFlag(Qt::WindowCloseButtonHint));
 
     QWidget* w = child(name);
     QVERIFY2(w, qPrintable(name));

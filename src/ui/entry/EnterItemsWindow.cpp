@@ -55,6 +55,11 @@ constexpr qint16 kReplaceQuestionNumber = 9;
 
 constexpr qreal kDesignPointSize = 8.25;
 
+// Fixed in size: no maximise button, which could only do nothing.
+constexpr Qt::WindowFlags kWindowFlags = Qt::Window | Qt::CustomizeWindowHint |
+                                         Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                                         Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint;
+
 const QString kAddFailed = QStringLiteral("\r\n\r\n\r\nError, Unable To Add Addrress \r\n(add)");
 const QString kReplaceFailed =
     QStringLiteral("\r\n\r\n\r\nAn Error Occurred Adding \r\nUsername Info To List");
@@ -111,7 +116,7 @@ QString characterAt(const QString& text, qsizetype i)
 } // namespace
 
 EnterItemsWindow::EnterItemsWindow(AppState& state, MainWindow& mainWindow)
-    : QWidget(&mainWindow, Qt::Window)
+    : QWidget(&mainWindow, kWindowFlags)
     , m_state(state)
     , m_main(mainWindow)
 {

@@ -43,7 +43,8 @@ constexpr std::array<int, 3> kButtonLefts = {0, 1410, 2820};
 
 MessageWindow::MessageWindow(qint16 kind, const QString& text, qint16 number, Settings& settings,
                              QWidget* parent)
-    : QDialog(parent)
+    : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                          Qt::WindowCloseButtonHint)
     , m_kind(kind)
     , m_number(number)
     , m_settings(settings)
@@ -111,6 +112,8 @@ MessageWindow::MessageWindow(qint16 kind, const QString& text, qint16 number, Se
     main->addWidget(frame, 1);
     main->addLayout(buttonRow);
     main->addWidget(m_stopShowing, 0, Qt::AlignHCenter);
+    // A fixed-size box: neither resized nor maximised.
+    main->setSizeConstraint(QLayout::SetFixedSize);
 }
 
 void MessageWindow::showEvent(QShowEvent* event)

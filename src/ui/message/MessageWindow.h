@@ -18,7 +18,9 @@ public:
 
     qint16 answer() const { return m_answer; }
 
-    static inline const QString kCaption = QString(46, u' ') + QStringLiteral("Message ");
+    // Without the original's leading blanks: window managers here centre a title themselves,
+    // and the blanks would push it right.
+    static inline const QString kCaption = QStringLiteral("Message ");
 
     // The buttons left to right, Command1 .. Command3, for tests.
     QPushButton* button(int index) const { return m_buttons.at(std::size_t(index)); }
