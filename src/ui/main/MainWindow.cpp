@@ -35,6 +35,7 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QTreeView>
+#include <QWindow>
 
 #include <cmath>
 
@@ -131,6 +132,9 @@ MainWindow::MainWindow(AppState& state, QWidget* parent)
                  {m_oneClickBox, MainLayout::toPixels(narrowest.oneClickBox).width()}});
     m_oneClickBox->setChecked(m_state.settings.oneClick != 0);
     m_onTopBox->setChecked(m_state.settings.onTop != 0);
+    // Floating from the start: set once shown, the flag would take a new native window in the
+    // middle of the first activation.
+    applyOnTop();
     m_menus->action("mnu1ViewHidUsername")->setVisible(m_state.settings.hiddenUserNames == 1);
 
     qApp->installEventFilter(this);
@@ -424,9 +428,12 @@ void MainWindow::relayout()
 
 void MainWindow::savePlacement()
 {
+    // Once the on-top flag has rebuilt the native window, the widget's own idea of its position
+    // can be off by the frame; the native window's, where there is one, is not.
+    const QPoint frame = windowHandle() ? windowHandle()->framePosition() : pos();
     Settings& s = m_state.settings;
-    s.windowLeft = float(pixelsToTwips(x()));
-    s.windowTop = float(pixelsToTwips(y()));
+    s.windowLeft = float(pixelsToTwips(frame.x()));
+    s.windowTop = float(pixelsToTwips(frame.y()));
     s.windowWidth = float(pixelsToTwips(width()));
     s.windowHeight = float(pixelsToTwips(height()));
 }
