@@ -6,6 +6,7 @@
 #include <QFontMetrics>
 #include <QLabel>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QStyle>
 #include <QStyleOptionButton>
 
@@ -22,6 +23,14 @@ QFont designFont(const QString& family, qreal pointSize, bool bold, int standInS
         font.setPointSizeF(pointSize);
     font.setBold(bold);
     return font;
+}
+
+QString familyName(const QFont& font)
+{
+    static const QRegularExpression foundry(QStringLiteral("^(.*\\S)\\s+\\[[^\\[\\]]*\\]$"));
+    const QString family = font.family();
+    const QRegularExpressionMatch match = foundry.match(family);
+    return match.hasMatch() ? match.captured(1) : family;
 }
 
 namespace {

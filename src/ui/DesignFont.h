@@ -11,6 +11,10 @@ class QWidget;
 QFont designFont(const QString& family, qreal pointSize = -1, bool bold = false,
                  int standInStretch = QFont::Unstretched);
 
+// The font's family name alone. Where fonts of one family come from several foundries, Qt names
+// them "Family [Foundry]", a name no other system knows.
+QString familyName(const QFont& font);
+
 // A control with a caption, and the narrowest it gets, in pixels (-1: its present width).
 struct CaptionedControl {
     QWidget* control;

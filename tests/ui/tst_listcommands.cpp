@@ -567,6 +567,14 @@ void TestListCommands::textFonts_data()
     QTest::newRow("12.25 stays") << u"DejaVu Sans"_s << 10.0f
                                  << OptionalFont(font(u"DejaVu Sans"_s, 12.25, false)) << saved
                                  << u"DejaVu Sans"_s << 12.25f << false;
+    // The dialog names a family found at several foundries with the foundry; the file, carried
+    // to another system, must name a font it knows.
+    QTest::newRow("foundry dropped")
+        << u"DejaVu Sans"_s << 10.0f << OptionalFont(font(u"Nimbus Sans [UKWN]"_s, 10, false))
+        << saved << u"Nimbus Sans"_s << 10.0f << false;
+    QTest::newRow("foundry of a family with blanks dropped")
+        << u"DejaVu Sans"_s << 10.0f << OptionalFont(font(u"Nimbus Sans Narrow [URW]"_s, 11, true))
+        << saved << u"Nimbus Sans Narrow"_s << 11.0f << true;
     QTest::newRow("cancelled") << u"DejaVu Sans"_s << 10.0f << OptionalFont() << saved
                                << u"DejaVu Sans"_s << 10.0f << false;
     // A cancelled dialog gives back what it was offered: Arial 9 where nothing was saved.

@@ -5,6 +5,7 @@
 #include "MainWindow.h"
 #include "startup/AppState.h"
 #include "startup/Startup.h"
+#include "ui/DesignFont.h"
 
 #include <QFontDialog>
 
@@ -85,7 +86,7 @@ QFont AppCommands::fontDialogStart(const Settings& settings)
 
 void AppCommands::storeChosenFont(Settings& settings, const QFont& font)
 {
-    settings.fontName = font.family();
+    settings.fontName = familyName(font);
     settings.fontBold = font.bold();
     float size = float(font.pointSizeF());
     if (!(size > 0)) // a font sized in pixels has no point size
