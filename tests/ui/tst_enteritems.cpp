@@ -6,6 +6,7 @@
 #include "store/LinkFile.h"
 #include "store/Windows1252.h"
 #include "ui/entry/EnterItemsWindow.h"
+#include "ui/main/MainMenus.h"
 #include "ui/main/MainWindow.h"
 #include "ui/message/ShowMessage.h"
 
@@ -133,6 +134,8 @@ private Q_SLOTS:
     void loadBoxes_data();
     void loadBoxes();
     void clearBoxesKeepsTheRest();
+    void loadedItemsShowTheirStart_data();
+    void loadedItemsShowTheirStart();
 
     void add_data();
     void add();
@@ -598,6 +601,40 @@ void TestEnterItems::loadBoxes()
     button("Command8")->click();
     QCOMPARE(boxes(), expected);
     QVERIFY(m_answers->shown().isEmpty());
+}
+
+void TestEnterItems::loadedItemsShowTheirStart_data()
+{
+    QTest::addColumn<bool>("fromListMenu");
+    QTest::newRow("Load Boxes") << false;
+    QTest::newRow("the list menu's Load") << true;
+}
+
+// Items longer than their boxes show where they begin, not where they end.
+void TestEnterItems::loadedItemsShowTheirStart()
+{
+    QFETCH(bool, fromListMenu);
+    const TestData::Item longest = {"Title " + QByteArray(90, 't'),
+                                    "https://" + QByteArray(392, 'u'),
+                                    "User " + QByteArray(91, 'u'), "Pass " + QByteArray(91, 'p')};
+    writeLinks({longest});
+    QVERIFY(openMain(0));
+    if (fromListMenu) {
+        // Opens the window, too.
+        m_window->menus().action("mnu1LoadTextBoxes")->trigger();
+        m_enterItems = m_window->enterItemsWindow();
+        QVERIFY(m_enterItems);
+    } else {
+        QVERIFY(openWindow());
+        button("Command8")->click();
+    }
+    QCOMPARE(boxes(), describe(longest).split(u" | "_s));
+    for (const QString& name : kBoxes) {
+        QLineEdit* edit = box(name);
+        QVERIFY2(edit->fontMetrics().horizontalAdvance(edit->displayText()) > edit->width(),
+                 qPrintable(name));
+        QCOMPARE(edit->cursorPosition(), 0);
+    }
 }
 
 void TestEnterItems::clearBoxesKeepsTheRest()

@@ -274,6 +274,9 @@ void EnterItemsWindow::loadBoxes(const QString& title, const QString& userName,
     m_userNameBox->setText(userName);
     m_passwordBox->setText(password);
     m_urlBox->setText(url);
+    // An item longer than its box shows its start, as the user reads it.
+    for (QLineEdit* b : {m_titleBox, m_userNameBox, m_passwordBox, m_urlBox})
+        b->setCursorPosition(0);
 }
 
 void EnterItemsWindow::clearBoxes()
