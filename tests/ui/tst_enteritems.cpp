@@ -12,6 +12,7 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QClipboard>
 #include <QDir>
 #include <QFontDatabase>
 #include <QGroupBox>
@@ -124,6 +125,9 @@ private Q_SLOTS:
     void toolTips();
     void typingLimits_data();
     void typingLimits();
+    void pastedLineBreaksRemoved_data();
+    void pastedLineBreaksRemoved();
+    void pastedPasswordStoredWithoutLineBreak();
     void focusMarkerAndEnterKey_data();
     void focusMarkerAndEnterKey();
     void onTop();
@@ -461,6 +465,64 @@ void TestEnterItems::typingLimits()
     QCOMPARE(edit->text().size(), limit);
     QTest::keyClicks(edit, u"b"_s);
     QCOMPARE(edit->text(), QString(limit, u'a'));
+}
+
+void TestEnterItems::pastedLineBreaksRemoved_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("pasted");
+    QTest::addColumn<QString>("kept");
+
+    for (const QString& name : kBoxes) {
+        const QByteArray row = name.toLatin1();
+        QTest::newRow(row + ", two lines") << name << u"line1\nline2"_s << u"line1line2"_s;
+        QTest::newRow(row + ", Windows line ends")
+            << name << u"\r\nline1\r\nline2\r\n"_s << u"line1line2"_s;
+        QTest::newRow(row + ", from a terminal") << name << u"s3cret\n"_s << u"s3cret"_s;
+        QTest::newRow(row + ", nothing but a line end") << name << u"\r"_s << QString();
+    }
+}
+
+// The boxes hold one line: what a paste brings in keeps its text, without the line breaks, and
+// what was typed around it stays as typed.
+void TestEnterItems::pastedLineBreaksRemoved()
+{
+    QFETCH(QString, name);
+    QFETCH(QString, pasted);
+    QFETCH(QString, kept);
+
+    QVERIFY(openMain(0));
+    QVERIFY(openWindow());
+    QLineEdit* edit = box(name);
+    edit->setFocus();
+    QTest::keyClicks(edit, u"a b"_s);
+    QGuiApplication::clipboard()->setText(pasted);
+    QTest::keyClick(edit, Qt::Key_V, Qt::ControlModifier);
+    QTest::keyClicks(edit, u"c"_s);
+    QCOMPARE(edit->text(), u"a b"_s + kept + u"c"_s);
+    QCOMPARE(edit->cursorPosition(), edit->text().size());
+
+    // Undo never brings a line break back.
+    QTest::keyClick(edit, Qt::Key_Z, Qt::ControlModifier);
+    QVERIFY(!edit->text().contains(u'\n') && !edit->text().contains(u'\r'));
+    QGuiApplication::clipboard()->clear();
+}
+
+// A password copied from a terminal carries its newline; stored with it, it would never match
+// the site's.
+void TestEnterItems::pastedPasswordStoredWithoutLineBreak()
+{
+    m_state->settings.messageSuppression[7] = u'1';
+    QVERIFY(openMain(0));
+    QVERIFY(openWindow());
+    type({u"Bank"_s, u"me"_s, QString(), u"https://bank.example/"_s});
+    QLineEdit* password = box(u"Text3"_s);
+    password->setFocus();
+    QGuiApplication::clipboard()->setText(u"s3cret\n"_s);
+    QTest::keyClick(password, Qt::Key_V, Qt::ControlModifier);
+    QGuiApplication::clipboard()->clear();
+    button("Command1")->click();
+    QCOMPARE(stored(), QStringList{u"Bank | me | s3cret | https://bank.example/"_s});
 }
 
 void TestEnterItems::focusMarkerAndEnterKey_data()

@@ -112,6 +112,8 @@ private Q_SLOTS:
     void firstRowSelectedAfterLoad();
     void enterKey_data();
     void enterKey();
+    void pastedPassword_data();
+    void pastedPassword();
     void autoEnter_data();
     void autoEnter();
 
@@ -739,6 +741,30 @@ void TestMainWindow::enterKey()
     QCOMPARE(m_answers->texts(), messages);
     QCOMPARE(m_window->isUnlocked(), unlocked);
     QCOMPARE(m_window->model().rowCount(), unlocked ? kItems.size() : 0);
+}
+
+void TestMainWindow::pastedPassword_data()
+{
+    QTest::addColumn<QString>("pasted");
+    QTest::newRow("from a terminal") << u"Pomelo\n"_s;
+    QTest::newRow("Windows line end") << u"Pomelo\r\n"_s;
+    QTest::newRow("broken over two lines") << u"Pom\nelo"_s;
+}
+
+// The password box is one line: a pasted line break is dropped, not taken as part of the
+// password.
+void TestMainWindow::pastedPassword()
+{
+    QFETCH(QString, pasted);
+    writeLinks(kItems);
+    QVERIFY(openMainWindow());
+    auto* box = child<QLineEdit>("Text4");
+    QGuiApplication::clipboard()->setText(pasted);
+    QTest::keyClick(box, Qt::Key_V, Qt::ControlModifier);
+    QCOMPARE(box->text(), u"Pomelo"_s);
+    QTest::keyClick(box, Qt::Key_Return);
+    QCOMPARE(m_answers->texts(), QStringList());
+    QVERIFY(m_window->isUnlocked());
 }
 
 void TestMainWindow::autoEnter_data()

@@ -11,6 +11,7 @@
 #include "ui/DesignFont.h"
 #include "ui/FocusMarker.h"
 #include "ui/PasswordStyle.h"
+#include "ui/SingleLineValidator.h"
 #include "ui/Twips.h"
 #include "ui/main/MainWindow.h"
 #include "ui/message/ShowMessage.h"
@@ -94,6 +95,7 @@ QLineEdit* box(QWidget* parent, const char* name, int maxLength, const QRect& at
     b->setObjectName(QString::fromLatin1(name));
     b->setMaxLength(maxLength);
     b->setGeometry(at);
+    b->setValidator(new SingleLineValidator(b));
     return b;
 }
 

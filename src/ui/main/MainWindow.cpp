@@ -22,6 +22,7 @@
 #include "ui/DesignFont.h"
 #include "ui/FocusMarker.h"
 #include "ui/PasswordStyle.h"
+#include "ui/SingleLineValidator.h"
 #include "ui/Twips.h"
 #include "ui/entry/EnterItemsWindow.h"
 #include "ui/message/ShowMessage.h"
@@ -203,6 +204,7 @@ void MainWindow::createControls()
     m_passwordBox->setObjectName(QStringLiteral("Text4"));
     m_passwordBox->setGeometry(toPixels(kPasswordBox));
     m_passwordBox->setMaxLength(kPasswordMaxLength);
+    m_passwordBox->setValidator(new SingleLineValidator(m_passwordBox));
     m_passwordBox->setEchoMode(QLineEdit::Password);
     auto* passwordStyle = new PasswordStyle;
     passwordStyle->setParent(m_passwordBox);
