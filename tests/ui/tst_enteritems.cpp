@@ -1101,7 +1101,15 @@ void TestEnterItems::writeFailureChangesNothing()
 
 void TestEnterItems::listBehindFileChangesNothing_data()
 {
-    writeFailureChangesNothing_data();
+    QTest::addColumn<QString>("command");
+    QTest::addColumn<bool>("keepOpen");
+    QTest::addColumn<QStringList>("boxesAfter"); // kept open: Add trims first, Replace does not
+    const QStringList trimmed = {u"New page"_s, u"newbie"_s, u"pass word"_s,
+                                 u"https://new.example/"_s};
+    QTest::newRow("add") << u"Command1"_s << false << QStringList();
+    QTest::newRow("add, kept open") << u"Command1"_s << true << trimmed;
+    QTest::newRow("replace") << u"Command2"_s << false << QStringList();
+    QTest::newRow("replace, kept open") << u"Command2"_s << true << kTyped;
 }
 
 // A load that stopped at a damaged record leaves the list shorter than the file; a record
@@ -1109,10 +1117,9 @@ void TestEnterItems::listBehindFileChangesNothing_data()
 void TestEnterItems::listBehindFileChangesNothing()
 {
     QFETCH(QString, command);
-    QFETCH(QString, failure);
+    QFETCH(bool, keepOpen);
+    QFETCH(QStringList, boxesAfter);
 
-    m_state->settings.messageSuppression[7] = u'1';
-    m_state->settings.messageSuppression[8] = u'1';
     const QByteArray damaged = TestData::linkFile(kItems.first(2), kPassword) +
                                QByteArray(kLinkRecordSize, 'x') +
                                TestData::linkRecord(kItems[3], kPassword);
@@ -1122,11 +1129,25 @@ void TestEnterItems::listBehindFileChangesNothing()
     QCOMPARE(m_window->model().rowCount(), 2);
     m_window->selectRow(1);
     QVERIFY(openWindow());
+    child<QCheckBox>(u"Check3"_s)->setChecked(keepOpen);
     type(kTyped);
     child<QPushButton>(command)->click();
-    QCOMPARE(m_answers->texts(), QStringList({kLoadFailed, failure}));
     QCOMPARE(TestData::readFile(m_state->paths.linkFilePath), damaged);
     QCOMPARE(listed(), describe(kItems.first(2)));
+    if (keepOpen)
+        QCOMPARE(boxes(), boxesAfter);
+    else
+        QTRY_VERIFY(m_enterItems.isNull());
+
+    // Asked nothing first, it gives the reason and what to do, in the words of a move.
+    m_window->menus().action("mnu1ToTop")->trigger();
+    const QList<Shown> shown = m_answers->shown();
+    QCOMPARE(shown.size(), 3);
+    QCOMPARE(shown[1], shown[2]);
+    QCOMPARE(shown[1].kind, MessageKind::Ok);
+    QVERIFY2(shown[1].text.contains(u"Would Delete Every Entry After It."_s),
+             qPrintable(shown[1].text));
+    QCOMPARE(TestData::readFile(m_state->paths.linkFilePath), damaged);
 }
 
 QTEST_MAIN(TestEnterItems)

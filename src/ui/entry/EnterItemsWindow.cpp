@@ -424,6 +424,11 @@ bool EnterItemsWindow::confirmed(const QString& question, qint16 number, const I
 void EnterItemsWindow::addItems()
 {
     trimBoxes();
+    // Said before anything is asked: no answer could make the write safe.
+    if (!m_main.refuseUnlessListMatchesFile()) {
+        closeUnlessKeptOpen();
+        return;
+    }
     const Items items = trimmedItems();
     const std::optional<ItemBytes> bytes = storable(items);
     if (!bytes)
@@ -443,6 +448,10 @@ void EnterItemsWindow::replaceItems()
 {
     if (m_main.model().rowCount() == 0) {
         message(MessageKind::Ok, kNoAddresses);
+        closeUnlessKeptOpen();
+        return;
+    }
+    if (!m_main.refuseUnlessListMatchesFile()) {
         closeUnlessKeptOpen();
         return;
     }
@@ -467,8 +476,6 @@ void EnterItemsWindow::replaceItems()
 bool EnterItemsWindow::addEntry(const ItemBytes& bytes)
 {
     EntryModel& model = m_main.model();
-    if (!m_main.listMatchesFile())
-        return false;
     const auto encrypted = encryptEntry(bytes.title, bytes.url, bytes.userName, bytes.password,
                                         m_state.masterPassword, m_state.cipher);
     if (!encrypted || !appendLinkRecord(m_state.paths.linkFilePath, encrypted->record))
@@ -482,8 +489,6 @@ bool EnterItemsWindow::addEntry(const ItemBytes& bytes)
 bool EnterItemsWindow::replaceEntry(int row, const ItemBytes& bytes)
 {
     EntryModel& model = m_main.model();
-    if (!m_main.listMatchesFile())
-        return false;
     const auto encrypted = encryptEntry(bytes.title, bytes.url, bytes.userName, bytes.password,
                                         m_state.masterPassword, m_state.cipher);
     if (!encrypted || !replaceLinkRecord(m_state.paths.linkFilePath, row + 1, encrypted->record))
