@@ -19,7 +19,6 @@
 namespace {
 
 const QString kAppDataDirectory = QStringLiteral("Application Data");
-const QString kLockFileName = QStringLiteral("quillor.lock");
 
 struct StepFailure {
     QString description;

@@ -10,6 +10,8 @@ class QLockFile;
 struct AppState;
 
 inline const QString kProgramTitle = QStringLiteral("Quillor");
+// In the data directory while a program writes there; quillor-cli takes it to write too.
+inline const QString kLockFileName = QStringLiteral("quillor.lock");
 
 // What the start-up sequence needs to know of the world; tests give their own.
 struct StartupEnvironment {

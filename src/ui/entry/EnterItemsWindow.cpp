@@ -4,6 +4,7 @@
 #include "startup/AppState.h"
 #include "store/EntryPassword.h"
 #include "store/EntryWriter.h"
+#include "store/ItemLimits.h"
 #include "store/LinkFile.h"
 #include "store/StoredField.h"
 #include "store/Windows1252.h"
@@ -49,8 +50,6 @@ namespace {
 
 constexpr int kClientWidth = 5505;  // twips
 constexpr int kClientHeight = 3705; // twips
-constexpr int kShortItemLength = 96;
-constexpr int kUrlLength = 400;
 constexpr qint16 kAddQuestionNumber = 8;
 constexpr qint16 kReplaceQuestionNumber = 9;
 

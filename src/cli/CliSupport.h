@@ -1,0 +1,110 @@
+#pragma once
+
+#include "SecretInput.h"
+#include "startup/AppState.h"
+#include "store/Entry.h"
+
+#include <QCommandLineParser>
+#include <QString>
+#include <QStringList>
+
+#include <memory>
+#include <optional>
+#include <vector>
+
+class CipherService;
+class QLockFile;
+
+constexpr int kExitSuccess = 0;
+constexpr int kExitFailure = 1;
+constexpr int kExitUsage = 2;
+
+// What every command gets: the data directory settled by the global options, its own
+// arguments, and the cipher service whose reports go to standard error.
+struct CommandContext {
+    QString dataDirectory;
+    QStringList arguments; // after the command's name
+    CipherService& cipher;
+};
+
+struct Command {
+    const char* name;
+    const char* help; // begins with the usage line
+    int (*run)(CommandContext& context);
+};
+
+// "quillor-cli: " and the message, on a line of standard error.
+void printError(const QString& message);
+int fail(const QString& message);
+int usageError(const QString& problem, const char* help);
+// The whole of bytes to standard output, flushed; false when it cannot be written.
+bool writeOut(QByteArrayView bytes);
+
+// A command's options, parsed. --data-dir and --help are known to every command.
+class CommandOptions {
+public:
+    explicit CommandOptions(const QList<QCommandLineOption>& options);
+    // nullopt when the arguments parse; otherwise what is wrong with them.
+    std::optional<QString> parse(const CommandContext& context);
+
+    bool isSet(const QString& name) const { return m_parser.isSet(name); }
+    QString value(const QString& name) const { return m_parser.value(name); }
+    const QStringList& positional() const { return m_positional; }
+    bool helpWanted() const { return m_parser.isSet(QStringLiteral("help")); }
+    const QString& dataDirectory() const { return m_dataDirectory; }
+
+private:
+    QCommandLineParser m_parser;
+    QStringList m_positional;
+    QString m_dataDirectory;
+};
+
+// Runs the parse and answers --help; nullopt when the command goes on, else its exit code.
+std::optional<int> parseOrExit(CommandOptions& options, CommandContext& context, const char* help);
+
+// An entry number as the list shows it, from 1; nullopt when text is none.
+std::optional<int> entryNumber(const QString& text);
+
+// The master password from the first line of standard input, as the program would take it:
+// trimmed, in Windows-1252. nullopt after the message.
+std::optional<Secret> readMasterPassword();
+
+// An item as it is stored: trimmed of blanks when asked, in Windows-1252, within maxLength
+// characters. nullopt with what is wrong in problem, which names the character that cannot be
+// stored and its place (from 1) in the text as given.
+std::optional<QByteArray> storableItem(const QString& text, int maxLength, bool trim,
+                                       QString& problem);
+
+// The data directory, unlocked with the master password.
+struct OpenedData {
+    DataPaths paths;
+    QByteArray checkValue;
+    std::vector<Entry> entries;
+};
+
+enum class Access { Read, Write };
+
+// Checks the master password and reads every entry. For writing, the list must be the whole
+// file: nothing is written while a record cannot be read. Empty on success, else the message.
+QString openData(const QString& dataDirectory, QByteArrayView password, CipherService& cipher,
+                 Access access, OpenedData& out);
+
+// The program's lock on the data directory, held while a command writes there, so that the
+// command and the windows never write the same files at once.
+class DataDirectoryLock {
+public:
+    DataDirectoryLock();
+    ~DataDirectoryLock();
+    DataDirectoryLock(const DataDirectoryLock&) = delete;
+    DataDirectoryLock& operator=(const DataDirectoryLock&) = delete;
+
+    // Takes the lock and finishes what an interrupted write left, as the program's start does.
+    // Empty on success, else the message.
+    QString acquire(const QString& dataDirectory);
+
+private:
+    std::unique_ptr<QLockFile> m_lock;
+};
+
+// Text for a terminal: control characters are shown, never sent.
+QString visible(QStringView text);

@@ -1,0 +1,161 @@
+#include "Salvage.h"
+
+#include "store/CipherGuard.h"
+#include "store/FileAccess.h"
+#include "store/LinkFile.h"
+#include "store/LinkRecord.h"
+#include "store/MasterPasswordFile.h"
+#include "store/SafeFileWriter.h"
+#include "store/Windows1252.h"
+
+#include <QFile>
+#include <QFileInfo>
+
+#include <sys/stat.h>
+
+namespace {
+
+const char kSalvageHelp[] =
+    "usage: quillor-cli [--data-dir DIR] salvage -o FILE\n"
+    "\n"
+    "Copies every record of the link file (QuiURL.dab) that can still be read into FILE,\n"
+    "a new link file readable by you alone, and names each record it skips on standard\n"
+    "error. The way out when Quillor stops loading the list at a damaged record: with\n"
+    "Quillor closed, keep the damaged file aside and put FILE in its place. The master\n"
+    "password is the first line of standard input.\n"
+    "\n"
+    "  -o FILE   the new link file (not the damaged one itself)\n";
+
+// Whether two paths name one file (a link to it included).
+bool sameFile(const QString& a, const QString& b)
+{
+    struct stat sa {};
+    struct stat sb {};
+    return ::stat(QFile::encodeName(a).constData(), &sa) == 0 &&
+           ::stat(QFile::encodeName(b).constData(), &sb) == 0 && sa.st_dev == sb.st_dev &&
+           sa.st_ino == sb.st_ino;
+}
+
+QString titleOf(const LinkRecordView& record, QByteArrayView master, CipherService& cipher)
+{
+    return QLatin1Char('"') +
+           visible(Windows1252::toUnicode(cipher.DecryptText(record.title, master))) +
+           QLatin1Char('"');
+}
+
+int runSalvage(CommandContext& context)
+{
+    CommandOptions options({QCommandLineOption(QStringLiteral("o"), {}, QStringLiteral("FILE"))});
+    if (const auto exit = parseOrExit(options, context, kSalvageHelp))
+        return *exit;
+    if (!options.positional().isEmpty())
+        return usageError(
+            QStringLiteral("unexpected argument: %1").arg(options.positional().front()),
+            kSalvageHelp);
+    const QString target = options.value(QStringLiteral("o"));
+    if (target.isEmpty())
+        return usageError(QStringLiteral("-o FILE is needed"), kSalvageHelp);
+    if (target == u"-")
+        return usageError(QStringLiteral("a link file is written to a file, not to standard "
+                                         "output"),
+                          kSalvageHelp);
+
+    const DataPaths paths = DataPaths::forDataDirectory(context.dataDirectory);
+    // Written over the damaged file, the records skipped would be gone for good.
+    if (sameFile(target, paths.linkFilePath))
+        return fail(QStringLiteral("%1 is the damaged link file itself; write the records "
+                                   "elsewhere")
+                        .arg(target));
+
+    const std::optional<Secret> master = readMasterPassword();
+    if (!master)
+        return kExitFailure;
+    const auto check =
+        MasterPasswordFile::check(paths.masterPasswordPath, master->view(), context.cipher);
+    switch (check.outcome) {
+    case MasterPasswordFile::Outcome::NoMasterPassword:
+        return fail(QStringLiteral("%1 is missing or holds no master password")
+                        .arg(paths.masterPasswordPath));
+    case MasterPasswordFile::Outcome::Unreadable:
+        return fail(QStringLiteral("cannot read the master password file: %1").arg(check.failure));
+    case MasterPasswordFile::Outcome::Wrong:
+        return fail(QStringLiteral("wrong master password"));
+    case MasterPasswordFile::Outcome::Right:
+        break;
+    }
+
+    QFile source;
+    if (const QString reason = openRegularFile(source, paths.linkFilePath); !reason.isEmpty())
+        return fail(
+            QStringLiteral("cannot read the link file: %1: %2").arg(paths.linkFilePath, reason));
+    const qint64 size = source.size();
+    // A tail too short to count as a record is named too: it may be what is left of one.
+    const qint64 count = (size + kLinkRecordSize - 1) / kLinkRecordSize;
+
+    // Each record is read on its own, so that a damaged one does not stop the ones after it.
+    SafeFileWriter writer(target);
+    qint64 kept = 0;
+    QString lastTitle;
+    QStringList skipped; // waiting for the title of the next record that reads
+    CipherGuard provider(context.cipher);
+    const auto reportSkipped = [&](const QString& nextTitle) {
+        for (const QString& record : skipped) {
+            QString line = record;
+            if (!lastTitle.isEmpty())
+                line += QStringLiteral(", after %1").arg(lastTitle);
+            if (!nextTitle.isEmpty())
+                line += QStringLiteral(", before %1").arg(nextTitle);
+            printError(line);
+        }
+        skipped.clear();
+    };
+    for (qint64 i = 0; i < count; ++i) {
+        const qint64 offset = i * kLinkRecordSize;
+        const qint64 want = std::min<qint64>(kLinkRecordSize, size - offset);
+        QByteArray bytes(want, Qt::Uninitialized);
+        if (!source.seek(offset) || source.read(bytes.data(), want) != want) {
+            skipped << QStringLiteral("record %1 skipped: it cannot be read (%2)")
+                           .arg(i + 1)
+                           .arg(source.errorString());
+            continue;
+        }
+        const std::optional<LinkRecordView> record = decodeLinkRecord(bytes);
+        const std::optional<QByteArray> clean =
+            record
+                ? encodeLinkRecord({record->title.toByteArray(), record->url.toByteArray(),
+                                    record->userName.toByteArray(), record->password.toByteArray()})
+                : std::nullopt;
+        if (!clean) {
+            skipped << (want < kLinkRecordSize
+                            ? QStringLiteral("record %1 skipped: the last %2 bytes are a "
+                                             "record cut short")
+                                  .arg(i + 1)
+                                  .arg(want)
+                            : QStringLiteral("record %1 skipped: it is damaged").arg(i + 1));
+            continue;
+        }
+        const QString title = titleOf(*record, master->view(), context.cipher);
+        reportSkipped(title);
+        lastTitle = title;
+        writer.write(*clean);
+        ++kept;
+    }
+    reportSkipped({});
+    if (kept == 0) {
+        writer.cancel();
+        return fail(QStringLiteral("no record of %1 can be read; nothing was written")
+                        .arg(paths.linkFilePath));
+    }
+    if (const SaveResult saved = writer.commit(); !saved)
+        return fail(QStringLiteral("cannot write the salvaged records: %1").arg(saved.error()));
+    printError(QStringLiteral("%1 of %2 records copied into %3; with Quillor closed, put it in "
+                              "the place of %4")
+                   .arg(kept)
+                   .arg(count)
+                   .arg(target, paths.linkFilePath));
+    return kExitSuccess;
+}
+
+} // namespace
+
+const Command kSalvageCommand{"salvage", kSalvageHelp, runSalvage};
