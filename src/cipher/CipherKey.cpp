@@ -1,5 +1,7 @@
 #include "CipherKey.h"
 
+#include "SecureWipe.h"
+
 #include <QCryptographicHash>
 
 namespace {
@@ -11,6 +13,7 @@ QByteArray CipherKey::keyBytes(QByteArrayView password)
 {
     QByteArray key =
         QCryptographicHash::hash(password, QCryptographicHash::Md5).left(kHashBytesUsed);
+    secureWipeStack();
     key.append(kKeyBytes - kHashBytesUsed, '\0');
     return key;
 }

@@ -22,3 +22,11 @@ void secureWipe(QString& text)
         return;
     secureWipe(text.data(), std::size_t(text.size()) * sizeof(QChar));
 }
+
+[[gnu::noinline]] void secureWipeStack()
+{
+    // Far deeper than the hash's frames; the barrier keeps the stores.
+    char area[16 * 1024];
+    explicit_bzero(area, sizeof area);
+    asm volatile("" : : "r"(area) : "memory");
+}

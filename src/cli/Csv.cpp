@@ -1,7 +1,5 @@
 #include "Csv.h"
 
-#include <QStringDecoder>
-
 namespace Csv {
 
 namespace {
@@ -17,6 +15,46 @@ qsizetype skipLineEnd(QStringView text, qsizetype pos)
     if (text[pos] == u'\r' && pos + 1 < text.size() && text[pos + 1] == u'\n')
         return pos + 2;
     return pos + 1;
+}
+
+// The length of the UTF-8 sequence that begins text, or 0 when it is none: overlong forms,
+// surrogates and code points past U+10FFFF are none either.
+qsizetype validSequenceLength(QByteArrayView text)
+{
+    const auto byte = [&text](qsizetype i) {
+        return uchar(text[i]);
+    };
+    const uchar first = byte(0);
+    if (first < 0x80)
+        return 1;
+    qsizetype length = 0;
+    char32_t code = 0;
+    char32_t least = 0;
+    if ((first & 0xE0) == 0xC0) {
+        length = 2;
+        code = first & 0x1F;
+        least = 0x80;
+    } else if ((first & 0xF0) == 0xE0) {
+        length = 3;
+        code = first & 0x0F;
+        least = 0x800;
+    } else if ((first & 0xF8) == 0xF0) {
+        length = 4;
+        code = first & 0x07;
+        least = 0x10000;
+    } else {
+        return 0;
+    }
+    if (text.size() < length)
+        return 0;
+    for (qsizetype i = 1; i < length; ++i) {
+        if ((byte(i) & 0xC0) != 0x80)
+            return 0;
+        code = (code << 6) | (byte(i) & 0x3F);
+    }
+    if (code < least || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF))
+        return 0;
+    return length;
 }
 
 } // namespace
@@ -102,24 +140,27 @@ Decoded decodeUtf8(QByteArrayView bytes)
     Decoded decoded;
     if (bytes.startsWith("\xEF\xBB\xBF"))
         bytes = bytes.sliced(3);
-    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
-    decoded.text = decoder.decode(bytes);
-    if (!decoder.hasError())
-        return decoded;
-    // Said by line, so that the user can find them.
     qsizetype line = 1;
-    qsizetype start = 0;
-    while (start <= bytes.size()) {
-        qsizetype end = bytes.indexOf('\n', start);
-        if (end < 0)
-            end = bytes.size();
-        QStringDecoder lineDecoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
-        (void)lineDecoder.decode(bytes.sliced(start, end - start));
-        if (lineDecoder.hasError())
-            decoded.badLines.push_back(line);
-        start = end + 1;
-        ++line;
+    bool lineBad = false;
+    for (qsizetype i = 0; i < bytes.size();) {
+        const qsizetype length = validSequenceLength(bytes.sliced(i));
+        if (length == 0) {
+            lineBad = true;
+            ++i;
+            continue;
+        }
+        if (bytes[i] == '\n') {
+            if (lineBad)
+                decoded.badLines.push_back(line);
+            lineBad = false;
+            ++line;
+        }
+        i += length;
     }
+    if (lineBad)
+        decoded.badLines.push_back(line);
+    if (decoded.badLines.empty())
+        decoded.text = QString::fromUtf8(bytes);
     return decoded;
 }
 

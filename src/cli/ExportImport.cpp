@@ -16,6 +16,7 @@
 #include <QJsonObject>
 #include <QUrl>
 
+#include <algorithm>
 #include <array>
 #include <map>
 
@@ -164,7 +165,8 @@ struct ImportedEntry {
 
 struct ImportPlan {
     std::vector<ImportedEntry> entries;
-    QStringList problems;                              // rows that cannot be stored, in line order
+    QStringList problems; // what cannot be stored, in line order
+    qsizetype badRows = 0;
     QStringList leftOut;                               // rows that are no logins
     std::map<QString, std::vector<qsizetype>> notKept; // column: lines where it holds something
 };
@@ -188,6 +190,7 @@ void planRow(const ImportFormat& format, const QString& file, const Csv::Record&
     const QString where = QStringLiteral("%1:%2: ").arg(file).arg(record.line);
     if (!record.problem.isEmpty()) {
         plan.problems << where + record.problem;
+        ++plan.badRows;
         return;
     }
     const auto at = [&columns](const QString& name) {
@@ -212,11 +215,13 @@ void planRow(const ImportFormat& format, const QString& file, const Csv::Record&
     if (format.alsoRequired.contains(QStringLiteral("type"))) {
         const QString type = value(QStringLiteral("type")).trimmed();
         if (type != u"login") {
-            if (type.isEmpty())
+            if (type.isEmpty()) {
                 plan.problems << where + QStringLiteral("no type: a login or not?");
-            else
+                ++plan.badRows;
+            } else {
                 plan.leftOut << where + QStringLiteral("left out: \"%1\" is a %2, not a login")
                                             .arg(visible(value(format.title)), visible(type));
+            }
             return;
         }
     }
@@ -245,8 +250,18 @@ void planRow(const ImportFormat& format, const QString& file, const Csv::Record&
         // A password's blanks are part of it.
         {format.password, value(format.password), kShortItemLength, false, &entry.password},
     }};
+    // Named in the order of the columns, as the user reads the row.
+    std::array<const Item*, 4> byColumn{};
+    for (std::size_t i = 0; i < items.size(); ++i)
+        byColumn[i] = &items[i];
+    const auto columnOf = [&](const Item* item) {
+        return at(item->column.isEmpty() ? format.url : item->column);
+    };
+    std::stable_sort(byColumn.begin(), byColumn.end(),
+                     [&](const Item* a, const Item* b) { return columnOf(a) < columnOf(b); });
     bool storable = true;
-    for (const Item& item : items) {
+    for (const Item* itemAt : byColumn) {
+        const Item& item = *itemAt;
         QString problem;
         const std::optional<QByteArray> bytes =
             storableItem(item.text, item.limit, item.trim, problem);
@@ -261,11 +276,8 @@ void planRow(const ImportFormat& format, const QString& file, const Csv::Record&
                                      .arg(at(column) + 1)
                                      .arg(problem);
     }
-    if (!storable)
-        return;
-    if (entry.title.isEmpty() && entry.url.isEmpty() && entry.userName.isEmpty() &&
-        entry.password.isEmpty()) {
-        plan.leftOut << where + QStringLiteral("left out: an empty row");
+    if (!storable) {
+        ++plan.badRows;
         return;
     }
     for (const QString& name : format.notKept) {
@@ -356,10 +368,10 @@ int runImport(CommandContext& context)
     if (!plan.problems.isEmpty()) {
         for (const QString& line : plan.problems)
             printError(line);
-        return fail(plan.problems.size() == 1
+        return fail(plan.badRows == 1
                         ? QStringLiteral("nothing was imported: 1 row cannot be stored")
                         : QStringLiteral("nothing was imported: %1 rows cannot be stored")
-                              .arg(plan.problems.size()));
+                              .arg(plan.badRows));
     }
     if (!plan.notKept.empty()) {
         QStringList columns;

@@ -61,6 +61,12 @@ void SafeFileWriter::fail(const QString& reason)
         m_file.cancelWriting();
 }
 
+QString SafeFileWriter::systemReason() const
+{
+    // After a short write Qt's own text is "Unknown error"; the system's says what happened.
+    return errno != 0 ? qt_error_string(errno) : m_file.errorString();
+}
+
 bool SafeFileWriter::write(QByteArrayView bytes)
 {
     if (!m_error.isEmpty())
@@ -68,12 +74,12 @@ bool SafeFileWriter::write(QByteArrayView bytes)
     qint64 allowed = bytes.size();
     if (m_failAfter >= 0)
         allowed = qBound<qint64>(0, m_failAfter - m_written, bytes.size());
+    errno = 0;
     const qint64 n = allowed > 0 ? m_file.write(bytes.data(), allowed) : 0;
     if (n > 0)
         m_written += n;
     if (n != bytes.size()) {
-        fail(allowed < bytes.size() ? QStringLiteral("No space left on device")
-                                    : m_file.errorString());
+        fail(allowed < bytes.size() ? QStringLiteral("No space left on device") : systemReason());
         return false;
     }
     return true;
@@ -83,8 +89,9 @@ SaveResult SafeFileWriter::commit()
 {
     // QSaveFile::commit() overlooks a failed flush of its buffer and would rename a truncated
     // file into place, so the buffer is flushed and checked here first.
+    errno = 0;
     if (m_error.isEmpty() && !m_file.flush())
-        fail(m_file.errorString());
+        fail(systemReason());
     if (m_error.isEmpty() && !m_file.setPermissions(kOwnerOnly))
         fail(m_file.errorString());
     // QSaveFile::commit() syncs too, but ignores a failure and renames all the same.

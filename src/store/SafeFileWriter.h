@@ -29,6 +29,8 @@ public:
 
 private:
     void fail(const QString& reason);
+    // Why the last write or flush failed; errno is cleared before it.
+    QString systemReason() const;
 
     QSaveFile m_file;
     int m_directory = -1; // the target's directory, opened before anything is written

@@ -1,7 +1,13 @@
 // quillor-cli, run as its own process on data directories made by our writers.
 
 #include "TestData.h"
+#include "startup/AppState.h"
+#include "startup/SettingsFile.h"
+#include "startup/Startup.h"
+#include "store/ItemLimits.h"
+#include "store/LinkFile.h"
 #include "store/StoredField.h"
+#include "store/UndoCopies.h"
 #include "store/Windows1252.h"
 
 #include <QCryptographicHash>
@@ -117,7 +123,58 @@ const QList<Item> kEntries = {
     {"Bank", "https://bank.example", "bob smith", "p\\w\td\r"},
 };
 
+// One line for each entry, its items escaped, so that a failed comparison shows the difference.
+QByteArrayList rows(const QList<Item>& items)
+{
+    QByteArrayList lines;
+    for (const Item& item : items) {
+        QByteArrayList parts;
+        for (const QByteArray* part : {&item.title, &item.url, &item.userName, &item.password})
+            parts << part->toPercentEncoding(" :/.,?=@!$'()*+;~\"");
+        lines << parts.join(" | ");
+    }
+    return lines;
+}
+
+// The entries of a link file as the program's own loader reads them, passwords decrypted.
+QByteArrayList readBack(const QString& linkFilePath, const QByteArray& master)
+{
+    CipherService cipher;
+    const LinkFileRead read = readLinkFile(linkFilePath, master, cipher, EmptyLinkFile::Keep);
+    if (!read.ok())
+        return {"load failed: " + read.failure.toUtf8()};
+    QList<Item> items;
+    for (const Entry& entry : read.entries)
+        items.append({entry.title().toByteArray(), entry.url().toByteArray(),
+                      entry.userName().toByteArray(),
+                      TestData::decrypt(entry.passwordCipher(), master)});
+    return rows(items);
+}
+
+// Every file under dir with its content, so that a change, a left-over lock or a temporary file
+// shows.
+QMap<QString, QByteArray> filesIn(const QString& dir)
+{
+    QMap<QString, QByteArray> files;
+    QDirIterator it(dir, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString path = it.next();
+        files.insert(QDir(dir).relativeFilePath(path), QFileInfo(path).isDir()
+                                                           ? QByteArray("(directory)")
+                                                           : TestData::readFile(path));
+    }
+    return files;
+}
+
+QByteArray damagedRecord()
+{
+    return withBytes(TestData::linkRecord(kEntries[0], kPassword), 0, "00000000x");
+}
+
 } // namespace
+
+Q_DECLARE_METATYPE(TestData::Item)
 
 class TestCli : public QObject {
     Q_OBJECT
@@ -143,6 +200,29 @@ private Q_SLOTS:
     void passwordLeavesNoCopyInMemory();
     void interruptAtThePromptRestoresEcho();
 
+    void help_data();
+    void help();
+    void show_data();
+    void show();
+    void writes_data();
+    void writes();
+    void writeRefusals_data();
+    void writeRefusals();
+    void passwd_data();
+    void passwd();
+    void lockedDataDirectory_data();
+    void lockedDataDirectory();
+    void writeFailures_data();
+    void writeFailures();
+    void import_data();
+    void import();
+    void exportRoundTrip_data();
+    void exportRoundTrip();
+    void exportRefusals_data();
+    void exportRefusals();
+    void salvage_data();
+    void salvage();
+
 private:
     QString root() const { return m_tmp->path(); }
     QString dataDir() const { return m_tmp->filePath(u"data"_s); }
@@ -154,10 +234,24 @@ private:
     {
         return run(QStringList{u"--data-dir"_s, dataDir(), u"list"_s} + options, input);
     }
+    // A command on the data directory, run in the temporary directory.
+    Run cli(const QStringList& args, const QByteArray& input)
+    {
+        return run(QStringList{u"--data-dir"_s, dataDir()} + args, input,
+                   [this](QProcess& process) { process.setWorkingDirectory(root()); });
+    }
+    [[nodiscard]] bool makeEntries(const QList<Item>& entries)
+    {
+        return makeDataDir(dataDir(), TestData::masterPasswordRecord(kPassword),
+                           entries.isEmpty() ? LinkFile::Absent : LinkFile::Bytes,
+                           TestData::linkFile(entries, kPassword));
+    }
+    QString linkFilePath() const { return dataDir() + u"/QuiURL.dab"_s; }
 
     std::unique_ptr<QTemporaryDir> m_tmp;
     QProcessEnvironment m_env;
     QStringList m_touched; // what any run changed under the temporary directory
+    bool m_writes = false; // a test of a writing command checks the files itself
 };
 
 void TestCli::init()
@@ -174,10 +268,13 @@ void TestCli::init()
     m_env.insert(u"XDG_DATA_HOME"_s, m_tmp->filePath(u"profile"_s));
 }
 
-// The CLI never writes: every run, whatever its outcome, leaves the tree as it found it.
+// A reading command never writes: every run, whatever its outcome, leaves the tree as it found
+// it, without so much as a lock file coming and going.
 void TestCli::cleanup()
 {
-    QVERIFY2(m_touched.isEmpty(), qPrintable(m_touched.join(u'\n')));
+    if (!m_writes)
+        QVERIFY2(m_touched.isEmpty(), qPrintable(m_touched.join(u'\n')));
+    m_writes = false;
     m_tmp.reset();
 }
 
@@ -592,7 +689,36 @@ void TestCli::usage_data()
 
     QTest::newRow("nothing") << QStringList();
     QTest::newRow("no command") << QStringList{u"--data-dir"_s, u"DIR"_s};
-    QTest::newRow("unknown command") << QStringList{u"show"_s};
+    QTest::newRow("unknown command") << QStringList{u"frobnicate"_s};
+    QTest::newRow("show without a number") << QStringList{u"show"_s};
+    QTest::newRow("show two numbers") << QStringList{u"show"_s, u"1"_s, u"2"_s};
+    QTest::newRow("show 0") << QStringList{u"show"_s, u"0"_s};
+    QTest::newRow("show -1") << QStringList{u"show"_s, u"-1"_s};
+    QTest::newRow("show x") << QStringList{u"show"_s, u"x"_s};
+    QTest::newRow("show +1") << QStringList{u"show"_s, u"+1"_s};
+    QTest::newRow("list's option for show")
+        << QStringList{u"show"_s, u"1"_s, u"--show-passwords"_s};
+    QTest::newRow("add with an argument") << QStringList{u"add"_s, u"title"_s};
+    QTest::newRow("add, option without its value") << QStringList{u"add"_s, u"--title"_s};
+    QTest::newRow("edit without a number") << QStringList{u"edit"_s, u"--title"_s, u"x"_s};
+    QTest::newRow("edit without a change") << QStringList{u"edit"_s, u"1"_s};
+    QTest::newRow("rm without a number") << QStringList{u"rm"_s};
+    QTest::newRow("rm 1 x") << QStringList{u"rm"_s, u"1"_s, u"x"_s};
+    QTest::newRow("mv one number") << QStringList{u"mv"_s, u"1"_s};
+    QTest::newRow("mv three numbers") << QStringList{u"mv"_s, u"1"_s, u"2"_s, u"3"_s};
+    QTest::newRow("passwd with an argument") << QStringList{u"passwd"_s, u"new"_s};
+    QTest::newRow("export without -o") << QStringList{u"export"_s, u"--format"_s, u"json"_s};
+    QTest::newRow("export without a format") << QStringList{u"export"_s, u"-o"_s, u"-"_s};
+    QTest::newRow("export as xml")
+        << QStringList{u"export"_s, u"--format"_s, u"xml"_s, u"-o"_s, u"-"_s};
+    QTest::newRow("import without a file") << QStringList{u"import"_s, u"--format"_s, u"chrome"_s};
+    QTest::newRow("import without a format") << QStringList{u"import"_s, u"x.csv"_s};
+    QTest::newRow("import of another format")
+        << QStringList{u"import"_s, u"x.csv"_s, u"--format"_s, u"json"_s};
+    QTest::newRow("import from standard input")
+        << QStringList{u"import"_s, u"-"_s, u"--format"_s, u"chrome"_s};
+    QTest::newRow("salvage without -o") << QStringList{u"salvage"_s};
+    QTest::newRow("salvage to standard output") << QStringList{u"salvage"_s, u"-o"_s, u"-"_s};
     QTest::newRow("command twice") << QStringList{u"list"_s, u"list"_s};
     QTest::newRow("format xml") << QStringList{u"list"_s, u"--format"_s, u"xml"_s};
     QTest::newRow("format without value") << QStringList{u"list"_s, u"--format"_s};
@@ -809,6 +935,917 @@ void TestCli::interruptAtThePromptRestoresEcho()
     QVERIFY(process.waitForFinished(60'000));
     QCOMPARE(process.exitStatus(), QProcess::CrashExit); // ended by the signal, as it asked
     QVERIFY(echoOn());
+}
+
+void TestCli::help_data()
+{
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<QByteArray>("usage"); // how the text begins
+
+    const QByteArray global = "usage: quillor-cli [--data-dir DIR] COMMAND";
+    QTest::newRow("--help") << QStringList{u"--help"_s} << global;
+    QTest::newRow("-h") << QStringList{u"-h"_s} << global;
+    for (const char* command :
+         {"list", "show", "add", "edit", "rm", "mv", "passwd", "export", "import", "salvage"}) {
+        const QByteArray usage = "usage: quillor-cli [--data-dir DIR] " + QByteArray(command);
+        QTest::addRow("%s --help", command)
+            << QStringList{QString::fromLatin1(command), u"--help"_s} << usage;
+        QTest::addRow("--help %s", command)
+            << QStringList{u"--help"_s, QString::fromLatin1(command)} << usage;
+        // Help wins over a mistake beside it: it is what the user needs then.
+        QTest::addRow("%s -h --bad", command)
+            << QStringList{QString::fromLatin1(command), u"-h"_s, u"--bad"_s} << usage;
+    }
+}
+
+// Help needs no master password and no data directory.
+void TestCli::help()
+{
+    QFETCH(QStringList, args);
+    QFETCH(QByteArray, usage);
+    const Run r = run(args, {});
+    QVERIFY2(r.exitCode == 0, r.describe().constData());
+    QVERIFY2(r.out.startsWith(usage), r.out.constData());
+    QCOMPARE(r.err, QByteArray());
+
+    const Run version = run({u"--version"_s}, {});
+    QCOMPARE(version.exitCode, 0);
+    QVERIFY2(QRegularExpression(u"^quillor-cli \\d+\\.\\d+\\.\\d+\n$"_s)
+                 .match(QString::fromUtf8(version.out))
+                 .hasMatch(),
+             version.out.constData());
+}
+
+void TestCli::show_data()
+{
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QByteArray>("out");
+    QTest::addColumn<QByteArray>("err");
+
+    QTest::newRow("first") << QStringList{u"show"_s, u"1"_s} << 0
+                           << QByteArray("Page Title:  Example\n"
+                                         "Username:    alice\n"
+                                         "URL Address: https://example.com/login\n\n")
+                           << QByteArray();
+    QTest::newRow("last, with its password")
+        << QStringList{u"show"_s, u"3"_s, u"--show-password"_s} << 0
+        << QByteArray("Page Title:  Bank\n"
+                      "Username:    bob smith\n"
+                      "URL Address: https://bank.example\n"
+                      "Password:    p\\w\\x09d\\x0d\n\n")
+        << QByteArray();
+    QTest::newRow("tsv") << QStringList{u"show"_s, u"--format"_s, u"tsv"_s, u"2"_s} << 0
+                         << QByteArray("title\tusername\turl\n"
+                                       "A\\tB\\nC\\\\D\t\thttp://b.example/?q=1\n")
+                         << QByteArray();
+    QTest::newRow("past the end") << QStringList{u"show"_s, u"4"_s} << 1 << QByteArray()
+                                  << QByteArray(
+                                         "quillor-cli: there is no entry 4: the list holds 3\n");
+}
+
+void TestCli::show()
+{
+    QFETCH(QStringList, args);
+    QFETCH(int, exitCode);
+    QFETCH(QByteArray, out);
+    QFETCH(QByteArray, err);
+
+    QVERIFY(makeEntries(kEntries));
+    const Run r = cli(args, kPassword + '\n');
+    QVERIFY2(r.exitCode == exitCode, r.describe().constData());
+    QCOMPARE(r.out, out);
+    QCOMPARE(r.err, err);
+
+    // JSON gives the entry as one object.
+    const Run json =
+        cli({u"show"_s, u"1"_s, u"--format"_s, u"json"_s, u"--show-password"_s}, kPassword + '\n');
+    QCOMPARE(json.exitCode, 0);
+    const QByteArray object = R"({"title": "Example", "username": "alice",
+        "url": "https://example.com/login", "password": "s3cret"})";
+    QCOMPARE(QJsonDocument::fromJson(json.out), QJsonDocument::fromJson(object));
+}
+
+void TestCli::writes_data()
+{
+    QTest::addColumn<QList<Item>>("before");
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<QByteArray>("input"); // standard input after the master password's line
+    QTest::addColumn<QList<Item>>("after");
+    QTest::addColumn<QList<int>>("sameRecords"); // whose bytes the command must not touch
+
+    const QList<Item> none;
+    const Item e1 = kEntries[0];
+    const Item e2 = kEntries[1];
+    const Item e3 = kEntries[2];
+    const Item mail{"Mail", "https://mail.example", "ann", "pw"};
+    const QStringList addMail = {
+        u"add"_s,        u"--title"_s, u"Mail"_s, u"--url"_s, u"https://mail.example"_s,
+        u"--username"_s, u"ann"_s};
+
+    QTest::newRow("add to no link file")
+        << none << addMail << QByteArray("pw\n") << QList<Item>{mail} << QList<int>{};
+    QTest::newRow("add at the end") << kEntries << addMail << QByteArray("pw\n")
+                                    << QList<Item>{e1, e2, e3, mail} << QList<int>{1, 2, 3};
+    QTest::newRow("add, line ends CR LF") << kEntries << addMail << QByteArray("pw\r\n")
+                                          << QList<Item>{e1, e2, e3, mail} << QList<int>{1, 2, 3};
+    // As the Enter Items window trims its boxes.
+    QTest::newRow("add trims blanks") << none << QStringList{u"add"_s,
+                                                             u"--title"_s,
+                                                             u"  Mail "_s,
+                                                             u"--url"_s,
+                                                             u" https://mail.example"_s,
+                                                             u"--username"_s,
+                                                             u"ann  "_s}
+                                      << QByteArray("  pw \n") << QList<Item>{mail} << QList<int>{};
+    QTest::newRow("add, items left out are empty")
+        << none << QStringList{u"add"_s, u"--title"_s, u"Only a title"_s} << QByteArray("\n")
+        << QList<Item>{{"Only a title", "", "", ""}} << QList<int>{};
+    QTest::newRow("add Windows-1252 text")
+        << none << QStringList{u"add"_s, u"--title"_s, u"Café €"_s, u"--username"_s, u"Straße"_s}
+        << QByteArray("\xc2\xbd\xc3\xa6\n")
+        << QList<Item>{{"Caf\xe9 \x80", "",
+                        "Stra\xdf"
+                        "e",
+                        "\xbd\xe6"}}
+        << QList<int>{};
+    QTest::newRow("add at the limits of the boxes")
+        << none
+        << QStringList{u"add"_s,
+                       u"--title"_s,
+                       QString(kShortItemLength, u't'),
+                       u"--url"_s,
+                       QString(kUrlLength, u'u'),
+                       u"--username"_s,
+                       QString(kShortItemLength, u'n')}
+        << QByteArray(kShortItemLength, 'p') + '\n'
+        << QList<Item>{{QByteArray(kShortItemLength, 't'), QByteArray(kUrlLength, 'u'),
+                        QByteArray(kShortItemLength, 'n'), QByteArray(kShortItemLength, 'p')}}
+        << QList<int>{};
+
+    QTest::newRow("edit the title")
+        << kEntries << QStringList{u"edit"_s, u"2"_s, u"--title"_s, u"New"_s} << QByteArray()
+        << QList<Item>{e1, {"New", e2.url, e2.userName, e2.password}, e3} << QList<int>{1, 3};
+    // The password is left as it was: decrypted and encrypted again, it is the same bytes.
+    QTest::newRow("edit the last, password kept")
+        << kEntries
+        << QStringList{u"edit"_s,       u"3"_s,      u"--url"_s, u"https://new.example"_s,
+                       u"--username"_s, u" carol "_s}
+        << QByteArray()
+        << QList<Item>{e1, e2, {e3.title, "https://new.example", "carol", e3.password}}
+        << QList<int>{1, 2};
+    QTest::newRow("edit clears an item")
+        << kEntries << QStringList{u"edit"_s, u"1"_s, u"--url"_s, QString()} << QByteArray()
+        << QList<Item>{{e1.title, "", e1.userName, e1.password}, e2, e3} << QList<int>{2, 3};
+    QTest::newRow("edit the password")
+        << kEntries << QStringList{u"edit"_s, u"1"_s, u"--password"_s} << QByteArray("n\xc3\xa9w\n")
+        << QList<Item>{{e1.title, e1.url, e1.userName, "n\xe9w"}, e2, e3} << QList<int>{2, 3};
+    QTest::newRow("edit to an empty password")
+        << kEntries << QStringList{u"edit"_s, u"3"_s, u"--password"_s} << QByteArray("\n")
+        << QList<Item>{e1, e2, {e3.title, e3.url, e3.userName, ""}} << QList<int>{1, 2};
+
+    QTest::newRow("rm the middle") << kEntries << QStringList{u"rm"_s, u"2"_s} << QByteArray()
+                                   << QList<Item>{e1, e3} << QList<int>{1};
+    QTest::newRow("rm two, in any order") << kEntries << QStringList{u"rm"_s, u"3"_s, u"1"_s}
+                                          << QByteArray() << QList<Item>{e2} << QList<int>{};
+    QTest::newRow("rm a number twice") << kEntries << QStringList{u"rm"_s, u"2"_s, u"2"_s}
+                                       << QByteArray() << QList<Item>{e1, e3} << QList<int>{1};
+    QTest::newRow("rm every entry") << kEntries << QStringList{u"rm"_s, u"1"_s, u"2"_s, u"3"_s}
+                                    << QByteArray() << none << QList<int>{};
+
+    QTest::newRow("mv to the bottom") << kEntries << QStringList{u"mv"_s, u"1"_s, u"3"_s}
+                                      << QByteArray() << QList<Item>{e2, e3, e1} << QList<int>{};
+    QTest::newRow("mv to the top") << kEntries << QStringList{u"mv"_s, u"3"_s, u"1"_s}
+                                   << QByteArray() << QList<Item>{e3, e1, e2} << QList<int>{};
+    QTest::newRow("mv down one") << kEntries << QStringList{u"mv"_s, u"1"_s, u"2"_s} << QByteArray()
+                                 << QList<Item>{e2, e1, e3} << QList<int>{3};
+    QTest::newRow("mv to its own place") << kEntries << QStringList{u"mv"_s, u"2"_s, u"2"_s}
+                                         << QByteArray() << kEntries << QList<int>{1, 2, 3};
+}
+
+// Each command, read back with the program's own loader: the entries, their order, the records
+// it must leave alone, and nothing left behind but the two data files.
+void TestCli::writes()
+{
+    QFETCH(QList<Item>, before);
+    QFETCH(QStringList, args);
+    QFETCH(QByteArray, input);
+    QFETCH(QList<Item>, after);
+    QFETCH(QList<int>, sameRecords);
+    m_writes = true;
+
+    QVERIFY(makeEntries(before));
+    const QByteArray old = TestData::readFile(linkFilePath());
+    const Run r = cli(args, kPassword + '\n' + input);
+    QVERIFY2(r.exitCode == 0, r.describe().constData());
+    QCOMPARE(r.out, QByteArray());
+    QCOMPARE(r.err, QByteArray());
+
+    QCOMPARE(readBack(linkFilePath(), kPassword), rows(after));
+    QStringList files{u"QuiFil.ini"_s};
+    const QByteArray now = TestData::readFile(linkFilePath());
+    if (!after.isEmpty()) {
+        files << u"QuiURL.dab"_s;
+        // Whatever mode it had, a file written is its owner's alone.
+        if (now != old)
+            QCOMPARE(TestData::permissionsOf(linkFilePath()), 0600);
+    }
+    QCOMPARE(TestData::entriesOf(dataDir()), files);
+    for (int n : sameRecords)
+        QVERIFY2(now.mid((n - 1) * kLinkRecordSize, kLinkRecordSize) ==
+                     old.mid((n - 1) * kLinkRecordSize, kLinkRecordSize),
+                 qPrintable(u"record %1 changed"_s.arg(n)));
+}
+
+void TestCli::writeRefusals_data()
+{
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<QByteArray>("input");
+    QTest::addColumn<bool>("damaged"); // record 2 of the link file cannot be read
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("message"); // a part of standard error
+
+    const QByteArray right = kPassword + '\n';
+    const QString damage = u"record 2 is damaged; nothing is changed while a record cannot be "
+                           "read (\"quillor-cli salvage\" copies the readable ones)"_s;
+
+    // The row and the column of the character: the option, and the place in its text.
+    QTest::newRow("title outside Windows-1252")
+        << QStringList{u"add"_s, u"--title"_s, u"AЖB"_s} << right + "pw\n"
+        << false << 1
+        << u"quillor-cli: --title: \"Ж\" (character 2) cannot be stored: the files hold "
+           "Windows-1252 text only\n"_s;
+    QTest::newRow("user name with a character of two halves")
+        << QStringList{u"add"_s, u"--username"_s, u"a😀b"_s} << right + "pw\n"
+        << false << 1 << u"--username: \"😀\" (character 2) cannot be stored"_s;
+    QTest::newRow("URL of 401 characters")
+        << QStringList{u"add"_s, u"--url"_s, QString(kUrlLength + 1, u'u')} << right + "pw\n"
+        << false << 1 << u"--url: 401 characters, at most 400 fit"_s;
+    QTest::newRow("title of 97 characters")
+        << QStringList{u"edit"_s, u"1"_s, u"--title"_s, QString(kShortItemLength + 1, u't')}
+        << right << false << 1 << u"--title: 97 characters, at most 96 fit"_s;
+    QTest::newRow("password outside Windows-1252")
+        << QStringList{u"add"_s} << right + "p\xce\xa9\n"
+        << false << 1 << u"the entry's password: \"Ω\" (character 2) cannot be stored"_s;
+    QTest::newRow("password of 97 characters")
+        << QStringList{u"edit"_s, u"2"_s, u"--password"_s} << right + QByteArray(97, 'p') + '\n'
+        << false << 1 << u"the entry's password: 97 characters, at most 96 fit"_s;
+    QTest::newRow("no line for the password")
+        << QStringList{u"add"_s, u"--title"_s, u"T"_s} << right << false << 1
+        << u"no password for the entry on standard input"_s;
+    QTest::newRow("wrong master password")
+        << QStringList{u"add"_s} << QByteArray("pomelo\npw\n") << false << 1
+        << u"quillor-cli: wrong master password\n"_s;
+    QTest::newRow("edit past the end")
+        << QStringList{u"edit"_s, u"4"_s, u"--title"_s, u"x"_s} << right << false << 1
+        << u"there is no entry 4: the list holds 3"_s;
+    QTest::newRow("rm past the end, with one in the list")
+        << QStringList{u"rm"_s, u"1"_s, u"4"_s} << right << false << 1
+        << u"there is no entry 4: the list holds 3 (nothing was changed)"_s;
+    QTest::newRow("mv past the end")
+        << QStringList{u"mv"_s, u"1"_s, u"9"_s} << right << false << 1 << u"there is no entry 9"_s;
+    QTest::newRow("rm 0") << QStringList{u"rm"_s, u"0"_s} << right << false << 2
+                          << u"not an entry number: 0"_s;
+    // While the list stops at a damaged record, writing it would lose the entries after it.
+    QTest::newRow("add, damaged") << QStringList{u"add"_s} << right + "pw\n" << true << 1 << damage;
+    QTest::newRow("edit, damaged")
+        << QStringList{u"edit"_s, u"1"_s, u"--title"_s, u"x"_s} << right << true << 1 << damage;
+    QTest::newRow("rm, damaged") << QStringList{u"rm"_s, u"1"_s} << right << true << 1 << damage;
+    QTest::newRow("mv, damaged") << QStringList{u"mv"_s, u"1"_s, u"2"_s} << right << true << 1
+                                 << damage;
+    QTest::newRow("passwd, damaged") << QStringList{u"passwd"_s} << right + "new\nnew\n"
+                                     << true << 1 << damage;
+}
+
+// A refused command leaves the data directory as it was: no lock, no temporary file.
+void TestCli::writeRefusals()
+{
+    QFETCH(QStringList, args);
+    QFETCH(QByteArray, input);
+    QFETCH(bool, damaged);
+    QFETCH(int, exitCode);
+    QFETCH(QString, message);
+    m_writes = true;
+
+    QByteArray link = TestData::linkFile(kEntries, kPassword);
+    if (damaged)
+        link = withBytes(link, kLinkRecordSize, "0000000x4");
+    QVERIFY(
+        makeDataDir(dataDir(), TestData::masterPasswordRecord(kPassword), LinkFile::Bytes, link));
+    const auto before = filesIn(dataDir());
+    const Run r = cli(args, input);
+    QVERIFY2(r.exitCode == exitCode, r.describe().constData());
+    QCOMPARE(r.out, QByteArray());
+    QVERIFY2(QString::fromUtf8(r.err).contains(message), r.err.constData());
+    QVERIFY2(r.err.startsWith("quillor-cli: "), r.err.constData());
+    QCOMPARE(filesIn(dataDir()), before);
+}
+
+void TestCli::passwd_data()
+{
+    QTest::addColumn<QByteArray>("input"); // the whole of standard input
+    QTest::addColumn<bool>("autoEnter");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("message");      // a part of standard error
+    QTest::addColumn<QByteArray>("newMaster"); // as the files hold it
+
+    QTest::newRow("new password") << QByteArray("Pomelo\nQuince 2\nQuince 2\n") << false << 0
+                                  << QString() << QByteArray("Quince 2");
+    QTest::newRow("blanks and CR LF, as the password box trims them")
+        << QByteArray(" Pomelo\r\n  Quince 2 \r\nQuince 2\n") << false << 0 << QString()
+        << QByteArray("Quince 2");
+    QTest::newRow("Windows-1252 password")
+        << QByteArray("Pomelo\nN\xc3\xa9\xe2\x82\xac\nN\xc3\xa9\xe2\x82\xac\n") << false << 0
+        << QString() << QByteArray("N\xe9\x80");
+    QTest::newRow("96 characters") << "Pomelo\n" + QByteArray(96, 'q') + '\n' + QByteArray(96, 'q')
+                                   << false << 0 << QString() << QByteArray(96, 'q');
+    // Auto-enter would type the old password at the next start and count it as a wrong one.
+    QTest::newRow("auto-enter gets the new password")
+        << QByteArray("Pomelo\nQuince 2\nQuince 2\n") << true << 0 << QString()
+        << QByteArray("Quince 2");
+
+    QTest::newRow("the two differ")
+        << QByteArray("Pomelo\nQuince 2\nQuince 3\n") << true << 1
+        << u"the two new passwords differ (nothing was changed)"_s << QByteArray();
+    QTest::newRow("given once") << QByteArray("Pomelo\nQuince 2\n") << true << 1
+                                << u"the new password must be given twice"_s << QByteArray();
+    QTest::newRow("not given") << QByteArray("Pomelo\n") << false << 1
+                               << u"the new password must be given twice"_s << QByteArray();
+    QTest::newRow("outside Windows-1252")
+        << QByteArray("Pomelo\nQu\xce\xa9\nQu\xce\xa9\n") << false << 1
+        << u"the new password: \"Ω\" (character 3) cannot be stored"_s << QByteArray();
+    QTest::newRow("97 characters")
+        << "Pomelo\n" + QByteArray(97, 'q') + '\n' + QByteArray(97, 'q') << false << 1
+        << u"the new password: 97 characters, at most 96 fit"_s << QByteArray();
+    QTest::newRow("wrong current password")
+        << QByteArray("Pomelo!\nQuince 2\nQuince 2\n") << true << 1
+        << u"quillor-cli: wrong master password\n"_s << QByteArray();
+}
+
+// The pair is read back under the new password; the copies kept for an undo, under the old one,
+// are gone; the settings follow. A refusal changes nothing at all.
+void TestCli::passwd()
+{
+    QFETCH(QByteArray, input);
+    QFETCH(bool, autoEnter);
+    QFETCH(int, exitCode);
+    QFETCH(QString, message);
+    QFETCH(QByteArray, newMaster);
+    m_writes = true;
+
+    QVERIFY(makeEntries(kEntries));
+    const QString undo = dataDir() + u'/' + kUndoDirectory;
+    QVERIFY(makeDataDir(undo, TestData::masterPasswordRecord(kPassword), LinkFile::Bytes,
+                        TestData::linkFile({kEntries[0]}, kPassword)));
+    const QString backUp = m_tmp->filePath(u"backup"_s);
+    QVERIFY(makeDataDir(backUp, TestData::masterPasswordRecord(kPassword), LinkFile::Absent));
+    Settings settings;
+    settings.autoEnter = autoEnter ? 1 : 0;
+    settings.autoEnterPassword = autoEnter ? u"Pomelo"_s : Settings::kNoAutoEnterPassword;
+    settings.backupDirectory = backUp;
+    settings.messageSuppression[6] = u'1';
+    const QString settingsPath = dataDir() + u"/QuiSetts.ini"_s;
+    QVERIFY(TestData::writeFile(settingsPath, SettingsRecord::encode(settings)));
+    const auto before = filesIn(dataDir());
+
+    const Run r = cli({u"passwd"_s}, input);
+    QVERIFY2(r.exitCode == exitCode, r.describe().constData());
+    QCOMPARE(r.out, QByteArray());
+    if (exitCode != 0) {
+        QVERIFY2(QString::fromUtf8(r.err).contains(message), r.err.constData());
+        QCOMPARE(filesIn(dataDir()), before);
+        return;
+    }
+    // The back-up pair is the windows' to offer to change; the command says it stays as it is.
+    QCOMPARE(r.err, u"quillor-cli: the back-up files in %1 are still under the old password\n"_s
+                        .arg(backUp)
+                        .toUtf8());
+    CipherService cipher;
+    QCOMPARE(MasterPasswordFile::check(dataDir() + u"/QuiFil.ini"_s, newMaster, cipher).outcome,
+             MasterPasswordFile::Outcome::Right);
+    QCOMPARE(readBack(linkFilePath(), newMaster), rows(kEntries));
+    QCOMPARE(TestData::entriesOf(undo), QStringList());
+    QCOMPARE(TestData::entriesOf(dataDir()),
+             (QStringList{u"QuiFil.ini"_s, u"QuiSetts.ini"_s, u"QuiURL.dab"_s, u"UnDo"_s}));
+    if (!autoEnter) {
+        QCOMPARE(TestData::readFile(settingsPath), before.value(u"QuiSetts.ini"_s));
+        return;
+    }
+    const SettingsRead read = readSettingsFile(settingsPath);
+    QVERIFY(read.settings);
+    QCOMPARE(read.settings->autoEnterPassword, Windows1252::toUnicode(newMaster));
+    QCOMPARE(read.settings->backupDirectory, backUp);
+    QCOMPARE(read.settings->messageSuppression, settings.messageSuppression);
+}
+
+void TestCli::lockedDataDirectory_data()
+{
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<QByteArray>("input");
+    QTest::addColumn<bool>("writes");
+
+    const QByteArray right = kPassword + '\n';
+    QTest::newRow("add") << QStringList{u"add"_s, u"--title"_s, u"T"_s} << right + "pw\n" << true;
+    QTest::newRow("edit") << QStringList{u"edit"_s, u"1"_s, u"--title"_s, u"T"_s} << right << true;
+    QTest::newRow("rm") << QStringList{u"rm"_s, u"1"_s} << right << true;
+    QTest::newRow("mv") << QStringList{u"mv"_s, u"1"_s, u"2"_s} << right << true;
+    QTest::newRow("passwd") << QStringList{u"passwd"_s} << right + "new\nnew\n" << true;
+    QTest::newRow("import") << QStringList{u"import"_s, u"in.csv"_s, u"--format"_s, u"chrome"_s}
+                            << right << true;
+    // Reading needs no lock.
+    QTest::newRow("list") << QStringList{u"list"_s} << right << false;
+    QTest::newRow("show") << QStringList{u"show"_s, u"1"_s} << right << false;
+    QTest::newRow("export") << QStringList{u"export"_s, u"--format"_s, u"json"_s, u"-o"_s, u"-"_s}
+                            << right << false;
+    QTest::newRow("import, dry run")
+        << QStringList{u"import"_s, u"in.csv"_s, u"--format"_s, u"chrome"_s, u"--dry-run"_s}
+        << right << false;
+}
+
+// The program's own start-up holds the lock, on the data directory both find by default.
+void TestCli::lockedDataDirectory()
+{
+    QFETCH(QStringList, args);
+    QFETCH(QByteArray, input);
+    QFETCH(bool, writes);
+    m_writes = true;
+
+    StartupEnvironment env = StartupEnvironment::current(QStringLiteral(QUILLOR_BUILD_DIR));
+    env.profileDirectory = m_tmp->filePath(u"profile"_s);
+    AppState state;
+    std::optional<StartupOutcome> program = runStartup(env, state);
+    QCOMPARE(program->status, StartupOutcome::Status::Started);
+    const QString dir = dataDirectoryFor(env.profileDirectory);
+    QVERIFY(TestData::writeFile(dir + u"/QuiURL.dab"_s, TestData::linkFile(kEntries, kPassword)));
+    QVERIFY(TestData::writeFile(m_tmp->filePath(u"in.csv"_s),
+                                "name,url,username,password\nMail,https://mail.example,ann,pw\n"));
+    const auto before = filesIn(dir);
+    const auto inRoot = [this](QProcess& process) {
+        process.setWorkingDirectory(root());
+    };
+
+    const Run locked = run(args, input, inRoot);
+    if (!writes) {
+        QVERIFY2(locked.exitCode == 0, locked.describe().constData());
+        QCOMPARE(filesIn(dir), before);
+        return;
+    }
+    QVERIFY2(locked.exitCode == 1, locked.describe().constData());
+    QCOMPARE(locked.out, QByteArray());
+    QCOMPARE(
+        QString::fromUtf8(locked.err),
+        u"quillor-cli: quillor has %1 open; close it first (nothing was changed)\n"_s.arg(dir));
+    QCOMPARE(filesIn(dir), before);
+
+    program.reset();
+    const Run closed = run(args, input, inRoot);
+    QVERIFY2(closed.exitCode == 0, closed.describe().constData());
+    QVERIFY(!QFileInfo::exists(dir + u'/' + kLockFileName));
+}
+
+void TestCli::writeFailures_data()
+{
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<QByteArray>("input");
+    QTest::addColumn<int>("limit"); // the largest file the command may write, in bytes
+
+    const QByteArray right = kPassword + '\n';
+    // The link file holds three records: 10,752 bytes.
+    QTest::newRow("add") << QStringList{u"add"_s} << right + "pw\n" << 11'000;
+    QTest::newRow("edit") << QStringList{u"edit"_s, u"1"_s, u"--title"_s, u"T"_s} << right << 5'000;
+    QTest::newRow("rm") << QStringList{u"rm"_s, u"1"_s} << right << 5'000;
+    QTest::newRow("mv") << QStringList{u"mv"_s, u"1"_s, u"3"_s} << right << 5'000;
+    QTest::newRow("passwd") << QStringList{u"passwd"_s} << right + "new\nnew\n" << 5'000;
+    QTest::newRow("import") << QStringList{u"import"_s, u"in.csv"_s, u"--format"_s, u"chrome"_s}
+                            << right << 5'000;
+    QTest::newRow("export") << QStringList{u"export"_s, u"--format"_s, u"keepassxc"_s, u"-o"_s,
+                                           u"out.csv"_s}
+                            << right << 200;
+    QTest::newRow("salvage") << QStringList{u"salvage"_s, u"-o"_s, u"out.csv"_s} << right << 5'000;
+}
+
+// A full disk, as a file-size limit: the command fails, says so, and leaves every file as it was,
+// the one it was to replace included.
+void TestCli::writeFailures()
+{
+    QFETCH(QStringList, args);
+    QFETCH(QByteArray, input);
+    QFETCH(int, limit);
+    m_writes = true;
+
+    QVERIFY(makeEntries(kEntries));
+    QVERIFY(TestData::writeFile(m_tmp->filePath(u"in.csv"_s),
+                                "name,url,username,password\nMail,https://mail.example,ann,pw\n"));
+    QVERIFY(TestData::writeFile(m_tmp->filePath(u"out.csv"_s), "the previous file"));
+    const auto before = filesIn(root());
+
+    const Run r = run(QStringList{u"--data-dir"_s, dataDir()} + args, input,
+                      [this, limit](QProcess& process) {
+                          process.setWorkingDirectory(root());
+                          process.setChildProcessModifier([limit] {
+                              rlimit fileSize{rlim_t(limit), rlim_t(limit)};
+                              ::setrlimit(RLIMIT_FSIZE, &fileSize);
+                          });
+                      });
+    QVERIFY2(r.exitCode == 1, r.describe().constData());
+    QVERIFY2(r.err.startsWith("quillor-cli: ") && r.err.contains("File too large"),
+             r.err.constData());
+    QCOMPARE(filesIn(root()), before);
+}
+
+void TestCli::import_data()
+{
+    QTest::addColumn<QString>("format");
+    QTest::addColumn<QByteArray>("csv");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QList<Item>>("added");
+    QTest::addColumn<QStringList>("messages"); // standard error holds each, in this order
+
+    const QList<Item> none;
+    const Item mail{"Mail", "https://mail.example", "ann", "pw"};
+
+    // KeePassXC quotes every field and ends lines with LF.
+    QTest::newRow("keepassxc")
+        << u"keepassxc"_s
+        << QByteArray(
+               R"("Group","Title","Username","Password","URL","Notes","TOTP","Icon","Last Modified","Created"
+"Root/Mail","Mail","ann","pw","https://mail.example","","","0","2022-10-13T12:05:53Z","2022-10-13T12:05:53Z"
+"Корінь","Bank, Inc.","bob ""b""","p,w""d","https://bank.example","a note
+over two lines","otpauth://totp/x?secret=A","0","",""
+)") << 0 << QList<Item>{mail, {"Bank, Inc.", "https://bank.example", "bob \"b\"", "p,w\"d"}}
+        << QStringList{u"export.csv: not kept, Quillor has no place for them: Notes (line 3), "
+                       "TOTP (line 3)"_s};
+    QTest::newRow("keepassxc before 2.7, blanks trimmed but in passwords")
+        << u"keepassxc"_s
+        << QByteArray("\"Group\",\"Title\",\"Username\",\"Password\",\"URL\",\"Notes\"\n"
+                      "\"Root\",\"home dir \",\" ann\",\" p w \",\"ftp://host \",\"\"\n")
+        << 0 << QList<Item>{{"home dir", "ftp://host", "ann", " p w "}} << QStringList();
+    QTest::newRow("keepassxc columns found by name, BOM and CRLF")
+        << u"keepassxc"_s
+        << QByteArray("\xef\xbb\xbf\"URL\",\"Password\",\"Username\",\"Title\"\r\n"
+                      "\"https://mail.example\",\"pw\",\"ann\",\"Mail\"\r\n")
+        << 0 << QList<Item>{mail} << QStringList();
+    // Bitwarden quotes only where needed, ends lines with CRLF, and keeps notes beside logins.
+    QTest::newRow("bitwarden")
+        << u"bitwarden"_s
+        << QByteArray("folder,favorite,type,name,notes,fields,reprompt,login_uri,login_username,"
+                      "login_password,login_totp\r\n"
+                      "Work,1,login,Mail,,\"f1: a\nf2: b\",0,https://mail.example,ann,pw,\r\n"
+                      ",,note,Secure note,the note,,0,,,,\r\n"
+                      ",,login,\"Bank, Inc.\",,,0,\"https://a.example,https://b.example\",bob,"
+                      "\"p,\"\"w\",\r\n")
+        << 0
+        << QList<Item>{mail, {"Bank, Inc.", "https://a.example,https://b.example", "bob", "p,\"w"}}
+        << QStringList{u"export.csv:4: left out: \"Secure note\" is a note, not a login"_s,
+                       u"not kept, Quillor has no place for them: fields (line 2)"_s};
+    QTest::newRow("bitwarden organisation, no reprompt, no final line end")
+        << u"bitwarden"_s
+        << QByteArray("collections,type,name,notes,fields,login_uri,login_username,"
+                      "login_password,login_totp\r\n"
+                      "Team,login,Mail,,,https://mail.example,ann,pw,")
+        << 0 << QList<Item>{mail} << QStringList();
+    QTest::newRow("chrome") << u"chrome"_s
+                            << QByteArray("name,url,username,password,note\r\n"
+                                          "Mail,https://mail.example,ann,pw,\"a, \"\"note\"\"\r\n"
+                                          "over lines\"\r\n")
+                            << 0 << QList<Item>{mail} << QStringList{u"note (line 2)"_s};
+    QTest::newRow("chrome before notes") << u"chrome"_s
+                                         << QByteArray("name,url,username,password\n"
+                                                       "Mail,https://mail.example,ann,pw\n")
+                                         << 0 << QList<Item>{mail} << QStringList();
+    // Older rows end before the note column that newer rows have.
+    QTest::newRow("chrome, a short row")
+        << u"chrome"_s
+        << QByteArray("name,url,username,password,note\n"
+                      "Mail,https://mail.example,ann,pw\n"
+                      "Bank,https://bank.example,bob,pw2,\n")
+        << 0 << QList<Item>{mail, {"Bank", "https://bank.example", "bob", "pw2"}} << QStringList();
+    QTest::newRow("an empty row is an empty entry")
+        << u"chrome"_s << QByteArray("name,url,username,password\n,,,\n") << 0
+        << QList<Item>{{"", "", "", ""}} << QStringList();
+    // Firefox gives no title: the address's host stands in. Its own account is no web login.
+    QTest::newRow("firefox")
+        << u"firefox"_s
+        << QByteArray(
+               R"("url","username","password","httpRealm","formActionOrigin","guid","timeCreated","timeLastUsed","timePasswordChanged")"
+               "\r\n"
+               R"("https://mail.example:8443","ann","pw",,"https://mail.example","{1}","1","2","3")"
+               "\r\n"
+               R"("chrome://FirefoxAccounts","uid","{""k"":1}","Firefox Accounts credentials",,"{2}","1","2","3")"
+               "\r\n"
+               R"("mastodon.social","me","",,"","{3}","1","2","3")")
+        << 0
+        << QList<Item>{{"mail.example", "https://mail.example:8443", "ann", "pw"},
+                       {"mastodon.social", "mastodon.social", "me", ""}}
+        << QStringList{u"export.csv:3: left out: chrome://FirefoxAccounts is Firefox's own "
+                       "account, not a web login"_s};
+    QTest::newRow("header only") << u"chrome"_s << QByteArray("name,url,username,password\n") << 0
+                                 << none << QStringList();
+
+    // All or nothing: every row that cannot be stored is named, by line and column.
+    QTest::newRow("character outside Windows-1252")
+        << u"chrome"_s
+        << QByteArray("name,url,username,password\n"
+                      "Mail,https://mail.example,ann,pw\n"
+                      "Bank,https://bank.example,b\xd0\x96,pw\n")
+        << 1 << none
+        << QStringList{u"quillor-cli: export.csv:3: username (column 3): \"Ж\" (character 2) "
+                       "cannot be stored: the files hold Windows-1252 text only\n"_s,
+                       u"quillor-cli: nothing was imported: 1 row cannot be stored\n"_s};
+    QTest::newRow("lines counted across a field of three lines")
+        << u"keepassxc"_s
+        << QByteArray("\"Title\",\"Username\",\"Password\",\"URL\",\"Notes\"\n"
+                      "\"Mail\",\"ann\",\"pw\",\"https://mail.example\",\"1\n2\n3\"\n"
+                      "\"Bank\",\"bob\",\"" +
+                      QByteArray(97, 'p') +
+                      "\",\"https://bank.example\",\"\"\n"
+                      "\"Shop\",\"\xe2\x98\x83\",\"pw\",\"" +
+                      QByteArray(401, 'u') + "\",\"\"\n")
+        << 1 << none
+        << QStringList{u"export.csv:5: Password (column 3): 97 characters, at most 96 fit"_s,
+                       u"export.csv:6: Username (column 2): \"☃\" (character 1)"_s,
+                       u"export.csv:6: URL (column 4): 401 characters, at most 400 fit"_s,
+                       u"nothing was imported: 2 rows cannot be stored"_s};
+    QTest::newRow("a row longer than the header")
+        << u"firefox"_s
+        << QByteArray("url,username,password,httpRealm\n"
+                      "https://x.example,u,\"{\"k\":1}\",,extra\n")
+        << 1 << none << QStringList{u"export.csv:2: field 3: text after its closing quote"_s};
+    QTest::newRow("too many fields")
+        << u"chrome"_s << QByteArray("name,url,username,password\nMail,u,ann,pw,more\n") << 1
+        << none << QStringList{u"export.csv:2: 5 fields, where the header has 4"_s};
+    QTest::newRow("a short row missing a password")
+        << u"chrome"_s << QByteArray("name,url,username,password,note\nMail,u,ann\n") << 1 << none
+        << QStringList{u"export.csv:2: 3 fields, where the header has 5"_s};
+    QTest::newRow("quote never closed")
+        << u"chrome"_s << QByteArray("name,url,username,password\nMail,u,ann,\"pw\nBank,u,b,p\n")
+        << 1 << none << QStringList{u"export.csv:2: a quoted field is never closed"_s};
+    QTest::newRow("bitwarden item without a type")
+        << u"bitwarden"_s
+        << QByteArray("type,name,login_uri,login_username,login_password\n,Mail,u,ann,pw\n") << 1
+        << none << QStringList{u"export.csv:2: no type: a login or not?"_s};
+    QTest::newRow("another manager's header")
+        << u"keepassxc"_s << QByteArray("name,url,username,password\nMail,u,ann,pw\n") << 1 << none
+        << QStringList{u"quillor-cli: export.csv:1: not a keepassxc export: the header has no "
+                       "column Title (it looks like a chrome export: "
+                       "--format chrome)\n"_s};
+    QTest::newRow("a column named twice")
+        << u"chrome"_s << QByteArray("name,url,username,password,URL\n") << 1 << none
+        << QStringList{u"export.csv:1: not a header line: a column is named twice"_s};
+    QTest::newRow("not UTF-8") << u"chrome"_s
+                               << QByteArray("name,url,username,password\nCaf\xe9,u,ann,pw\n") << 1
+                               << none << QStringList{u"export.csv: not UTF-8 text (line 2)"_s};
+    QTest::newRow("empty file") << u"chrome"_s << QByteArray("\xef\xbb\xbf\r\n") << 1 << none
+                                << QStringList{u"export.csv: empty"_s};
+}
+
+// Each export read as a dry run first, which changes nothing and takes no lock, then for real:
+// the entries come after the ones already there, or nothing changes.
+void TestCli::import()
+{
+    QFETCH(QString, format);
+    QFETCH(QByteArray, csv);
+    QFETCH(int, exitCode);
+    QFETCH(QList<Item>, added);
+    QFETCH(QStringList, messages);
+    m_writes = true;
+
+    const QList<Item> existing = {{"Existing", "https://existing.example", "me", "mine"}};
+    QVERIFY(makeEntries(existing));
+    QVERIFY(TestData::writeFile(m_tmp->filePath(u"export.csv"_s), csv));
+    const auto before = filesIn(dataDir());
+    const QStringList args = {u"import"_s, u"export.csv"_s, u"--format"_s, format};
+
+    const auto checkMessages = [&messages](const Run& r) {
+        const QString err = QString::fromUtf8(r.err);
+        qsizetype from = 0;
+        for (const QString& message : messages) {
+            const qsizetype at = err.indexOf(message, from);
+            QVERIFY2(at >= 0, qPrintable(u"no \"%1\" in order in: %2"_s.arg(message, err)));
+            from = at + message.size();
+        }
+    };
+
+    const Run dry = cli(args + QStringList{u"--dry-run"_s}, kPassword + '\n');
+    QVERIFY2(dry.exitCode == exitCode, dry.describe().constData());
+    checkMessages(dry);
+    QCOMPARE(filesIn(dataDir()), before);
+    if (exitCode == 0) {
+        const QByteArrayList lines = dry.out.split('\n');
+        QCOMPARE(lines.size(), added.size() + 2);
+        for (qsizetype i = 0; i < added.size(); ++i)
+            QVERIFY2(lines[i].startsWith("line "), dry.out.constData());
+        QCOMPARE(lines[added.size()], "would add " + QByteArray::number(added.size()) +
+                                          " entries to " + QFile::encodeName(dataDir()) +
+                                          ", which holds 1; nothing was changed");
+    } else {
+        QCOMPARE(dry.out, QByteArray());
+    }
+
+    const Run r = cli(args, kPassword + '\n');
+    QVERIFY2(r.exitCode == exitCode, r.describe().constData());
+    checkMessages(r);
+    QCOMPARE(readBack(linkFilePath(), kPassword), rows(existing + added));
+    if (exitCode != 0 || added.isEmpty())
+        QCOMPARE(filesIn(dataDir()), before);
+    if (exitCode == 0 && !added.isEmpty())
+        QCOMPARE(r.out, "imported " + QByteArray::number(added.size()) + " entries into " +
+                            QFile::encodeName(dataDir()) + ", which now holds " +
+                            QByteArray::number(added.size() + 1) + '\n');
+    QCOMPARE(TestData::entriesOf(dataDir()), (QStringList{u"QuiFil.ini"_s, u"QuiURL.dab"_s}));
+}
+
+void TestCli::exportRoundTrip_data()
+{
+    QTest::addColumn<QString>("format");
+    QTest::addColumn<bool>("toStandardOutput");
+    QTest::addColumn<QByteArray>("header");
+
+    const QByteArray keepassxc =
+        R"("Group","Title","Username","Password","URL","Notes","TOTP","Icon","Last Modified","Created")";
+    const QByteArray bitwarden = "folder,favorite,type,name,notes,fields,reprompt,login_uri,"
+                                 "login_username,login_password,login_totp";
+    QTest::newRow("keepassxc") << u"keepassxc"_s << false << keepassxc;
+    QTest::newRow("bitwarden") << u"bitwarden"_s << false << bitwarden;
+    QTest::newRow("keepassxc, standard output") << u"keepassxc"_s << true << keepassxc;
+    QTest::newRow("bitwarden, standard output") << u"bitwarden"_s << true << bitwarden;
+    QTest::newRow("json") << u"json"_s << false << QByteArray("[");
+}
+
+// Exported, then imported into a data directory that holds no entry yet: the same entries, every
+// byte of them, whatever the quoting had to carry.
+void TestCli::exportRoundTrip()
+{
+    QFETCH(QString, format);
+    QFETCH(bool, toStandardOutput);
+    QFETCH(QByteArray, header);
+    m_writes = true;
+
+    const QList<Item> entries =
+        kEntries +
+        QList<Item>{
+            {"Comma, \"quoted\"", "https://x.example/?a=1,b=2", "user,name", " pw with blanks "},
+            {"Caf\xe9 \x80 \x81", "https://\xe9.example", "na\xefve", "\"\r\n,"},
+            {"=SUM(A1)", "", "", "'; --"},
+            {"", "", "", ""},
+        };
+    QVERIFY(makeEntries(entries));
+    const QString file = m_tmp->filePath(u"export"_s);
+    const Run r =
+        cli({u"export"_s, u"--format"_s, format, u"-o"_s, toStandardOutput ? u"-"_s : file},
+            kPassword + '\n');
+    QVERIFY2(r.exitCode == 0, r.describe().constData());
+    QVERIFY2(r.err.contains("holds every password in clear text"), r.err.constData());
+    QVERIFY2(r.err.count('\n') == 1, r.err.constData());
+    if (toStandardOutput) {
+        QVERIFY(TestData::writeFile(file, r.out));
+    } else {
+        QCOMPARE(r.out, QByteArray());
+        QCOMPARE(TestData::permissionsOf(file), 0600);
+    }
+    const QByteArray text = TestData::readFile(file);
+    QVERIFY2(text.startsWith(header), text.constData());
+
+    if (format == u"json") {
+        const QJsonArray array = QJsonDocument::fromJson(text).array();
+        QList<Item> read;
+        for (const QJsonValue& value : array) {
+            const QJsonObject object = value.toObject();
+            read.append({*Windows1252::fromUnicode(object.value(u"title"_s).toString()),
+                         *Windows1252::fromUnicode(object.value(u"url"_s).toString()),
+                         *Windows1252::fromUnicode(object.value(u"username"_s).toString()),
+                         *Windows1252::fromUnicode(object.value(u"password"_s).toString())});
+        }
+        QCOMPARE(rows(read), rows(entries));
+        return;
+    }
+    const QString fresh = m_tmp->filePath(u"fresh"_s);
+    QVERIFY(makeDataDir(fresh, TestData::masterPasswordRecord(kPassword), LinkFile::Absent));
+    const Run in =
+        run({u"--data-dir"_s, fresh, u"import"_s, file, u"--format"_s, format}, kPassword + '\n');
+    QVERIFY2(in.exitCode == 0, in.describe().constData());
+    QCOMPARE(in.err, QByteArray());
+    QCOMPARE(readBack(fresh + u"/QuiURL.dab"_s, kPassword), rows(entries));
+}
+
+void TestCli::exportRefusals_data()
+{
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<bool>("damaged");
+    QTest::addColumn<QString>("message");
+
+    QTest::newRow("damaged link file") << QStringList{u"--format"_s, u"json"_s, u"-o"_s, u"out"_s}
+                                       << true << u"cannot read the link file: "_s;
+    QTest::newRow("over the link file")
+        << QStringList{u"--format"_s, u"json"_s, u"-o"_s, u"data/QuiURL.dab"_s} << false
+        << u"data/QuiURL.dab is a data file of Quillor; export elsewhere"_s;
+    QTest::newRow("over the absent settings file")
+        << QStringList{u"--format"_s, u"json"_s, u"-o"_s, u"data/./QuiSetts.ini"_s} << false
+        << u"is a data file of Quillor"_s;
+    QTest::newRow("into a directory") << QStringList{u"--format"_s, u"json"_s, u"-o"_s, u"data"_s}
+                                      << false << u"cannot write the export: "_s;
+    QTest::newRow("wrong master password")
+        << QStringList{u"--format"_s, u"json"_s, u"-o"_s, u"out"_s, u"--data-dir"_s, u"elsewhere"_s}
+        << false << u"elsewhere/QuiFil.ini is missing"_s;
+}
+
+// Nothing written, nothing half written.
+void TestCli::exportRefusals()
+{
+    QFETCH(QStringList, args);
+    QFETCH(bool, damaged);
+    QFETCH(QString, message);
+    m_writes = true;
+
+    QVERIFY(makeDataDir(dataDir(), TestData::masterPasswordRecord(kPassword), LinkFile::Bytes,
+                        damaged ? TestData::linkRecord(kEntries[0], kPassword) + damagedRecord()
+                                : TestData::linkFile(kEntries, kPassword)));
+    const auto before = filesIn(root());
+    const Run r = cli(QStringList{u"export"_s} + args, kPassword + '\n');
+    QVERIFY2(r.exitCode == 1, r.describe().constData());
+    QCOMPARE(r.out, QByteArray());
+    QVERIFY2(QString::fromUtf8(r.err).contains(message), r.err.constData());
+    QCOMPARE(filesIn(root()), before);
+}
+
+void TestCli::salvage_data()
+{
+    QTest::addColumn<QByteArray>("link");
+    QTest::addColumn<QString>("target"); // "out", or "link" for the damaged file itself
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QList<Item>>("salvaged");
+    QTest::addColumn<QByteArray>("err");
+
+    const auto record = [](int i) {
+        return TestData::linkRecord(kEntries[i], kPassword);
+    };
+    QTest::newRow("a damaged record in the middle")
+        << record(0) + damagedRecord() + record(2) << u"out"_s << 0
+        << QList<Item>{kEntries[0], kEntries[2]}
+        << QByteArray("quillor-cli: record 2 skipped: it is damaged, after \"Example\", before "
+                      "\"Bank\"\n"
+                      "quillor-cli: 2 of 3 records copied into OUT; with Quillor closed, put it "
+                      "in the place of LINK\n");
+    QTest::newRow("the first damaged, a torn tail")
+        << damagedRecord() + record(1) + record(2) + QByteArray(100, ' ') << u"out"_s << 0
+        << QList<Item>{kEntries[1], kEntries[2]}
+        << QByteArray("quillor-cli: record 1 skipped: it is damaged, before \"A\\x09B\\x0aC\\D\"\n"
+                      "quillor-cli: record 4 skipped: the last 100 bytes are a record cut short, "
+                      "after \"Bank\"\n"
+                      "quillor-cli: 2 of 4 records copied into OUT; with Quillor closed, put it "
+                      "in the place of LINK\n");
+    QTest::newRow("two damaged in a row")
+        << record(0) + damagedRecord() + damagedRecord() + record(2) << u"out"_s << 0
+        << QList<Item>{kEntries[0], kEntries[2]}
+        << QByteArray("quillor-cli: record 2 skipped: it is damaged, after \"Example\", before "
+                      "\"Bank\"\n"
+                      "quillor-cli: record 3 skipped: it is damaged, after \"Example\", before "
+                      "\"Bank\"\n"
+                      "quillor-cli: 2 of 4 records copied into OUT; with Quillor closed, put it "
+                      "in the place of LINK\n");
+    QTest::newRow("nothing damaged")
+        << TestData::linkFile(kEntries, kPassword) << u"out"_s << 0 << kEntries
+        << QByteArray("quillor-cli: 3 of 3 records copied into OUT; "
+                      "with Quillor closed, put it in the place of "
+                      "LINK\n");
+    QTest::newRow("nothing readable")
+        << damagedRecord() << u"out"_s << 1 << QList<Item>{}
+        << QByteArray("quillor-cli: record 1 skipped: it is damaged\n"
+                      "quillor-cli: no record of LINK can be read; nothing was written\n");
+    QTest::newRow("over the damaged file")
+        << record(0) + damagedRecord() << u"link"_s << 1 << QList<Item>{}
+        << QByteArray("quillor-cli: LINK is the damaged link file itself; write the records "
+                      "elsewhere\n");
+}
+
+// The new file loads whole with the program's own loader; the damaged one stays as it was.
+void TestCli::salvage()
+{
+    QFETCH(QByteArray, link);
+    QFETCH(QString, target);
+    QFETCH(int, exitCode);
+    QFETCH(QList<Item>, salvaged);
+    QFETCH(QByteArray, err);
+    m_writes = true;
+
+    QVERIFY(
+        makeDataDir(dataDir(), TestData::masterPasswordRecord(kPassword), LinkFile::Bytes, link));
+    const QString out = target == u"out" ? m_tmp->filePath(u"salvaged.dab"_s) : linkFilePath();
+    const auto before = filesIn(dataDir());
+    const Run r = cli({u"salvage"_s, u"-o"_s, out}, kPassword + '\n');
+    QVERIFY2(r.exitCode == exitCode, r.describe().constData());
+    QCOMPARE(r.out, QByteArray());
+    QCOMPARE(r.err, QByteArray(err)
+                        .replace("OUT", QFile::encodeName(out))
+                        .replace("LINK", QFile::encodeName(linkFilePath())));
+    QCOMPARE(filesIn(dataDir()), before);
+    if (exitCode != 0) {
+        QCOMPARE(TestData::entriesOf(root()), (QStringList{u"data"_s}));
+        return;
+    }
+    QCOMPARE(TestData::permissionsOf(out), 0600);
+    QCOMPARE(findDamagedLinkRecord(out), QString());
+    QCOMPARE(readBack(out, kPassword), rows(salvaged));
 }
 
 QTEST_GUILESS_MAIN(TestCli)
