@@ -95,6 +95,11 @@ const std::array<ImportFormat, 4> kImportFormats = {{
      {}},
 }};
 
+QString entryCount(qsizetype n)
+{
+    return n == 1 ? QStringLiteral("1 entry") : QStringLiteral("%1 entries").arg(n);
+}
+
 const ImportFormat* importFormatNamed(const QString& name)
 {
     for (const ImportFormat& format : kImportFormats) {
@@ -405,10 +410,8 @@ int runImport(CommandContext& context)
                        .arg(visible(Windows1252::toUnicode(entry.title)),
                             visible(Windows1252::toUnicode(entry.userName)),
                             visible(Windows1252::toUnicode(entry.url)));
-        out += QStringLiteral("would add %1 entries to %3, which holds %2; nothing was changed\n")
-                   .arg(added)
-                   .arg(before)
-                   .arg(data.paths.dataDirectory);
+        out += QStringLiteral("would add %1 to %3, which holds %2; nothing was changed\n")
+                   .arg(entryCount(added), entryCount(before), data.paths.dataDirectory);
         if (!writeOut(out.toUtf8()))
             return fail(QStringLiteral("cannot write to standard output"));
         return kExitSuccess;
@@ -439,10 +442,9 @@ int runImport(CommandContext& context)
             SaveListToLinkFile(data.paths.linkFilePath, entries, master->view(), context.cipher);
         !saved)
         return fail(QStringLiteral("nothing was imported: %1").arg(saved.error()));
-    if (!writeOut(QStringLiteral("imported %1 entries into %2, which now holds %3\n")
-                      .arg(added)
-                      .arg(data.paths.dataDirectory)
-                      .arg(entries.size())
+    if (!writeOut(QStringLiteral("imported %1 into %2, which now holds %3\n")
+                      .arg(entryCount(added), data.paths.dataDirectory,
+                           entryCount(qsizetype(entries.size())))
                       .toUtf8()))
         return fail(QStringLiteral("cannot write to standard output"));
     return kExitSuccess;
@@ -565,16 +567,15 @@ int runExport(CommandContext& context)
     if (toStandardOutput) {
         if (!writeOut(text))
             return fail(QStringLiteral("cannot write to standard output"));
-        printError(QStringLiteral("the export of %1 entries holds every password in clear text")
-                       .arg(data.entries.size()));
+        printError(QStringLiteral("the export of %1 holds every password in clear text")
+                       .arg(entryCount(qsizetype(data.entries.size()))));
         return kExitSuccess;
     }
     if (const SaveResult saved = saveFileSafely(target, text); !saved)
         return fail(QStringLiteral("cannot write the export: %1").arg(saved.error()));
-    printError(QStringLiteral("%1 entries written to %2; it holds every password in clear text: "
-                              "keep it to yourself and delete it once it is imported")
-                   .arg(data.entries.size())
-                   .arg(target));
+    printError(QStringLiteral("%1 written to %2; it holds every password in clear text: keep it to "
+                              "yourself and delete it once it is imported")
+                   .arg(entryCount(qsizetype(data.entries.size())), target));
     return kExitSuccess;
 }
 

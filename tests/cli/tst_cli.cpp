@@ -167,6 +167,11 @@ QMap<QString, QByteArray> filesIn(const QString& dir)
     return files;
 }
 
+QByteArray entries(qsizetype n)
+{
+    return n == 1 ? QByteArray("1 entry") : QByteArray::number(n) + " entries";
+}
+
 QByteArray damagedRecord()
 {
     return withBytes(TestData::linkRecord(kEntries[0], kPassword), 0, "00000000x");
@@ -1635,9 +1640,9 @@ void TestCli::import()
         QCOMPARE(lines.size(), added.size() + 2);
         for (qsizetype i = 0; i < added.size(); ++i)
             QVERIFY2(lines[i].startsWith("line "), dry.out.constData());
-        QCOMPARE(lines[added.size()], "would add " + QByteArray::number(added.size()) +
-                                          " entries to " + QFile::encodeName(dataDir()) +
-                                          ", which holds 1; nothing was changed");
+        QCOMPARE(lines[added.size()], "would add " + entries(added.size()) + " to " +
+                                          QFile::encodeName(dataDir()) +
+                                          ", which holds 1 entry; nothing was changed");
     } else {
         QCOMPARE(dry.out, QByteArray());
     }
@@ -1649,9 +1654,9 @@ void TestCli::import()
     if (exitCode != 0 || added.isEmpty())
         QCOMPARE(filesIn(dataDir()), before);
     if (exitCode == 0 && !added.isEmpty())
-        QCOMPARE(r.out, "imported " + QByteArray::number(added.size()) + " entries into " +
+        QCOMPARE(r.out, "imported " + entries(added.size()) + " into " +
                             QFile::encodeName(dataDir()) + ", which now holds " +
-                            QByteArray::number(added.size() + 1) + '\n');
+                            entries(added.size() + 1) + '\n');
     QCOMPARE(TestData::entriesOf(dataDir()), (QStringList{u"QuiFil.ini"_s, u"QuiURL.dab"_s}));
 }
 
