@@ -32,6 +32,8 @@ int usageError(const QString& problem, const char* help)
 
 bool writeOut(QByteArrayView bytes)
 {
+    if (bytes.isEmpty())
+        return std::fflush(stdout) == 0;
     return std::fwrite(bytes.data(), 1, std::size_t(bytes.size()), stdout) ==
                std::size_t(bytes.size()) &&
            std::fflush(stdout) == 0;
