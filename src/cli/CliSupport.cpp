@@ -129,6 +129,25 @@ std::optional<QByteArray> storableItem(const QString& text, int maxLength, bool 
     return Windows1252::fromUnicode(kept);
 }
 
+QString masterPasswordProblem(const QString& path, QByteArrayView password, CipherService& cipher,
+                              QByteArray* checkValue)
+{
+    const auto check = MasterPasswordFile::check(path, password, cipher);
+    switch (check.outcome) {
+    case MasterPasswordFile::Outcome::NoMasterPassword:
+        return QStringLiteral("%1 is missing or holds no master password").arg(path);
+    case MasterPasswordFile::Outcome::Unreadable:
+        return QStringLiteral("cannot read the master password file: %1").arg(check.failure);
+    case MasterPasswordFile::Outcome::Wrong:
+        return QStringLiteral("wrong master password");
+    case MasterPasswordFile::Outcome::Right:
+        break;
+    }
+    if (checkValue)
+        *checkValue = check.checkValue;
+    return {};
+}
+
 QString openData(const QString& dataDirectory, QByteArrayView password, CipherService& cipher,
                  Access access, OpenedData& out)
 {
@@ -141,19 +160,10 @@ QString openData(const QString& dataDirectory, QByteArrayView password, CipherSe
                               "finish it")
             .arg(paths.dataDirectory);
 
-    const auto check = MasterPasswordFile::check(paths.masterPasswordPath, password, cipher);
-    switch (check.outcome) {
-    case MasterPasswordFile::Outcome::NoMasterPassword:
-        return QStringLiteral("%1 is missing or holds no master password")
-            .arg(paths.masterPasswordPath);
-    case MasterPasswordFile::Outcome::Unreadable:
-        return QStringLiteral("cannot read the master password file: %1").arg(check.failure);
-    case MasterPasswordFile::Outcome::Wrong:
-        return QStringLiteral("wrong master password");
-    case MasterPasswordFile::Outcome::Right:
-        break;
-    }
-    out.checkValue = check.checkValue;
+    if (const QString problem =
+            masterPasswordProblem(paths.masterPasswordPath, password, cipher, &out.checkValue);
+        !problem.isEmpty())
+        return problem;
 
     LinkFileRead read = readLinkFile(paths.linkFilePath, password, cipher, EmptyLinkFile::Keep);
     if (!read.ok()) {

@@ -82,6 +82,11 @@ struct OpenedData {
     std::vector<Entry> entries;
 };
 
+// Checks the password against the master password file; empty when it is right, else the
+// message. The check value goes to checkValue when given.
+QString masterPasswordProblem(const QString& path, QByteArrayView password, CipherService& cipher,
+                              QByteArray* checkValue = nullptr);
+
 enum class Access { Read, Write };
 
 // Checks the master password and reads every entry. For writing, the list must be the whole

@@ -410,19 +410,11 @@ int runPasswd(CommandContext& context)
     if (const QString failure = lock.acquire(context.dataDirectory); !failure.isEmpty())
         return fail(failure);
     const DataPaths paths = DataPaths::forDataDirectory(context.dataDirectory);
-    const auto check =
-        MasterPasswordFile::check(paths.masterPasswordPath, master->view(), context.cipher);
-    switch (check.outcome) {
-    case MasterPasswordFile::Outcome::NoMasterPassword:
-        return fail(QStringLiteral("%1 is missing or holds no master password")
-                        .arg(paths.masterPasswordPath));
-    case MasterPasswordFile::Outcome::Unreadable:
-        return fail(QStringLiteral("cannot read the master password file: %1").arg(check.failure));
-    case MasterPasswordFile::Outcome::Wrong:
-        return fail(QStringLiteral("wrong master password"));
-    case MasterPasswordFile::Outcome::Right:
-        break;
-    }
+    QByteArray checkValue;
+    if (const QString problem = masterPasswordProblem(paths.masterPasswordPath, master->view(),
+                                                      context.cipher, &checkValue);
+        !problem.isEmpty())
+        return fail(problem);
     // The re-encryption would stop at a damaged record; better to say so before it starts.
     if (const QString damaged = findDamagedLinkRecord(paths.linkFilePath); !damaged.isEmpty())
         return fail(QStringLiteral("cannot read the link file: %1; nothing is changed while a "
@@ -430,9 +422,8 @@ int runPasswd(CommandContext& context)
                                    "readable ones)")
                         .arg(damaged));
 
-    if (const SaveResult changed =
-            reencryptPair(paths.dataDirectory, master->view(), newPassword->view(),
-                          check.checkValue, context.cipher);
+    if (const SaveResult changed = reencryptPair(paths.dataDirectory, master->view(),
+                                                 newPassword->view(), checkValue, context.cipher);
         !changed)
         return fail(QStringLiteral("cannot change the password (nothing was changed): %1")
                         .arg(changed.error()));

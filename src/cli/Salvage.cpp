@@ -70,19 +70,10 @@ int runSalvage(CommandContext& context)
     const std::optional<Secret> master = readMasterPassword();
     if (!master)
         return kExitFailure;
-    const auto check =
-        MasterPasswordFile::check(paths.masterPasswordPath, master->view(), context.cipher);
-    switch (check.outcome) {
-    case MasterPasswordFile::Outcome::NoMasterPassword:
-        return fail(QStringLiteral("%1 is missing or holds no master password")
-                        .arg(paths.masterPasswordPath));
-    case MasterPasswordFile::Outcome::Unreadable:
-        return fail(QStringLiteral("cannot read the master password file: %1").arg(check.failure));
-    case MasterPasswordFile::Outcome::Wrong:
-        return fail(QStringLiteral("wrong master password"));
-    case MasterPasswordFile::Outcome::Right:
-        break;
-    }
+    if (const QString problem =
+            masterPasswordProblem(paths.masterPasswordPath, master->view(), context.cipher);
+        !problem.isEmpty())
+        return fail(problem);
 
     QFile source;
     if (const QString reason = openRegularFile(source, paths.linkFilePath); !reason.isEmpty())
