@@ -2,7 +2,7 @@
 # Runs the benchmarks and prints their figures: times per size, then the load/floor ratios, the
 # cost of adding an entry to a long list against a short one, and the peak memory of a
 # 100,000-record load; the rewrites, back-up and restore against their floors; then unlocking
-# against loading, and start-up time and memory against an empty window (on a virtual X
+# against loading, typing in the find bar, and start-up time and memory against an empty window (on a virtual X
 # display). Exits non-zero when a load or an add fails, the peak memory is over its limit or a
 # figure cannot be measured; times are printed, never judged.
 #   bench/run.sh BUILD_DIR|QUILLOR_BENCH [benchmark flags...]
@@ -28,5 +28,6 @@ bash "$(dirname "$0")/rewrite.sh" "$build" || status=$?
 bash "$(dirname "$0")/backup.sh" "$build" || status=$?
 # Unlocking in the window against loading in the core, then start-up against an empty window.
 QT_QPA_PLATFORM=offscreen "$build/bench/quillor_unlock_bench" || status=$?
+QT_QPA_PLATFORM=offscreen "$build/bench/quillor_findbar_bench" || status=$?
 bash "$(dirname "$0")/startup.sh" "$build" || status=$?
 exit $status

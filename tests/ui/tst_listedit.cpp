@@ -136,7 +136,7 @@ void TestListEdit::select(const QList<int>& rows)
 {
     list()->selectionModel()->clearSelection();
     for (int row : rows) {
-        list()->selectionModel()->setCurrentIndex(m_window->model().index(row, 0),
+        list()->selectionModel()->setCurrentIndex(list()->model()->index(row, 0),
                                                   QItemSelectionModel::Select |
                                                       QItemSelectionModel::Rows);
     }

@@ -199,7 +199,7 @@ void TestMainWindow::lockedAfterLoad()
     QStringList tabOrder;
     QWidget* next = box;
     do {
-        if ((next->focusPolicy() & Qt::TabFocus) && next->window() == &w)
+        if ((next->focusPolicy() & Qt::TabFocus) && next->window() == &w && next->isVisibleTo(&w))
             tabOrder << next->objectName();
         next = next->nextInFocusChain();
     } while (next != box && tabOrder.size() < 30);

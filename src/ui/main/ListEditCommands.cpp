@@ -115,6 +115,5 @@ void ListEditCommands::deleteSelected()
         return;
     model.removeEntries(rows);
     // The commands expect a selected entry: the one that took the first removed one's place.
-    if (model.rowCount() > 0)
-        m_window.selectRow(std::min(rows.front(), model.rowCount() - 1));
+    m_window.selectRowNear(rows.front());
 }

@@ -4,6 +4,7 @@
 #include "BackUpCommands.h"
 #include "ClipboardGuard.h"
 #include "EnterItemsLink.h"
+#include "EntryFilter.h"
 #include "ListCommands.h"
 #include "ListEditCommands.h"
 #include "MainMenus.h"
@@ -27,6 +28,7 @@
 #include "ui/entry/EnterItemsWindow.h"
 #include "ui/message/ShowMessage.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -101,7 +103,9 @@ MainWindow::MainWindow(AppState& state, QWidget* parent)
     m_listCommands = new ListCommands(*this, m_opener, *m_enterItems, *m_revealBox);
     m_listCommands->connectTo(*m_menus, *m_list->header());
     connect(m_list->selectionModel(), &QItemSelectionModel::currentRowChanged, m_listCommands,
-            [this](const QModelIndex& current) { m_listCommands->showTitle(current.row()); });
+            [this](const QModelIndex& current) {
+                m_listCommands->showTitle(m_filter->mapToSource(current).row());
+            });
     m_listEditCommands = new ListEditCommands(*this);
     m_listEditCommands->connectTo(*m_menus);
     m_passwordCommands = new PasswordCommands(*this, *m_passwordBox);
@@ -113,6 +117,7 @@ MainWindow::MainWindow(AppState& state, QWidget* parent)
     m_appCommands->connectTo(*m_menus);
     m_backUpCommands = new BackUpCommands(*this);
     m_backUpCommands->connectTo(*m_menus);
+    addShortcuts();
 
     m_model.setUserNamesHidden(m_state.settings.hiddenUserNames == 1);
     applyColumnWidths();
@@ -158,7 +163,8 @@ void MainWindow::createControls()
 
     m_list = new QTreeView(this);
     m_list->setObjectName(QStringLiteral("ListView1"));
-    m_list->setModel(&m_model);
+    m_filter = new EntryFilter(m_model, this);
+    m_list->setModel(m_filter);
     m_list->setItemDelegate(new RowPictureDelegate(Artwork::rowPicture(), m_list));
     m_list->setRootIsDecorated(false);
     m_list->setUniformRowHeights(true);
@@ -169,6 +175,14 @@ void MainWindow::createControls()
     m_list->setIconSize(QSize(13, 13));
     m_list->header()->setStretchLastSection(false);
     m_list->header()->setSectionsMovable(false);
+
+    m_findBar = new QLineEdit(this);
+    m_findBar->setObjectName(QStringLiteral("FindBar"));
+    m_findBar->setPlaceholderText(QStringLiteral("Find in titles, addresses and user names"));
+    m_findBar->setClearButtonEnabled(true);
+    m_findBar->setValidator(new SingleLineValidator(m_findBar));
+    m_findBar->hide();
+    connect(m_findBar, &QLineEdit::textChanged, this, &MainWindow::findTextChanged);
 
     m_onTopBox = new QCheckBox(QStringLiteral("On Top"), this);
     m_onTopBox->setObjectName(QStringLiteral("Check2"));
@@ -230,7 +244,8 @@ void MainWindow::createControls()
     setTabOrder(m_changePasswordButton, m_deletePasswordButton);
     setTabOrder(m_deletePasswordButton, m_menuButton);
     setTabOrder(m_menuButton, m_list);
-    setTabOrder(m_list, m_onTopBox);
+    setTabOrder(m_list, m_findBar);
+    setTabOrder(m_findBar, m_onTopBox);
     setTabOrder(m_onTopBox, m_oneClickBox);
     setTabOrder(m_oneClickBox, m_enterItemsButton);
 
@@ -246,6 +261,24 @@ void MainWindow::createControls()
     });
     // The logos, the reveal box, the check boxes and the list reach eventFilter through the
     // application-wide filter alone: a filter of their own too would handle each event twice.
+}
+
+void MainWindow::addShortcuts()
+{
+    const auto bind = [this](QAction* action, const QKeySequence& keys) {
+        action->setShortcut(keys);
+        // A menu that is not open takes no keys; the window does.
+        addAction(action);
+    };
+    bind(m_menus->action("mnu1CopyUzzaToClip"), QKeySequence(Qt::CTRL | Qt::Key_B));
+    bind(m_menus->action("mnu1CopyPassToClip"), QKeySequence(Qt::CTRL | Qt::Key_C));
+    bind(m_menus->action("mnu1NavTo"), QKeySequence(Qt::CTRL | Qt::Key_U));
+    bind(m_menus->action("mnu1DelURLFromList"), QKeySequence(Qt::Key_Delete));
+    bind(m_menus->action("mnu1EnterItems"), QKeySequence(Qt::CTRL | Qt::Key_E));
+    auto* find = new QAction(this);
+    find->setObjectName(QStringLiteral("FindAction"));
+    connect(find, &QAction::triggered, this, &MainWindow::openFindBar);
+    bind(find, QKeySequence(Qt::CTRL | Qt::Key_F));
 }
 
 void MainWindow::applyColumnWidths()
@@ -311,15 +344,83 @@ int MainWindow::currentRow() const
     const QModelIndex current = m_list->currentIndex();
     if (!current.isValid() || !m_list->selectionModel()->isRowSelected(current.row()))
         return -1;
-    return current.row();
+    return m_filter->mapToSource(current).row();
 }
 
 void MainWindow::selectRow(int row)
 {
-    const QModelIndex index = m_model.index(row, 0);
-    m_list->selectionModel()->setCurrentIndex(index, QItemSelectionModel::ClearAndSelect |
+    QModelIndex shown = m_filter->mapFromSource(m_model.index(row, 0));
+    if (!shown.isValid() && row >= 0 && row < m_model.rowCount()) {
+        m_findBar->clear();
+        shown = m_filter->mapFromSource(m_model.index(row, 0));
+    }
+    m_list->selectionModel()->setCurrentIndex(shown, QItemSelectionModel::ClearAndSelect |
                                                          QItemSelectionModel::Rows);
-    m_list->scrollTo(index);
+    if (shown.isValid())
+        m_list->scrollTo(shown);
+}
+
+void MainWindow::selectRowNear(int row)
+{
+    // Unsorted, the rows shown keep the model's order.
+    const int count = m_filter->rowCount();
+    if (count == 0) {
+        m_list->selectionModel()->clear();
+        return;
+    }
+    int lo = 0;
+    int hi = count;
+    while (lo < hi) {
+        const int mid = lo + (hi - lo) / 2;
+        if (m_filter->mapToSource(m_filter->index(mid, 0)).row() < row)
+            lo = mid + 1;
+        else
+            hi = mid;
+    }
+    selectRow(m_filter->mapToSource(m_filter->index(std::min(lo, count - 1), 0)).row());
+}
+
+void MainWindow::openFindBar()
+{
+    if (!m_unlocked)
+        return;
+    if (m_findBar->isHidden()) {
+        m_findBar->show();
+        relayout();
+    }
+    m_findBar->setFocus(Qt::ShortcutFocusReason);
+    m_findBar->selectAll();
+}
+
+void MainWindow::closeFindBar()
+{
+    if (m_findBar->isHidden())
+        return;
+    const bool hadFocus = m_findBar->hasFocus();
+    m_findBar->hide();
+    m_findBar->clear();
+    relayout();
+    if (const int row = currentRow(); row >= 0)
+        m_list->scrollTo(m_filter->mapFromSource(m_model.index(row, 0)));
+    if (hadFocus && m_unlocked)
+        m_list->setFocus(Qt::OtherFocusReason);
+}
+
+void MainWindow::findTextChanged(const QString& text)
+{
+    const int chosen = currentRow();
+    m_filter->setFindText(text);
+    // The commands act on the selected entry: it stays while shown, else the first shown.
+    const QModelIndex kept =
+        chosen >= 0 ? m_filter->mapFromSource(m_model.index(chosen, 0)) : QModelIndex();
+    const QModelIndex next = kept.isValid() ? kept : m_filter->index(0, 0);
+    if (!next.isValid()) {
+        m_list->selectionModel()->clear();
+        return;
+    }
+    m_list->selectionModel()->setCurrentIndex(next, QItemSelectionModel::ClearAndSelect |
+                                                        QItemSelectionModel::Rows);
+    m_list->scrollTo(next);
 }
 
 void MainWindow::F11ToolT()
@@ -418,7 +519,13 @@ void MainWindow::relayout()
     m_menuButton->setGeometry(toPixels(g.menuButton));
     m_smallLogo->setGeometry(toPixels(g.smallLogo));
     m_enterItemsButton->setGeometry(toPixels(g.enterItemsButton));
-    m_list->setGeometry(toPixels(g.list));
+    QRect list = toPixels(g.list);
+    if (!m_findBar->isHidden()) {
+        const int barHeight = m_findBar->sizeHint().height();
+        list.setHeight(std::max(list.height() - barHeight, 0));
+        m_findBar->setGeometry(list.left(), list.bottom() + 1, list.width(), barHeight);
+    }
+    m_list->setGeometry(list);
     m_cover->setGeometry(toPixels(g.cover));
     m_coverLogo->setGeometry(toPixels(g.coverLogo));
     m_revealBox->setGeometry(toPixels(g.revealBox));
@@ -578,6 +685,7 @@ void MainWindow::showUnlocked()
 void MainWindow::showLocked()
 {
     m_passwordCommands->cancelPendingChange();
+    closeFindBar();
     secureWipe(m_state.masterPassword);
     m_state.masterPassword.clear();
     m_model.clear();
@@ -605,7 +713,7 @@ std::vector<int> MainWindow::selectedRows() const
 {
     std::vector<int> rows;
     for (const QModelIndex& index : m_list->selectionModel()->selectedRows())
-        rows.push_back(index.row());
+        rows.push_back(m_filter->mapToSource(index).row());
     std::sort(rows.begin(), rows.end());
     return rows;
 }
@@ -672,7 +780,10 @@ bool MainWindow::keyPressed(QObject* watched, QKeyEvent* event)
     if (!watched->isWidgetType() || static_cast<QWidget*>(watched)->window() != this)
         return false;
     if (event->key() == Qt::Key_Escape) {
-        close();
+        if (!m_findBar->isHidden())
+            closeFindBar();
+        else
+            close();
         return true;
     }
     if (watched == m_passwordBox &&

@@ -15,6 +15,7 @@ class BackUpCommands;
 class ClipboardGuard;
 class EnterItemsLink;
 class EnterItemsWindow;
+class EntryFilter;
 class ListCommands;
 class ListEditCommands;
 class PasswordCommands;
@@ -38,8 +39,12 @@ public:
     AppState& state() { return m_state; }
     bool isUnlocked() const { return m_unlocked; }
     // The list's current row when it is selected, or -1; selecting a row makes it current.
+    // Rows are the model's, record i of the file, also while the find bar narrows the list.
     int currentRow() const;
+    // A row the find text hides is shown by emptying the find text.
     void selectRow(int row);
+    // After rows went: the first row shown at or after this one, else the last shown.
+    void selectRowNear(int row);
     int badPasswordCount() const { return m_badPasswordCount; }
     EntryModel& model() { return m_model; }
     MainMenus& menus() { return *m_menus; }
@@ -82,6 +87,11 @@ public:
     // The selected rows, ascending.
     std::vector<int> selectedRows() const;
 
+    // Ctrl+F: the bar under the list whose text narrows the rows shown. Closing it shows them
+    // all again, the selected entry still selected.
+    void openFindBar();
+    void closeFindBar();
+
     // Row i is record i only while the list holds every record of the file; after a load that
     // stopped at a damaged record, a write from the list would drop the records after it. Says
     // so and gives false then.
@@ -97,6 +107,8 @@ protected:
 
 private:
     void createControls();
+    void addShortcuts();
+    void findTextChanged(const QString& text);
     void applyColumnWidths();
     void applyPlacement();
     void applyOnTop();
@@ -114,6 +126,7 @@ private:
 
     AppState& m_state;
     EntryModel m_model;
+    EntryFilter* m_filter = nullptr;
     std::unique_ptr<MainMenus> m_menus;
     ClipboardGuard* m_clipboard = nullptr;
     AddressOpener m_opener;
@@ -124,10 +137,11 @@ private:
     AppCommands* m_appCommands = nullptr;
     BackUpCommands* m_backUpCommands = nullptr;
 
-    QPushButton* m_menuButton = nullptr;           // Command6
-    QLabel* m_smallLogo = nullptr;                 // Image3
-    QPushButton* m_enterItemsButton = nullptr;     // Command7
-    QTreeView* m_list = nullptr;                   // ListView1
+    QPushButton* m_menuButton = nullptr;       // Command6
+    QLabel* m_smallLogo = nullptr;             // Image3
+    QPushButton* m_enterItemsButton = nullptr; // Command7
+    QTreeView* m_list = nullptr;               // ListView1
+    QLineEdit* m_findBar = nullptr;
     QLabel* m_passwordPanel = nullptr;             // Picture1
     QLabel* m_prompt = nullptr;                    // Image2
     QPushButton* m_enterButton = nullptr;          // Command3
