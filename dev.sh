@@ -14,7 +14,7 @@ PACKAGES=(
   qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins libgl-dev
   libbenchmark-dev
   fonts-dejavu-core
-  xvfb xauth xdotool openbox x11-utils imagemagick python3
+  xvfb xauth xdotool xclip openbox x11-utils imagemagick python3
   dpkg-dev desktop-file-utils appstream
 )
 

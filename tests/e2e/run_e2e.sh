@@ -316,6 +316,17 @@ wait_one_row() {
     return 1
 }
 
+# Waits up to 10 s for the list of window $1 to show a second row.
+wait_second_row() {
+    local deadline=$((SECONDS + 10))
+    until (($(marked_pixels "$1" $ROW2) > 0)); do
+        ((SECONDS < deadline)) || return 1
+        sleep 0.05
+    done
+}
+
+still_running() { ! has_ended "$1"; }
+
 # Types an entry into the Enter Items window of process $1 with the keyboard alone and adds it:
 # URL address, password, user name, title. The list must have the focus, as after unlocking.
 add_entry() { # pid, url, password, user name, title
@@ -445,6 +456,18 @@ scenario_change_list() {
     add_entry "$pid" 'https://mail.example' 'm41l pass' bob 'Example Mail' || return 1
     check "the second entry is added last" \
         test "$(listed_entries Pomelo)" = "$(printf 'Example Bank\ts3cret pass\nExample Mail\tm41l pass')"
+
+    # Ctrl+F narrows the list to what is typed; the keys then work on the entry shown.
+    xdotool key ctrl+f && xdotool type --delay 20 mail
+    wait_one_row "$main_wid" || { fail "Ctrl+F and \"mail\" narrow the list to one entry"; return 1; }
+    pass "Ctrl+F and \"mail\" narrow the list to one entry"
+    import -frame -window "$main_wid" "$build/e2e-find-bar.png"
+    xdotool key ctrl+b
+    check "Ctrl+B copies the user name of the entry shown" \
+        test "$(xclip -o -selection clipboard 2>/dev/null)" = bob
+    xdotool key Escape
+    check "Escape closes the find bar, the whole list shows again" wait_second_row "$main_wid"
+    check "that Escape leaves Quillor running" still_running "$pid"
 
     # "Move To &Top"; "d" would be shared by "Move &Down" and "&Delete", so the delete is reached
     # as the menu's last entry.
