@@ -83,6 +83,8 @@ private Q_SLOTS:
 
     void copy_data();
     void copy();
+    void waylandCompositorCopy_data();
+    void waylandCompositorCopy();
     void copyEmptyPassword_data();
     void copyEmptyPassword();
     void hiddenUserNameNeverMasked_data();
@@ -377,6 +379,58 @@ void TestListCommands::copyEmptyPassword()
     QVERIFY(m_window->clipboard().timer().isActive());
     m_window->clipboard().expire();
     QCOMPARE(QGuiApplication::clipboard()->text(), QString());
+}
+
+// Each row: a Wayland session or not, wl-copy present or not, whether the user copied something
+// else after us, how our copy ends; then how often wl-copy --clear ran, and the messages shown.
+void TestListCommands::waylandCompositorCopy_data()
+{
+    QTest::addColumn<bool>("wayland");
+    QTest::addColumn<bool>("wlCopyPresent");
+    QTest::addColumn<bool>("userCopiedSince");
+    QTest::addColumn<bool>("closing");
+    QTest::addColumn<int>("clears");
+    QTest::addColumn<QStringList>("messages");
+    const QStringList none;
+    QTest::newRow("after 30 s") << true << true << false << false << 1 << none;
+    QTest::newRow("at closing") << true << true << false << true << 1 << none;
+    QTest::newRow("the user's copy is kept") << true << true << true << false << 0 << none;
+    QTest::newRow("the user's copy is kept at closing")
+        << true << true << true << true << 0 << none;
+    QTest::newRow("X11 needs none") << false << true << false << false << 0 << none;
+    QTest::newRow("no wl-copy: said once")
+        << true << false << false << false << 0 << QStringList{ClipboardGuard::kNoWlCopy};
+}
+
+void TestListCommands::waylandCompositorCopy()
+{
+    QFETCH(bool, wayland);
+    QFETCH(bool, wlCopyPresent);
+    QFETCH(bool, userCopiedSince);
+    QFETCH(bool, closing);
+    QFETCH(int, clears);
+    QFETCH(QStringList, messages);
+
+    // A stand-in for wl-copy that notes its arguments.
+    const QString calls = m_dir->filePath(u"wl-copy.calls"_s);
+    const QString wlCopy = m_dir->filePath(u"wl-copy"_s);
+    makeExecutable(wlCopy);
+    QVERIFY(TestData::writeFile(wlCopy, "#!/bin/sh\necho \"$@\" >>'" + calls.toUtf8() + "'\n"));
+    QVERIFY(openUnlocked());
+    m_window->clipboard().setWayland(wayland, wlCopyPresent ? wlCopy : QString());
+    m_window->selectRow(0);
+    trigger("mnu1CopyPassToClip");
+    trigger("mnu1CopyUzzaToClip");
+    if (userCopiedSince)
+        QGuiApplication::clipboard()->setText(kUserCopy);
+    if (closing)
+        m_window->close();
+    else
+        m_window->clipboard().expire();
+
+    QCOMPARE(QGuiApplication::clipboard()->text(), userCopiedSince ? kUserCopy : QString());
+    QCOMPARE(TestData::readFile(calls), QByteArray("--clear\n").repeated(clears));
+    QCOMPARE(m_answers->texts(), messages);
 }
 
 void TestListCommands::hiddenUserNameNeverMasked_data()

@@ -5,6 +5,15 @@
 #include <QClipboard>
 #include <QGuiApplication>
 #include <QMimeData>
+#include <QProcess>
+#include <QStandardPaths>
+
+namespace {
+
+// Long enough for wl-copy to reach the compositor; closing never waits longer.
+constexpr int kWlCopyWaitMs = 2000;
+
+} // namespace
 
 ClipboardGuard::ClipboardGuard(QObject* parent)
     : QObject(parent)
@@ -13,6 +22,14 @@ ClipboardGuard::ClipboardGuard(QObject* parent)
     m_timer.setSingleShot(true);
     m_timer.setInterval(kClearAfterMs);
     connect(&m_timer, &QTimer::timeout, this, &ClipboardGuard::expire);
+    setWayland(QGuiApplication::platformName().startsWith(QLatin1String("wayland")),
+               QStandardPaths::findExecutable(QStringLiteral("wl-copy")));
+}
+
+void ClipboardGuard::setWayland(bool wayland, const QString& wlCopy)
+{
+    m_wayland = wayland;
+    m_wlCopy = wlCopy;
 }
 
 ClipboardGuard::~ClipboardGuard()
@@ -30,6 +47,10 @@ void ClipboardGuard::copy(const QString& text)
     m_copied = text;
     m_holding = true;
     m_timer.start();
+    if (m_wayland && m_wlCopy.isEmpty() && !m_warned && m_warn) {
+        m_warned = true;
+        m_warn(kNoWlCopy);
+    }
 }
 
 bool ClipboardGuard::clipboardHoldsOurs() const
@@ -48,9 +69,25 @@ void ClipboardGuard::expire()
 
 void ClipboardGuard::clearIfOurs()
 {
-    if (clipboardHoldsOurs())
+    if (clipboardHoldsOurs()) {
         QGuiApplication::clipboard()->clear();
+        clearCompositorCopy();
+    }
     secureWipe(m_copied);
     m_copied.clear();
     m_holding = false;
+}
+
+void ClipboardGuard::clearCompositorCopy() const
+{
+    if (!m_wayland || m_wlCopy.isEmpty())
+        return;
+    QProcess wlCopy;
+    wlCopy.setProgram(m_wlCopy);
+    wlCopy.setArguments({QStringLiteral("--clear")});
+    wlCopy.setStandardInputFile(QProcess::nullDevice());
+    wlCopy.setStandardOutputFile(QProcess::nullDevice());
+    wlCopy.start();
+    if (wlCopy.waitForStarted(kWlCopyWaitMs) && !wlCopy.waitForFinished(kWlCopyWaitMs))
+        wlCopy.kill();
 }

@@ -97,6 +97,7 @@ MainWindow::MainWindow(AppState& state, QWidget* parent)
     m_state.mainWindowOpen = true;
 
     m_clipboard = new ClipboardGuard(this);
+    m_clipboard->setWarning([this](const QString& text) { message(MessageKind::Ok, text); });
     m_menus = std::make_unique<MainMenus>(this);
     createControls();
     m_enterItems = std::make_unique<EnterItemsLink>(m_state, *this);
