@@ -86,6 +86,7 @@ private Q_SLOTS:
     void cleanup();
 
     void lockedAfterLoad();
+    void coveredPicturesWaitUntilSeen();
     void firstPlacementIsStoredAndReused();
     void storedPlacementUsedAsSaved();
     void unusablePlacementGivesTheFirst_data();
@@ -220,6 +221,40 @@ void TestMainWindow::lockedAfterLoad()
         QVERIFY2(depth("Picture2") > depth(behind), behind);
     }
     QVERIFY(m_answers->shown().isEmpty());
+}
+
+namespace {
+
+// Counts the paint events a widget receives.
+class PaintCounter : public QObject {
+public:
+    explicit PaintCounter(QWidget* watched) { watched->installEventFilter(this); }
+    int paints = 0;
+
+protected:
+    bool eventFilter(QObject*, QEvent* event) override
+    {
+        paints += event->type() == QEvent::Paint;
+        return false;
+    }
+};
+
+} // namespace
+
+// The start-up pays only for what the locked window shows: the logos the cover hides are
+// painted once the list is uncovered.
+void TestMainWindow::coveredPicturesWaitUntilSeen()
+{
+    m_window = std::make_unique<MainWindow>(*m_state);
+    PaintCounter smallLogo(child("Image3"));
+    PaintCounter panel(child("Picture1"));
+    m_window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
+    QTRY_VERIFY(panel.paints > 0);
+    QCOMPARE(smallLogo.paints, 0);
+
+    QVERIFY(unlock());
+    QTRY_VERIFY(smallLogo.paints > 0);
 }
 
 void TestMainWindow::firstPlacementIsStoredAndReused()

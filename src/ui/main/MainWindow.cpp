@@ -23,6 +23,7 @@
 #include "ui/DesignFont.h"
 #include "ui/FocusMarker.h"
 #include "ui/PasswordStyle.h"
+#include "ui/PictureLabel.h"
 #include "ui/SingleLineValidator.h"
 #include "ui/Twips.h"
 #include "ui/entry/EnterItemsWindow.h"
@@ -65,12 +66,10 @@ const QString kListDoesNotMatchFile = QStringLiteral(
     "It.\r\n(%1)");
 const QString kSettingsNotSaved = QStringLiteral("\r\n\r\n\r\nUnable To Save Your Settings\r\n%1");
 
-QLabel* pictureLabel(QWidget* parent, const char* name, const QPixmap& picture)
+QLabel* pictureLabel(QWidget* parent, const char* name, PictureLabel::Painter painter)
 {
-    auto* label = new QLabel(parent);
+    auto* label = new PictureLabel(parent, painter);
     label->setObjectName(QString::fromLatin1(name));
-    label->setPixmap(picture);
-    label->setScaledContents(true);
     return label;
 }
 
@@ -159,7 +158,7 @@ void MainWindow::createControls()
     setMinimumSize(twipsToPixels(kMinimumWidth), twipsToPixels(kMinimumHeight));
 
     m_menuButton = button(this, "Command6", QStringLiteral("== Menu =="));
-    m_smallLogo = pictureLabel(this, "Image3", Artwork::smallLogo());
+    m_smallLogo = pictureLabel(this, "Image3", Artwork::smallLogo);
     m_enterItemsButton = button(this, "Command7", QStringLiteral("== Enter Items Window =="));
 
     m_list = new QTreeView(this);
@@ -203,14 +202,14 @@ void MainWindow::createControls()
     QPalette black = m_cover->palette();
     black.setColor(QPalette::Window, Qt::black);
     m_cover->setPalette(black);
-    m_coverLogo = pictureLabel(m_cover, "Image4", Artwork::coverLogo());
+    m_coverLogo = pictureLabel(m_cover, "Image4", Artwork::coverLogo);
 
     m_focusMarker = new FocusMarker(this, QStringLiteral("Picture9"));
     m_focusMarker->setGeometry(toPixels(kFocusMarker));
     m_focusMarker->follow({m_onTopBox, m_oneClickBox});
 
-    m_passwordPanel = pictureLabel(this, "Picture1", Artwork::panelLogo());
-    m_prompt = pictureLabel(m_passwordPanel, "Image2", Artwork::passwordPrompt());
+    m_passwordPanel = pictureLabel(this, "Picture1", Artwork::panelLogo);
+    m_prompt = pictureLabel(m_passwordPanel, "Image2", Artwork::passwordPrompt);
     m_prompt->setGeometry(toPixels(kPrompt));
     m_prompt->hide();
     m_enterButton = button(m_passwordPanel, "Command3", QStringLiteral("Enter"));
