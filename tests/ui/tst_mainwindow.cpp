@@ -87,8 +87,11 @@ private Q_SLOTS:
 
     void lockedAfterLoad();
     void coveredPicturesWaitUntilSeen();
+    void firstStepsRunWithoutFocus_data();
+    void firstStepsRunWithoutFocus();
     void firstPlacementIsStoredAndReused();
-    void storedPlacementUsedAsSaved();
+    void storedPlacementClampedIntoTheScreen_data();
+    void storedPlacementClampedIntoTheScreen();
     void unusablePlacementGivesTheFirst_data();
     void unusablePlacementGivesTheFirst();
     void minimumSize();
@@ -239,6 +242,18 @@ protected:
     }
 };
 
+// Stands for a desktop that never gives a new window the focus.
+class NoActivation : public QObject {
+public:
+    explicit NoActivation(QWidget* window) { window->installEventFilter(this); }
+
+protected:
+    bool eventFilter(QObject*, QEvent* event) override
+    {
+        return event->type() == QEvent::WindowActivate;
+    }
+};
+
 } // namespace
 
 // The start-up pays only for what the locked window shows: the logos the cover hides are
@@ -255,6 +270,30 @@ void TestMainWindow::coveredPicturesWaitUntilSeen()
 
     QVERIFY(unlock());
     QTRY_VERIFY(smallLogo.paints > 0);
+}
+
+void TestMainWindow::firstStepsRunWithoutFocus_data()
+{
+    QTest::addColumn<bool>("autoEnter");
+    QTest::newRow("the prompt") << false;
+    QTest::newRow("auto-enter unlocks") << true;
+}
+
+// A window the desktop never activates still asks for the password, or unlocks by itself.
+void TestMainWindow::firstStepsRunWithoutFocus()
+{
+    QFETCH(bool, autoEnter);
+    if (autoEnter) {
+        m_state->settings.autoEnter = 1;
+        m_state->settings.autoEnterPassword = QString::fromLatin1(TestData::kPassword);
+    }
+    m_window = std::make_unique<MainWindow>(*m_state);
+    NoActivation desktop(m_window.get());
+    m_window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
+    QTRY_VERIFY(autoEnter ? m_window->isUnlocked() : child("Image2")->isVisible());
+    QCOMPARE(m_window->isUnlocked(), autoEnter);
+    QCOMPARE(m_answers->shown().size(), 0);
 }
 
 void TestMainWindow::firstPlacementIsStoredAndReused()
@@ -283,18 +322,33 @@ void TestMainWindow::firstPlacementIsStoredAndReused()
     QCOMPARE(m_window->size(), QSize(606, 326));
 }
 
-void TestMainWindow::storedPlacementUsedAsSaved()
+void TestMainWindow::storedPlacementClampedIntoTheScreen_data()
 {
-    // Partly off the screen: no test against the screen size moves it back.
+    QTest::addColumn<QRectF>("placement"); // twips, as stored
+    QTest::addColumn<QRect>("window");     // pixels, on the 800 x 800 offscreen screen
+    QTest::newRow("on the screen") << QRectF(1500, 1500, 7500, 4500) << QRect(100, 100, 500, 300);
+    QTest::newRow("partly off right and bottom")
+        << QRectF(9000, 10500, 7500, 4500) << QRect(300, 500, 500, 300);
+    QTest::newRow("title bar above the screen")
+        << QRectF(-1500, -450, 7500, 4500) << QRect(0, 0, 500, 300);
+    QTest::newRow("larger than the screen")
+        << QRectF(1500, 1500, 15000, 13500) << QRect(0, 0, 1000, 900);
+}
+
+// Placed as stored, moved just enough for the whole window to be on the screen where it fits.
+void TestMainWindow::storedPlacementClampedIntoTheScreen()
+{
+    QFETCH(QRectF, placement);
+    QFETCH(QRect, window);
+    QCOMPARE(QGuiApplication::primaryScreen()->availableGeometry(), QRect(0, 0, 800, 800));
     Settings& s = m_state->settings;
     s.placementStored = 1;
-    s.windowLeft = 9000;
-    s.windowTop = 6000;
-    s.windowWidth = 7500;
-    s.windowHeight = 4500;
+    s.windowLeft = float(placement.x());
+    s.windowTop = float(placement.y());
+    s.windowWidth = float(placement.width());
+    s.windowHeight = float(placement.height());
     QVERIFY(openMainWindow());
-    QCOMPARE(m_window->pos(), QPoint(600, 400));
-    QCOMPARE(m_window->size(), QSize(500, 300));
+    QCOMPARE(QRect(m_window->pos(), m_window->size()), window);
     QCOMPARE(s.placementStored, 1);
 }
 

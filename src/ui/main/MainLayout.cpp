@@ -2,6 +2,8 @@
 
 #include "ui/Twips.h"
 
+#include <algorithm>
+
 namespace MainLayout {
 
 namespace {
@@ -55,6 +57,16 @@ QRect toPixels(const QRectF& twips)
     return QRect(twipsToPixels(twips.left()), twipsToPixels(twips.top()),
                  std::max(0, twipsToPixels(twips.width())),
                  std::max(0, twipsToPixels(twips.height())));
+}
+
+QRect clampedInto(const QRect& window, const QRect& available)
+{
+    const auto fit = [](int at, int size, int areaStart, int areaSize) {
+        return std::max(std::min(at, areaStart + areaSize - size), areaStart);
+    };
+    return QRect(fit(window.x(), window.width(), available.x(), available.width()),
+                 fit(window.y(), window.height(), available.y(), available.height()),
+                 window.width(), window.height());
 }
 
 } // namespace MainLayout

@@ -47,4 +47,8 @@ void coverTheList(Geometry& g);
 
 QRect toPixels(const QRectF& twips);
 
+// A stored window moved, never resized, into a screen's free area: all of it inside where it
+// fits, else its top left at the area's, so that the title bar can always be reached.
+QRect clampedInto(const QRect& window, const QRect& available);
+
 } // namespace MainLayout

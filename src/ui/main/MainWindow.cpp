@@ -38,6 +38,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QScreen>
+#include <QTimer>
 #include <QTreeView>
 #include <QWindow>
 
@@ -138,6 +139,7 @@ MainWindow::MainWindow(AppState& state, QWidget* parent)
                  {m_oneClickBox, MainLayout::toPixels(narrowest.oneClickBox).width()}});
     m_oneClickBox->setChecked(m_state.settings.oneClick != 0);
     m_onTopBox->setChecked(m_state.settings.onTop != 0);
+    m_onTopBox->setEnabled(!windowSystemPlacesWindows());
     // Floating from the start: set once shown, the flag would take a new native window in the
     // middle of the first activation.
     applyOnTop();
@@ -333,9 +335,23 @@ void MainWindow::applyPlacement()
         s.windowLeft = float((pixelsToTwips(screen.width()) - MainLayout::kFirstWidth) / 2);
         s.windowTop = float((pixelsToTwips(screen.height()) - MainLayout::kFirstHeight) / 2);
     }
-    move(twipsToPixels(s.windowLeft), twipsToPixels(s.windowTop));
     resize(twipsToPixels(s.windowWidth), twipsToPixels(s.windowHeight));
+    if (!windowSystemPlacesWindows()) {
+        const QRect stored(twipsToPixels(s.windowLeft), twipsToPixels(s.windowTop), width(),
+                           height());
+        QScreen* screen = QGuiApplication::screenAt(stored.center());
+        if (!screen)
+            screen = QGuiApplication::primaryScreen();
+        move(screen ? MainLayout::clampedInto(stored, screen->availableGeometry()).topLeft()
+                    : stored.topLeft());
+    }
     relayout();
+}
+
+bool MainWindow::windowSystemPlacesWindows()
+{
+    // A Wayland client never learns where its window is, and cannot move it.
+    return QGuiApplication::platformName().startsWith(QLatin1String("wayland"));
 }
 
 int MainWindow::currentRow() const
@@ -436,7 +452,9 @@ void MainWindow::F11ToolT()
     tip(m_menuButton, "Show Pop-Up App Menu");
     tip(m_enterItemsButton, "Opens Edit Window Where You Can Enter New Or Replace List Items");
     tip(m_oneClickBox, "Only One Click Required To Navigate To Address, Otherwise Double-Click");
-    tip(m_onTopBox, "Keep This Window On Top Of Other Windows");
+    tip(m_onTopBox, windowSystemPlacesWindows()
+                        ? "Your Desktop's Own Window Menu Keeps A Window On Top Of Others"
+                        : "Keep This Window On Top Of Other Windows");
     tip(m_revealBox, "Double-Click To Clear This Box");
     tip(m_smallLogo, "Click To Cover/UnCover List Window");
     tip(m_coverLogo, "Click To UnCover List Window");
@@ -475,6 +493,13 @@ bool MainWindow::event(QEvent* event)
         applyOnTop();
         if (!m_firstActivationDone)
             firstActivation();
+    } else if (event->type() == QEvent::Show && !m_firstActivationDone) {
+        // A desktop that holds back the focus from a new window (focus-stealing prevention, a
+        // headless session) would never activate it: the first steps must not wait for that.
+        QTimer::singleShot(0, this, [this] {
+            if (!m_firstActivationDone)
+                firstActivation();
+        });
     }
     return QWidget::event(event);
 }
@@ -494,7 +519,8 @@ void MainWindow::firstActivation()
 void MainWindow::applyOnTop()
 {
     const bool onTop = m_state.settings.onTop == 1;
-    if (onTop == windowFlags().testFlag(Qt::WindowStaysOnTopHint))
+    // Wayland has no stay-on-top for clients; the flag would only re-create the window.
+    if (windowSystemPlacesWindows() || onTop == windowFlags().testFlag(Qt::WindowStaysOnTopHint))
         return;
     const bool visible = isVisible();
     setWindowFlag(Qt::WindowStaysOnTopHint, onTop);
@@ -539,10 +565,14 @@ void MainWindow::savePlacement()
 {
     // Once the on-top flag has rebuilt the native window, the widget's own idea of its position
     // can be off by the frame; the native window's, where there is one, is not.
-    const QPoint frame = windowHandle() ? windowHandle()->framePosition() : pos();
     Settings& s = m_state.settings;
-    s.windowLeft = float(pixelsToTwips(frame.x()));
-    s.windowTop = float(pixelsToTwips(frame.y()));
+    // Where the window system places the window, the position read at start is kept for a
+    // start under one that does not.
+    if (!windowSystemPlacesWindows()) {
+        const QPoint frame = windowHandle() ? windowHandle()->framePosition() : pos();
+        s.windowLeft = float(pixelsToTwips(frame.x()));
+        s.windowTop = float(pixelsToTwips(frame.y()));
+    }
     s.windowWidth = float(pixelsToTwips(width()));
     s.windowHeight = float(pixelsToTwips(height()));
 }

@@ -111,6 +111,7 @@ private:
     void findTextChanged(const QString& text);
     void applyColumnWidths();
     void applyPlacement();
+    static bool windowSystemPlacesWindows();
     void applyOnTop();
     void firstActivation();
     void relayout();
