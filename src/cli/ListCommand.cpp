@@ -3,9 +3,12 @@
 #include "store/CipherGuard.h"
 #include "store/Windows1252.h"
 
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
+#include <array>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <string_view>
 
 namespace {
 
@@ -31,103 +34,195 @@ const char kShowHelp[] =
 
 enum class ListFormat { Text, Tsv, Json };
 
-struct Row {
-    QString title;
-    QString userName;
-    QString url;
-    QString password;
+// How each stored byte is written in a format: its character in UTF-8, or that character's
+// escape. Built once, so that a field goes out a byte at a time through one lookup.
+class ByteEscapes {
+public:
+    explicit ByteEscapes(ListFormat format)
+    {
+        for (int b = 0; b < 256; ++b) {
+            const char16_t u = Windows1252::toUnicode(char(b)).unicode();
+            m_text[b] = escaped(format, u);
+        }
+    }
+    const std::string& operator[](char byte) const { return m_text[std::uint8_t(byte)]; }
 
-    ~Row() { secureWipe(password); }
+private:
+    static std::string escaped(ListFormat format, char16_t u)
+    {
+        char hex[8];
+        switch (format) {
+        case ListFormat::Text:
+            // As a terminal shows it: no control character acts.
+            if (u < 0x20 || u == 0x7F || (u >= 0x80 && u < 0xA0)) {
+                std::snprintf(hex, sizeof hex, "\\x%02x", unsigned(u));
+                return hex;
+            }
+            break;
+        case ListFormat::Tsv:
+            switch (u) {
+            case u'\\':
+                return "\\\\";
+            case u'\t':
+                return "\\t";
+            case u'\n':
+                return "\\n";
+            case u'\r':
+                return "\\r";
+            }
+            break;
+        case ListFormat::Json:
+            switch (u) {
+            case u'"':
+                return "\\\"";
+            case u'\\':
+                return "\\\\";
+            case u'\b':
+                return "\\b";
+            case u'\f':
+                return "\\f";
+            case u'\n':
+                return "\\n";
+            case u'\r':
+                return "\\r";
+            case u'\t':
+                return "\\t";
+            }
+            if (u < 0x20) {
+                std::snprintf(hex, sizeof hex, "\\u%04x", unsigned(u));
+                return hex;
+            }
+            break;
+        }
+        return QString(QChar(u)).toStdString();
+    }
+
+    std::array<std::string, 256> m_text;
 };
 
-QString tsvField(const QString& text)
-{
-    QString out;
-    out.reserve(text.size());
-    for (QChar c : text) {
-        switch (c.unicode()) {
-        case u'\\':
-            out += QStringLiteral("\\\\");
-            break;
-        case u'\t':
-            out += QStringLiteral("\\t");
-            break;
-        case u'\n':
-            out += QStringLiteral("\\n");
-            break;
-        case u'\r':
-            out += QStringLiteral("\\r");
-            break;
-        default:
-            out += c;
+// Standard output through one buffer, written out whenever it fills: the list is never held
+// whole, however long it is. The buffer is wiped, as it carries passwords.
+class StreamedOutput {
+public:
+    ~StreamedOutput() { secureWipe(m_buffer.data(), m_buffer.size()); }
+
+    void put(std::string_view bytes)
+    {
+        if (m_used + bytes.size() > m_buffer.size())
+            flush();
+        if (bytes.size() > m_buffer.size()) {
+            m_ok = m_ok && writeOut(QByteArrayView(bytes.data(), qsizetype(bytes.size())));
+            return;
         }
+        std::memcpy(m_buffer.data() + m_used, bytes.data(), bytes.size());
+        m_used += bytes.size();
     }
-    return out;
-}
+    void put(QByteArrayView field, const ByteEscapes& escapes)
+    {
+        for (char c : field)
+            put(escapes[c]);
+    }
+    // False once any write failed.
+    bool finish()
+    {
+        flush();
+        return m_ok && writeOut({});
+    }
 
-QJsonObject jsonObject(const Row& row, bool showPasswords)
-{
-    QJsonObject object{{QStringLiteral("title"), row.title},
-                       {QStringLiteral("username"), row.userName},
-                       {QStringLiteral("url"), row.url}};
-    if (showPasswords)
-        object.insert(QStringLiteral("password"), row.password);
-    return object;
-}
+private:
+    void flush()
+    {
+        if (m_used > 0)
+            m_ok = m_ok && writeOut(QByteArrayView(m_buffer.data(), qsizetype(m_used)));
+        m_used = 0;
+    }
 
-// JSON gives an array of entries for a list, one object for a single entry.
-QByteArray render(const std::vector<Row>& rows, ListFormat format, bool showPasswords, bool single)
+    std::array<char, 64 * 1024> m_buffer{};
+    std::size_t m_used = 0;
+    bool m_ok = true;
+};
+
+// One entry in a format; the password, when given, already decrypted.
+void putEntry(StreamedOutput& out, const ByteEscapes& escapes, ListFormat format,
+              const Entry& entry, const QByteArray* password, const char* indent)
 {
-    QString out;
+    const auto jsonItem = [&](const char* name, QByteArrayView field, bool last) {
+        out.put(indent);
+        out.put("    \"");
+        out.put(name);
+        out.put("\": \"");
+        out.put(field, escapes);
+        out.put(last ? "\"\n" : "\",\n");
+    };
     switch (format) {
     case ListFormat::Text:
-        for (const Row& row : rows) {
-            out += QStringLiteral("Page Title:  ") + visible(row.title) + u'\n';
-            out += QStringLiteral("Username:    ") + visible(row.userName) + u'\n';
-            out += QStringLiteral("URL Address: ") + visible(row.url) + u'\n';
-            if (showPasswords)
-                out += QStringLiteral("Password:    ") + visible(row.password) + u'\n';
-            out += u'\n';
+        out.put("Page Title:  ");
+        out.put(entry.title(), escapes);
+        out.put("\nUsername:    ");
+        out.put(entry.userName(), escapes);
+        out.put("\nURL Address: ");
+        out.put(entry.url(), escapes);
+        if (password) {
+            out.put("\nPassword:    ");
+            out.put(*password, escapes);
         }
+        out.put("\n\n");
         break;
     case ListFormat::Tsv:
-        out += showPasswords ? QStringLiteral("title\tusername\turl\tpassword\n")
-                             : QStringLiteral("title\tusername\turl\n");
-        for (const Row& row : rows) {
-            out += tsvField(row.title) + u'\t' + tsvField(row.userName) + u'\t' + tsvField(row.url);
-            if (showPasswords)
-                out += u'\t' + tsvField(row.password);
-            out += u'\n';
+        out.put(entry.title(), escapes);
+        out.put("\t");
+        out.put(entry.userName(), escapes);
+        out.put("\t");
+        out.put(entry.url(), escapes);
+        if (password) {
+            out.put("\t");
+            out.put(*password, escapes);
         }
+        out.put("\n");
         break;
-    case ListFormat::Json: {
-        if (single && rows.size() == 1)
-            return QJsonDocument(jsonObject(rows.front(), showPasswords))
-                .toJson(QJsonDocument::Indented);
-        QJsonArray array;
-        for (const Row& row : rows)
-            array.append(jsonObject(row, showPasswords));
-        return QJsonDocument(array).toJson(QJsonDocument::Indented);
+    case ListFormat::Json:
+        // The members in name order, as the list has always given them.
+        out.put(indent);
+        out.put("{\n");
+        if (password)
+            jsonItem("password", *password, false);
+        jsonItem("title", entry.title(), false);
+        jsonItem("url", entry.url(), false);
+        jsonItem("username", entry.userName(), true);
+        out.put(indent);
+        out.put("}");
+        break;
     }
-    }
-    QByteArray bytes = out.toUtf8();
-    secureWipe(out);
-    return bytes;
 }
 
-// The cipher service is open around the call.
-Row rowOf(const Entry& entry, bool withPassword, QByteArrayView master, CipherService& cipher)
+// JSON gives an array of entries for a list, one object for a single entry. The cipher service
+// is open around the call.
+bool writeEntries(const std::vector<Entry>& entries, std::optional<int> number, ListFormat format,
+                  bool showPasswords, QByteArrayView master, CipherService& cipher)
 {
-    Row row{Windows1252::toUnicode(entry.title()),
-            Windows1252::toUnicode(entry.userName()),
-            Windows1252::toUnicode(entry.url()),
-            {}};
-    if (withPassword) {
-        QByteArray password = cipher.DecryptText(entry.passwordCipher(), master);
-        row.password = Windows1252::toUnicode(password);
+    const ByteEscapes escapes(format);
+    StreamedOutput out;
+    const bool array = format == ListFormat::Json && !number;
+    if (format == ListFormat::Tsv)
+        out.put(showPasswords ? "title\tusername\turl\tpassword\n" : "title\tusername\turl\n");
+    if (array)
+        out.put("[\n");
+    const std::size_t first = number ? std::size_t(*number - 1) : 0;
+    const std::size_t end = number ? first + 1 : entries.size();
+    for (std::size_t i = first; i < end; ++i) {
+        const Entry& entry = entries[i];
+        QByteArray password;
+        if (showPasswords)
+            password = cipher.DecryptText(entry.passwordCipher(), master);
+        putEntry(out, escapes, format, entry, showPasswords ? &password : nullptr,
+                 array ? "    " : "");
         secureWipe(password);
+        if (format == ListFormat::Json)
+            out.put(array && i + 1 < end ? ",\n" : "\n");
     }
-    return row;
+    if (array)
+        out.put("]\n");
+    return out.finish();
 }
 
 std::optional<ListFormat> formatNamed(const QString& name)
@@ -185,24 +280,16 @@ int runReading(CommandContext& context, bool single)
                         .arg(*number)
                         .arg(data.entries.size()));
 
-    std::vector<Row> rows;
+    // The output may wait long on a slow reader: the master password is gone by then unless
+    // the passwords it decrypts go out with it.
+    if (!showPasswords)
+        master.reset();
+    bool written = false;
     {
         CipherGuard provider(context.cipher);
-        if (number) {
-            rows.push_back(rowOf(data.entries[std::size_t(*number - 1)], showPasswords,
-                                 master->view(), context.cipher));
-        } else {
-            rows.reserve(data.entries.size());
-            for (const Entry& entry : data.entries)
-                rows.push_back(rowOf(entry, showPasswords, master->view(), context.cipher));
-        }
+        written = writeEntries(data.entries, number, format, showPasswords,
+                               master ? master->view() : QByteArrayView(), context.cipher);
     }
-    // Gone before the output, which may wait long on a slow reader.
-    master.reset();
-    QByteArray output = render(rows, format, showPasswords, single);
-    rows.clear();
-    const bool written = writeOut(output);
-    secureWipe(output);
     if (!written)
         return fail(QStringLiteral("cannot write to standard output"));
     return kExitSuccess;

@@ -191,6 +191,7 @@ private Q_SLOTS:
     void formats();
     void windowsCipherBytes();
     void windows1252Text();
+    void jsonBytes();
     void password_data();
     void password();
     void failures_data();
@@ -518,6 +519,35 @@ void TestCli::windows1252Text()
                         "URL Address: http://x.example\n"
                         "Password:    \xc2\xbd\xc3\xa6\n"
                         "\n"));
+}
+
+// Scripts compare the output byte for byte: the layout, the member order and every escape stay.
+void TestCli::jsonBytes()
+{
+    QVERIFY(makeEntries({{"A\"b\\c\x01\x7f", "https://x.example", "\x81\x80", "p\t"}, {}}));
+    const Run listed = list({u"--format"_s, u"json"_s, u"--show-passwords"_s});
+    QVERIFY2(listed.exitCode == 0, listed.describe().constData());
+    QCOMPARE(listed.out, QByteArray("[\n"
+                                    "    {\n"
+                                    "        \"password\": \"p\\t\",\n"
+                                    "        \"title\": \"A\\\"b\\\\c\\u0001\x7f\",\n"
+                                    "        \"url\": \"https://x.example\",\n"
+                                    "        \"username\": \"\xc2\x81\xe2\x82\xac\"\n"
+                                    "    },\n"
+                                    "    {\n"
+                                    "        \"password\": \"\",\n"
+                                    "        \"title\": \"\",\n"
+                                    "        \"url\": \"\",\n"
+                                    "        \"username\": \"\"\n"
+                                    "    }\n"
+                                    "]\n"));
+    const Run shown = cli({u"show"_s, u"1"_s, u"--format"_s, u"json"_s}, kPassword + '\n');
+    QVERIFY2(shown.exitCode == 0, shown.describe().constData());
+    QCOMPARE(shown.out, QByteArray("{\n"
+                                   "    \"title\": \"A\\\"b\\\\c\\u0001\x7f\",\n"
+                                   "    \"url\": \"https://x.example\",\n"
+                                   "    \"username\": \"\xc2\x81\xe2\x82\xac\"\n"
+                                   "}\n"));
 }
 
 void TestCli::password_data()
