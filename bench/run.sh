@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Runs the benchmarks and prints their figures: times per size, then the load/floor ratios, the
 # cost of adding an entry to a long list against a short one, and the peak memory of a
-# 100,000-record load; the rewrites, back-up and restore against their floors; then unlocking
+# 100,000-record load; quillor-cli list against a streaming floor; the rewrites, back-up and restore against their floors; then unlocking
 # against loading, typing in the find bar, and start-up time and memory against an empty window (on a virtual X
 # display). Exits non-zero when a load or an add fails, the peak memory is over its limit or a
 # figure cannot be measured; times are printed, never judged.
@@ -24,6 +24,7 @@ status=0
 "$bench" "$@" || status=$?
 
 build=$(dirname "$bench")/..
+bash "$(dirname "$0")/cli.sh" "$build" || status=$?
 bash "$(dirname "$0")/rewrite.sh" "$build" || status=$?
 bash "$(dirname "$0")/backup.sh" "$build" || status=$?
 # Unlocking in the window against loading in the core, then start-up against an empty window.
