@@ -66,7 +66,7 @@ int main(int argc, char** argv)
     }
     ::close(fd);
     // Keeps the decryption from being optimised away.
-    static volatile unsigned sink;
+    [[maybe_unused]] static volatile unsigned sink;
     sink = checksum;
     return 0;
 }
