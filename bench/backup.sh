@@ -16,23 +16,26 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
 exec python3 - "$bench" "$work" "${2:-5}" <<'PY'
-import os, statistics, subprocess, sys, time
+import os, statistics, subprocess, sys
 
 bench, work, pairs = sys.argv[1], sys.argv[2], int(sys.argv[3])
+measure = os.path.join(os.path.dirname(bench), "quillor_measure")
 RECORDS = 100_000
 MEMORY_LIMIT_MB = 40
 data, backup = f"{work}/data", f"{work}/back-up"
 pair = ("QuiFil.ini", "QuiURL.dab")
 
 def timed(argv):
-    """Milliseconds from spawn to exit of one process, and its peak resident memory in MB."""
-    start = time.perf_counter()
-    pid = os.posix_spawn(argv[0], argv, os.environ)
-    _, status, usage = os.wait4(pid, 0)
-    elapsed = (time.perf_counter() - start) * 1000
+    """Milliseconds from spawn to exit of one process, and its peak resident memory in MB,
+    measured by a small launcher: a child of this Python process would start with its pages."""
+    figures = f"{work}/figures"
+    launcher = [measure, figures] + argv
+    pid = os.posix_spawn(measure, launcher, os.environ)
+    _, status = os.waitpid(pid, 0)
     if os.waitstatus_to_exitcode(status) != 0:
         sys.exit(f"backup.sh: {' '.join(argv)} failed")
-    return elapsed, usage.ru_maxrss / 1024
+    ms, kib = open(figures).read().split()
+    return float(ms), int(kib) / 1024
 
 def floor(copies):
     """cp each source directory's pair into its target directory, then sync the copies."""

@@ -18,16 +18,20 @@ exec python3 - "$bench" "$work" "${2:-7}" <<'PY'
 import os, statistics, subprocess, sys
 
 bench, work, pairs = sys.argv[1], sys.argv[2], int(sys.argv[3])
+measure = os.path.join(os.path.dirname(bench), "quillor_measure")
 MEMORY_LIMIT_MB = 100
 
 def run(mode, directory):
-    """One process: the milliseconds it reports, and its peak resident memory in MB."""
-    pid = os.posix_spawn(bench, [bench, mode, directory], os.environ,
+    """One process: the milliseconds it reports, and its peak resident memory in MB, measured by
+    a small launcher: a child of this Python process would start with its pages."""
+    figures = f"{work}/figures"
+    pid = os.posix_spawn(measure, [measure, figures, bench, mode, directory], os.environ,
                          file_actions=[(os.POSIX_SPAWN_OPEN, 1, f"{work}/out", os.O_WRONLY | os.O_CREAT | os.O_TRUNC, 0o600)])
-    _, status, usage = os.wait4(pid, 0)
+    _, status = os.waitpid(pid, 0)
     if os.waitstatus_to_exitcode(status) != 0:
         sys.exit(f"rewrite.sh: {mode} failed")
-    return float(open(f"{work}/out").read()), usage.ru_maxrss / 1024
+    return float(open(f"{work}/out").read()), int(open(figures).read().split()[1]) / 1024
+
 
 def paired(name, mode, floor, directory, target):
     ratios, peaks, times = [], [], []
