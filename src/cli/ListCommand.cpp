@@ -38,14 +38,23 @@ enum class ListFormat { Text, Tsv, Json };
 // escape. Built once, so that a field goes out a byte at a time through one lookup.
 class ByteEscapes {
 public:
+    // Eight bytes an entry, so that each is copied whole in one move; "\\u001f" is the longest.
+    struct Text {
+        char bytes[7];
+        std::uint8_t length;
+    };
+    static constexpr std::size_t kLongest = 6;
+
     explicit ByteEscapes(ListFormat format)
     {
         for (int b = 0; b < 256; ++b) {
-            const char16_t u = Windows1252::toUnicode(char(b)).unicode();
-            m_text[b] = escaped(format, u);
+            const std::string text = escaped(format, Windows1252::toUnicode(char(b)).unicode());
+            Text& entry = m_text[std::size_t(b)];
+            std::memcpy(entry.bytes, text.data(), text.size());
+            entry.length = std::uint8_t(text.size());
         }
     }
-    const std::string& operator[](char byte) const { return m_text[std::uint8_t(byte)]; }
+    const Text& operator[](char byte) const { return m_text[std::uint8_t(byte)]; }
 
 private:
     static std::string escaped(ListFormat format, char16_t u)
@@ -97,7 +106,7 @@ private:
         return QString(QChar(u)).toStdString();
     }
 
-    std::array<std::string, 256> m_text;
+    std::array<Text, 256> m_text{};
 };
 
 // Standard output through one buffer, written out whenever it fills: the list is never held
@@ -119,8 +128,22 @@ public:
     }
     void put(QByteArrayView field, const ByteEscapes& escapes)
     {
-        for (char c : field)
-            put(escapes[c]);
+        // Room for the longest escape of every byte, and the whole last entry copied.
+        const std::size_t most = std::size_t(field.size()) * ByteEscapes::kLongest + 8;
+        if (most > m_buffer.size()) {
+            for (char c : field)
+                put(std::string_view(escapes[c].bytes, escapes[c].length));
+            return;
+        }
+        if (m_used + most > m_buffer.size())
+            flush();
+        char* out = m_buffer.data() + m_used;
+        for (char c : field) {
+            const ByteEscapes::Text& text = escapes[c];
+            std::memcpy(out, &text, sizeof text);
+            out += text.length;
+        }
+        m_used = std::size_t(out - m_buffer.data());
     }
     // False once any write failed.
     bool finish()
