@@ -4,6 +4,7 @@
 // platform unless told otherwise; exits non-zero only when a key could not be measured.
 
 #include "LinkFileBuilder.h"
+#include "PaintWatcher.h"
 #include "startup/AppState.h"
 #include "startup/Startup.h"
 #include "store/LinkFile.h"
@@ -33,32 +34,6 @@ const QByteArray kPassword = QByteArrayLiteral("Pomelo");
 constexpr int kRounds = 5;
 constexpr int kPaintTimeoutMs = 10'000;
 constexpr double kFrameMs = 1000.0 / 60;
-
-// Ends a loop once the watched widget has been painted.
-class PaintWatcher : public QObject {
-public:
-    PaintWatcher(QWidget* watched, QEventLoop& loop)
-        : m_loop(loop)
-    {
-        watched->installEventFilter(this);
-    }
-    bool painted() const { return m_painted; }
-
-protected:
-    bool eventFilter(QObject*, QEvent* event) override
-    {
-        // The loop returns after the batch that holds this event, so the paint is over by then.
-        if (event->type() == QEvent::Paint && !m_painted) {
-            m_painted = true;
-            m_loop.quit();
-        }
-        return false;
-    }
-
-private:
-    QEventLoop& m_loop;
-    bool m_painted = false;
-};
 
 // Sends the key to the widget and waits for `painted` to be painted; the milliseconds, or a
 // negative number when no paint came.

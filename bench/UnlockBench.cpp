@@ -4,6 +4,7 @@
 
 #include "BenchSupport.h"
 #include "LinkFileBuilder.h"
+#include "PaintWatcher.h"
 #include "startup/AppState.h"
 #include "startup/Startup.h"
 #include "store/EntryModel.h"
@@ -34,32 +35,6 @@ constexpr int kPaintTimeoutMs = 10'000;
 
 StartupEnvironment g_env;
 QString g_linkFile;
-
-// Ends a loop once the watched widget has been painted.
-class PaintWatcher : public QObject {
-public:
-    PaintWatcher(QWidget* watched, QEventLoop& loop)
-        : m_loop(loop)
-    {
-        watched->installEventFilter(this);
-    }
-    bool painted() const { return m_painted; }
-
-protected:
-    bool eventFilter(QObject*, QEvent* event) override
-    {
-        // The loop returns after the batch that holds this event, so the paint is over by then.
-        if (event->type() == QEvent::Paint && !m_painted) {
-            m_painted = true;
-            m_loop.quit();
-        }
-        return false;
-    }
-
-private:
-    QEventLoop& m_loop;
-    bool m_painted = false;
-};
 
 bool runUntilPainted(QWidget* widget)
 {

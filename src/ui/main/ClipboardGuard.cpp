@@ -1,6 +1,7 @@
 #include "ClipboardGuard.h"
 
 #include "cipher/SecureWipe.h"
+#include "ui/Platform.h"
 
 #include <QClipboard>
 #include <QGuiApplication>
@@ -22,8 +23,7 @@ ClipboardGuard::ClipboardGuard(QObject* parent)
     m_timer.setSingleShot(true);
     m_timer.setInterval(kClearAfterMs);
     connect(&m_timer, &QTimer::timeout, this, &ClipboardGuard::expire);
-    setWayland(QGuiApplication::platformName().startsWith(QLatin1String("wayland")),
-               QStandardPaths::findExecutable(QStringLiteral("wl-copy")));
+    setWayland(onWayland(), QStandardPaths::findExecutable(QStringLiteral("wl-copy")));
 }
 
 void ClipboardGuard::setWayland(bool wayland, const QString& wlCopy)

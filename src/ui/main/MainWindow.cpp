@@ -24,6 +24,7 @@
 #include "ui/FocusMarker.h"
 #include "ui/PasswordStyle.h"
 #include "ui/PictureLabel.h"
+#include "ui/Platform.h"
 #include "ui/SingleLineValidator.h"
 #include "ui/Twips.h"
 #include "ui/entry/EnterItemsWindow.h"
@@ -139,7 +140,7 @@ MainWindow::MainWindow(AppState& state, QWidget* parent)
                  {m_oneClickBox, MainLayout::toPixels(narrowest.oneClickBox).width()}});
     m_oneClickBox->setChecked(m_state.settings.oneClick != 0);
     m_onTopBox->setChecked(m_state.settings.onTop != 0);
-    m_onTopBox->setEnabled(!windowSystemPlacesWindows());
+    m_onTopBox->setEnabled(!onWayland());
     // Floating from the start: set once shown, the flag would take a new native window in the
     // middle of the first activation.
     applyOnTop();
@@ -336,7 +337,7 @@ void MainWindow::applyPlacement()
         s.windowTop = float((pixelsToTwips(screen.height()) - MainLayout::kFirstHeight) / 2);
     }
     resize(twipsToPixels(s.windowWidth), twipsToPixels(s.windowHeight));
-    if (!windowSystemPlacesWindows()) {
+    if (!onWayland()) {
         const QRect stored(twipsToPixels(s.windowLeft), twipsToPixels(s.windowTop), width(),
                            height());
         QScreen* screen = QGuiApplication::screenAt(stored.center());
@@ -346,12 +347,6 @@ void MainWindow::applyPlacement()
                     : stored.topLeft());
     }
     relayout();
-}
-
-bool MainWindow::windowSystemPlacesWindows()
-{
-    // A Wayland client never learns where its window is, and cannot move it.
-    return QGuiApplication::platformName().startsWith(QLatin1String("wayland"));
 }
 
 int MainWindow::currentRow() const
@@ -452,9 +447,8 @@ void MainWindow::F11ToolT()
     tip(m_menuButton, "Show Pop-Up App Menu");
     tip(m_enterItemsButton, "Opens Edit Window Where You Can Enter New Or Replace List Items");
     tip(m_oneClickBox, "Only One Click Required To Navigate To Address, Otherwise Double-Click");
-    tip(m_onTopBox, windowSystemPlacesWindows()
-                        ? "Your Desktop's Own Window Menu Keeps A Window On Top Of Others"
-                        : "Keep This Window On Top Of Other Windows");
+    tip(m_onTopBox, onWayland() ? "Your Desktop's Own Window Menu Keeps A Window On Top Of Others"
+                                : "Keep This Window On Top Of Other Windows");
     tip(m_revealBox, "Double-Click To Clear This Box");
     tip(m_smallLogo, "Click To Cover/UnCover List Window");
     tip(m_coverLogo, "Click To UnCover List Window");
@@ -520,7 +514,7 @@ void MainWindow::applyOnTop()
 {
     const bool onTop = m_state.settings.onTop == 1;
     // Wayland has no stay-on-top for clients; the flag would only re-create the window.
-    if (windowSystemPlacesWindows() || onTop == windowFlags().testFlag(Qt::WindowStaysOnTopHint))
+    if (onWayland() || onTop == windowFlags().testFlag(Qt::WindowStaysOnTopHint))
         return;
     const bool visible = isVisible();
     setWindowFlag(Qt::WindowStaysOnTopHint, onTop);
@@ -568,7 +562,7 @@ void MainWindow::savePlacement()
     Settings& s = m_state.settings;
     // Where the window system places the window, the position read at start is kept for a
     // start under one that does not.
-    if (!windowSystemPlacesWindows()) {
+    if (!onWayland()) {
         const QPoint frame = windowHandle() ? windowHandle()->framePosition() : pos();
         s.windowLeft = float(pixelsToTwips(frame.x()));
         s.windowTop = float(pixelsToTwips(frame.y()));

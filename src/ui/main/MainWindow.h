@@ -111,7 +111,6 @@ private:
     void findTextChanged(const QString& text);
     void applyColumnWidths();
     void applyPlacement();
-    static bool windowSystemPlacesWindows();
     void applyOnTop();
     void firstActivation();
     void relayout();
