@@ -6,7 +6,7 @@
 //
 //   quillor_pairs [--what TEXT] [--target TEXT] [--pairs N] [--limit-mib N] SIDE --vs SIDE
 //   SIDE: [--name TEXT] [--stdin FILE] [--time wall|reported|first-frame=LIBRARY]
-//         [--env NAME=VALUE]... PROGRAM [ARGUMENTS...]
+//         PROGRAM [ARGUMENTS...]
 //
 // wall: from fork to exit. reported: the milliseconds on the last line the program writes to
 // standard output. first-frame: from fork to the first frame the preloaded LIBRARY noted
@@ -37,7 +37,6 @@ struct Side {
     std::string stdinFile = "/dev/null";
     enum class Time { Wall, Reported, FirstFrame } time = Time::Wall;
     std::string preload;
-    std::vector<std::string> env;
     std::vector<std::string> argv;
 };
 
@@ -52,8 +51,7 @@ struct Run {
     std::fprintf(stderr,
                  "quillor_pairs: %s\nusage: quillor_pairs [--what TEXT] [--target TEXT] "
                  "[--pairs N] [--limit-mib N] SIDE --vs SIDE\n  SIDE: [--name TEXT] [--stdin "
-                 "FILE] [--time wall|reported|first-frame=LIBRARY] [--env NAME=VALUE]... "
-                 "PROGRAM [ARGUMENTS...]\n",
+                 "FILE] [--time wall|reported|first-frame=LIBRARY] PROGRAM [ARGUMENTS...]\n",
                  why);
     std::exit(2);
 }
@@ -96,11 +94,18 @@ Run runOnce(const Side& side, const std::string& frameFile)
 {
     Run run;
     std::vector<std::string> env;
-    for (char** e = environ; *e; ++e)
-        env.emplace_back(*e);
-    env.insert(env.end(), side.env.begin(), side.env.end());
+    std::string preload = side.preload;
+    for (char** e = environ; *e; ++e) {
+        const std::string entry = *e;
+        if (side.time != Side::Time::FirstFrame)
+            env.push_back(entry);
+        else if (entry.rfind("LD_PRELOAD=", 0) == 0)
+            preload += ':' + entry.substr(std::strlen("LD_PRELOAD="));
+        else if (entry.rfind("QUILLOR_FIRST_FRAME_FILE=", 0) != 0)
+            env.push_back(entry);
+    }
     if (side.time == Side::Time::FirstFrame) {
-        env.push_back("LD_PRELOAD=" + side.preload);
+        env.push_back("LD_PRELOAD=" + preload);
         env.push_back("QUILLOR_FIRST_FRAME_FILE=" + frameFile);
         ::unlink(frameFile.c_str());
     }
@@ -201,8 +206,6 @@ Side parseSide(const std::vector<std::string>& args, std::size_t& at)
             side.name = value("--name");
         } else if (option == "--stdin") {
             side.stdinFile = value("--stdin");
-        } else if (option == "--env") {
-            side.env.push_back(value("--env"));
         } else if (option == "--time") {
             const std::string& time = value("--time");
             if (time == "wall") {
@@ -305,8 +308,8 @@ int main(int argc, char** argv)
 
     const std::string reference = b.name.empty() ? b.argv[0] : b.name;
     if (!ok) {
-        std::printf("| %s | failed | %s | — | — | %s |\n", what.c_str(), reference.c_str(),
-                    target.c_str());
+        std::printf("| %s | failed | %s | — | — | %s | %d |\n", what.c_str(), reference.c_str(),
+                    target.c_str(), pairs);
         std::fflush(stdout);
         return 1;
     }
