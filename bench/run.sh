@@ -50,6 +50,10 @@ row() { # quillor_pairs arguments...
     ((code == 0)) || status=$code
 }
 
+# Figures from a busy machine read differently: how busy it was is printed with them.
+load() { echo "$(nproc) cores, load average $(cut -d' ' -f1-3 /proc/loadavg)"; }
+echo "Paired runs ($(load) at the start)"
+echo
 echo "| what | ours: median time, peak memory | floor or reference | time ratio min / **median** / max | memory ratio | target | pairs |"
 echo "|---|---|---|---|---|---|---|"
 
@@ -142,4 +146,5 @@ row --what "restore of a 100,000-entry pair" --pairs "$slow_pairs" --target "≤
 
 echo
 "$bench/quillor_findbar_bench" || status=$?
+echo "($(load) at the end)"
 exit $status
