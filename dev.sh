@@ -12,7 +12,6 @@ cd "$(dirname "$0")"
 PACKAGES=(
   cmake ninja-build g++ pkg-config
   qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins libgl-dev
-  libbenchmark-dev
   fonts-dejavu-core
   xvfb xauth xdotool xclip openbox x11-utils imagemagick python3
   dpkg-dev desktop-file-utils appstream

@@ -1,7 +1,8 @@
-// One back-up or restore of a pair, in a process of its own; bench/backup.sh times the whole
+// One back-up or restore of a pair, in a process of its own; bench/run.sh times the whole
 // process against copying the same files with cp and syncing them.
 //   quillor_backup_bench make DIR RECORDS   DIR/data and DIR/back-up, each a pair of typical
-//   entries quillor_backup_bench backup DIR         the pair of DIR/data copied into DIR/back-up
+//                                           entries
+//   quillor_backup_bench backup DIR         the pair of DIR/data copied into DIR/back-up
 //   quillor_backup_bench restore DIR        DIR/data kept in its UnDo, DIR/back-up put in its place
 
 #include "LinkFileBuilder.h"

@@ -1,23 +1,33 @@
-// The floor for starting a Qt Widgets program: one empty window, titled "Minimal". It quits
-// once its first paint is done, so `time quillor_minimal_window` gives start to painted. With
-// --stay it waits like the real program instead, until Escape or a close, for a driver that
-// watches it from outside (bench/startup.sh).
+// What starting any Qt Widgets program with a little text costs: a window titled "Minimal" with
+// a label, a button and a line edit, the size of the program's first window; with --bare, the
+// window alone. Any window with text pays for the fonts, so the first is the fair reference for
+// the program's start-up. It quits once its first paint is done, so that it ends by itself when
+// nothing stops it at its first frame (bench/run.sh does, with FirstFrame.cpp).
 
 #include <QApplication>
-#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
 #include <QTimer>
+#include <QVBoxLayout>
 #include <QWidget>
+
 #include <cstring>
 
 namespace {
 
 class MinimalWindow : public QWidget {
 public:
-    explicit MinimalWindow(bool quitAfterPaint)
-        : m_quitAfterPaint(quitAfterPaint)
+    explicit MinimalWindow(bool bare)
     {
         setWindowTitle(QStringLiteral("Minimal"));
         resize(606, 326); // the real program's first window size
+        if (bare)
+            return;
+        auto* layout = new QVBoxLayout(this);
+        layout->addWidget(new QLabel(QStringLiteral("Enter the master password"), this));
+        layout->addWidget(new QLineEdit(this));
+        layout->addWidget(new QPushButton(QStringLiteral("Enter"), this));
     }
 
 protected:
@@ -26,23 +36,14 @@ protected:
         const bool handled = QWidget::event(event);
         // The paint is over once the widget has handled it; quitting from the event loop lets
         // the backing store reach the screen first.
-        if (event->type() == QEvent::Paint && m_quitAfterPaint && !m_quitting) {
+        if (event->type() == QEvent::Paint && !m_quitting) {
             m_quitting = true;
             QTimer::singleShot(0, qApp, &QCoreApplication::quit);
         }
         return handled;
     }
 
-    void keyPressEvent(QKeyEvent* event) override
-    {
-        if (event->key() == Qt::Key_Escape)
-            close();
-        else
-            QWidget::keyPressEvent(event);
-    }
-
 private:
-    const bool m_quitAfterPaint;
     bool m_quitting = false;
 };
 
@@ -50,9 +51,9 @@ private:
 
 int main(int argc, char* argv[])
 {
-    const bool stay = argc > 1 && std::strcmp(argv[1], "--stay") == 0;
+    const bool bare = argc > 1 && std::strcmp(argv[1], "--bare") == 0;
     QApplication app(argc, argv);
-    MinimalWindow window(!stay);
+    MinimalWindow window(bare);
     window.show();
     return app.exec();
 }

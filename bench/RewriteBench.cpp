@@ -1,8 +1,9 @@
-// One run of a rewrite of the link file, or of its floor, in a process of its own; it prints
-// the milliseconds the operation took. bench/rewrite.sh pairs the runs and divides.
+// One run of a rewrite of the link file, or of a floor, in a process of its own; it prints the
+// milliseconds the operation took. bench/run.sh pairs the runs (quillor_pairs) and divides.
 //   quillor_rewrite_bench make DIR RECORDS   a pair of typical entries
-//   quillor_rewrite_bench move DIR           the last entry moved to the top, the list loaded first
-//   quillor_rewrite_bench write-floor DIR    the same bytes written to a new file, synced, renamed
+//   quillor_rewrite_bench write-floor DIR    the link file's bytes written to a new file, synced,
+//                                            renamed over it; the reads are not counted
+//   quillor_rewrite_bench copy-floor DIR     the link file copied as cp does, and synced
 //   quillor_rewrite_bench passwd DIR         the pair re-encrypted under the other password
 //   quillor_rewrite_bench passwd-floor DIR   the list loaded, and the file's bytes written as above
 
@@ -10,6 +11,7 @@
 #include "cipher/CipherService.h"
 #include "store/LinkFile.h"
 #include "store/LinkFileRewrite.h"
+#include "store/LinkRecord.h"
 #include "store/MasterPasswordFile.h"
 #include "store/PairFiles.h"
 
@@ -41,22 +43,70 @@ QByteArray currentPassword(const QString& dir, CipherService& cipher)
                                                                : kOtherPassword;
 }
 
+constexpr qint64 kChunk = 64 * qint64(kLinkRecordSize);
+
 // The floor of any safe rewrite: bytes to a new file beside the target, synced, renamed over
-// it, the directory synced. chunk(buffer) supplies the bytes, empty at the end.
-template <typename Chunks> bool writeFloor(const QString& target, Chunks chunk)
+// it, the directory synced. chunk() supplies the bytes, empty at the end; the time it takes is
+// left out of *spentMs when given, so that only the writing counts.
+template <typename Chunks>
+bool writeFloor(const QString& target, Chunks chunk, double* spentMs = nullptr)
 {
+    QElapsedTimer clock;
+    clock.start();
+    qint64 untimedNs = 0;
+    const auto next = [&]() -> QByteArrayView {
+        if (!spentMs)
+            return chunk();
+        const qint64 before = clock.nsecsElapsed();
+        const QByteArrayView bytes = chunk();
+        untimedNs += clock.nsecsElapsed() - before;
+        return bytes;
+    };
     const QByteArray temp = QFile::encodeName(target + QStringLiteral(".floor"));
     const int fd = ::open(temp.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
     if (fd < 0)
         return false;
     bool ok = true;
-    for (QByteArrayView bytes = chunk(); ok && !bytes.isEmpty(); bytes = chunk())
+    for (QByteArrayView bytes = next(); ok && !bytes.isEmpty(); bytes = next())
         ok = ::write(fd, bytes.data(), std::size_t(bytes.size())) == ssize_t(bytes.size());
     ok = ::fsync(fd) == 0 && ok;
     ok = ::close(fd) == 0 && ok;
     ok = ok && ::rename(temp.constData(), QFile::encodeName(target).constData()) == 0;
-    return ok && syncDirectory(QFileInfo(target).absolutePath());
+    ok = ok && syncDirectory(QFileInfo(target).absolutePath());
+    if (spentMs)
+        *spentMs = double(clock.nsecsElapsed() - untimedNs) / 1e6;
+    return ok;
 }
+
+// What `cp` and a sync of the copy do: copy_file_range, the kernel copying page to page.
+bool copyFloor(const QString& source, const QString& target)
+{
+    const int in = ::open(QFile::encodeName(source).constData(), O_RDONLY | O_CLOEXEC);
+    const int out = ::open(QFile::encodeName(target).constData(),
+                           O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    bool ok = in >= 0 && out >= 0;
+    for (ssize_t copied = 1; ok && copied > 0;) {
+        copied = ::copy_file_range(in, nullptr, out, nullptr, std::size_t(1) << 30, 0);
+        ok = copied >= 0;
+    }
+    ok = ok && ::fsync(out) == 0;
+    if (out >= 0)
+        ok = ::close(out) == 0 && ok;
+    if (in >= 0)
+        ::close(in);
+    return ok;
+}
+
+// The link file's bytes, a chunk at a time through one buffer.
+struct ChunkReader {
+    QFile& source;
+    QByteArray buffer = QByteArray(kChunk, Qt::Uninitialized);
+    QByteArrayView operator()()
+    {
+        const qint64 got = source.read(buffer.data(), buffer.size());
+        return got > 0 ? QByteArrayView(buffer.constData(), got) : QByteArrayView();
+    }
+};
 
 } // namespace
 
@@ -65,7 +115,7 @@ int main(int argc, char* argv[])
     QCoreApplication app(argc, argv);
     const QStringList args = QCoreApplication::arguments();
     if (args.size() < 3)
-        return fail(QStringLiteral("usage: make|move|write-floor|passwd|passwd-floor DIR"));
+        return fail(QStringLiteral("usage: make|write-floor|copy-floor|passwd|passwd-floor DIR"));
     const QString& mode = args[1];
     const QString dir = args[2];
     const QString link = dir + QStringLiteral("/QuiURL.dab");
@@ -82,30 +132,18 @@ int main(int argc, char* argv[])
 
     QElapsedTimer timer;
     bool ok = false;
-    if (mode == u"move") {
-        const QByteArray password = currentPassword(dir, cipher);
-        LinkFileRead read = readLinkFile(link, password, cipher);
-        if (!read.ok())
-            return fail(read.failure);
-        timer.start();
-        std::rotate(read.entries.begin(), read.entries.end() - 1, read.entries.end());
-        const SaveResult saved = SaveListToLinkFile(link, read.entries, password, cipher);
-        if (!saved)
-            return fail(saved.error());
-        ok = true;
-    } else if (mode == u"write-floor") {
+    double writeMs = -1;
+    if (mode == u"write-floor") {
         QFile source(link);
         if (!source.open(QIODevice::ReadOnly))
             return fail(source.errorString());
-        const QByteArray bytes = source.readAll();
+        ok = writeFloor(link, ChunkReader{source}, &writeMs);
+    } else if (mode == u"copy-floor") {
         timer.start();
-        bool given = false;
-        ok = writeFloor(link, [&]() -> QByteArrayView {
-            if (given)
-                return {};
-            given = true;
-            return bytes;
-        });
+        const QString copy = link + QStringLiteral(".copy");
+        ok = copyFloor(link, copy);
+        writeMs = double(timer.nsecsElapsed()) / 1e6;
+        QFile::remove(copy);
     } else if (mode == u"passwd") {
         timer.start();
         const QByteArray password = currentPassword(dir, cipher);
@@ -125,16 +163,12 @@ int main(int argc, char* argv[])
         QFile source(link);
         if (!source.open(QIODevice::ReadOnly))
             return fail(source.errorString());
-        QByteArray buffer(64 * 3584, Qt::Uninitialized);
-        ok = writeFloor(link, [&]() -> QByteArrayView {
-            const qint64 got = source.read(buffer.data(), buffer.size());
-            return got > 0 ? QByteArrayView(buffer.constData(), got) : QByteArrayView();
-        });
+        ok = writeFloor(link, ChunkReader{source});
     } else {
         return fail(QStringLiteral("unknown mode %1").arg(mode));
     }
     if (!ok)
         return fail(QStringLiteral("%1 failed").arg(mode));
-    std::printf("%.3f\n", double(timer.nsecsElapsed()) / 1e6);
+    std::printf("%.3f\n", writeMs >= 0 ? writeMs : double(timer.nsecsElapsed()) / 1e6);
     return 0;
 }
