@@ -1,12 +1,16 @@
 #include "ListCommand.h"
 
+#include "cipher/CipherKey.h"
 #include "store/CipherGuard.h"
+#include "store/LinkFile.h"
 #include "store/Windows1252.h"
 
 #include <array>
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -120,7 +124,7 @@ public:
         if (m_used + bytes.size() > m_buffer.size())
             flush();
         if (bytes.size() > m_buffer.size()) {
-            m_ok = m_ok && writeOut(QByteArrayView(bytes.data(), qsizetype(bytes.size())));
+            write(QByteArrayView(bytes.data(), qsizetype(bytes.size())));
             return;
         }
         std::memcpy(m_buffer.data() + m_used, bytes.data(), bytes.size());
@@ -145,29 +149,37 @@ public:
         }
         m_used = std::size_t(out - m_buffer.data());
     }
-    // False once any write failed.
+    // False once a write failed: nothing more is written then, and error() says why.
+    bool ok() const { return m_error == 0; }
+    int error() const { return m_error; }
     bool finish()
     {
         flush();
-        return m_ok && writeOut({});
+        return write({});
     }
 
 private:
     void flush()
     {
         if (m_used > 0)
-            m_ok = m_ok && writeOut(QByteArrayView(m_buffer.data(), qsizetype(m_used)));
+            write(QByteArrayView(m_buffer.data(), qsizetype(m_used)));
         m_used = 0;
+    }
+    bool write(QByteArrayView bytes)
+    {
+        if (m_error == 0 && !writeOut(bytes))
+            m_error = errno != 0 ? errno : EIO;
+        return m_error == 0;
     }
 
     std::array<char, 64 * 1024> m_buffer{};
     std::size_t m_used = 0;
-    bool m_ok = true;
+    int m_error = 0;
 };
 
-// One entry in a format; the password, when given, already decrypted.
+// One entry in a format, its items decrypted; the password only when it is to be shown.
 void putEntry(StreamedOutput& out, const ByteEscapes& escapes, ListFormat format,
-              const Entry& entry, const QByteArray* password, const char* indent)
+              const LinkRecordView& entry, bool password, const char* indent)
 {
     const auto jsonItem = [&](const char* name, QByteArrayView field, bool last) {
         out.put(indent);
@@ -180,26 +192,26 @@ void putEntry(StreamedOutput& out, const ByteEscapes& escapes, ListFormat format
     switch (format) {
     case ListFormat::Text:
         out.put("Page Title:  ");
-        out.put(entry.title(), escapes);
+        out.put(entry.title, escapes);
         out.put("\nUsername:    ");
-        out.put(entry.userName(), escapes);
+        out.put(entry.userName, escapes);
         out.put("\nURL Address: ");
-        out.put(entry.url(), escapes);
+        out.put(entry.url, escapes);
         if (password) {
             out.put("\nPassword:    ");
-            out.put(*password, escapes);
+            out.put(entry.password, escapes);
         }
         out.put("\n\n");
         break;
     case ListFormat::Tsv:
-        out.put(entry.title(), escapes);
+        out.put(entry.title, escapes);
         out.put("\t");
-        out.put(entry.userName(), escapes);
+        out.put(entry.userName, escapes);
         out.put("\t");
-        out.put(entry.url(), escapes);
+        out.put(entry.url, escapes);
         if (password) {
             out.put("\t");
-            out.put(*password, escapes);
+            out.put(entry.password, escapes);
         }
         out.put("\n");
         break;
@@ -208,44 +220,86 @@ void putEntry(StreamedOutput& out, const ByteEscapes& escapes, ListFormat format
         out.put(indent);
         out.put("{\n");
         if (password)
-            jsonItem("password", *password, false);
-        jsonItem("title", entry.title(), false);
-        jsonItem("url", entry.url(), false);
-        jsonItem("username", entry.userName(), true);
+            jsonItem("password", entry.password, false);
+        jsonItem("title", entry.title, false);
+        jsonItem("url", entry.url, false);
+        jsonItem("username", entry.userName, true);
         out.put(indent);
         out.put("}");
         break;
     }
 }
 
-// JSON gives an array of entries for a list, one object for a single entry. The cipher service
-// is open around the call.
-bool writeEntries(const std::vector<Entry>& entries, std::optional<int> number, ListFormat format,
-                  bool showPasswords, QByteArrayView master, CipherService& cipher)
+// One record's items decrypted, each a copy in a buffer that is wiped when done with.
+class PlainRecord {
+public:
+    PlainRecord() = default;
+    ~PlainRecord() { secureWipe(m_bytes.data(), m_bytes.size()); }
+    PlainRecord(const PlainRecord&) = delete;
+    PlainRecord& operator=(const PlainRecord&) = delete;
+
+    // The items of the record's cipher texts, valid until the next call. The password stays
+    // empty unless asked for: what is never decrypted cannot leak.
+    LinkRecordView decrypt(const LinkRecordView& ciphers, const CipherKey& key, bool password)
+    {
+        char* at = m_bytes.data();
+        const auto item = [&](QByteArrayView cipher) {
+            char* const start = at;
+            if (!cipher.isEmpty()) {
+                std::memcpy(at, cipher.data(), std::size_t(cipher.size()));
+                key.cryptInPlace(at, cipher.size());
+                at += cipher.size();
+            }
+            return QByteArrayView(start, at - start);
+        };
+        LinkRecordView plain;
+        plain.title = item(ciphers.title);
+        plain.url = item(ciphers.url);
+        plain.userName = item(ciphers.userName);
+        if (password)
+            plain.password = item(ciphers.password);
+        return plain;
+    }
+
+private:
+    // The four fields hold less than a record's bytes, their length prefixes being left out.
+    std::array<char, kLinkRecordSize> m_bytes{};
+};
+
+// Records first .. end - 1 in a format, each decrypted as it is read and written out at once:
+// no list is held whole, however long. JSON gives an array of entries for a list, one object for
+// a single entry. Empty when everything went out, else the message.
+QString writeEntries(LinkRecordReader* records, qint64 first, qint64 end, bool single,
+                     ListFormat format, bool showPasswords, const CipherKey& key)
 {
     const ByteEscapes escapes(format);
     StreamedOutput out;
-    const bool array = format == ListFormat::Json && !number;
+    PlainRecord plain;
+    const bool array = format == ListFormat::Json && !single;
     if (format == ListFormat::Tsv)
         out.put(showPasswords ? "title\tusername\turl\tpassword\n" : "title\tusername\turl\n");
     if (array)
         out.put("[\n");
-    const std::size_t first = number ? std::size_t(*number - 1) : 0;
-    const std::size_t end = number ? first + 1 : entries.size();
-    for (std::size_t i = first; i < end; ++i) {
-        const Entry& entry = entries[i];
-        QByteArray password;
-        if (showPasswords)
-            password = cipher.DecryptText(entry.passwordCipher(), master);
-        putEntry(out, escapes, format, entry, showPasswords ? &password : nullptr,
+    for (qint64 i = first; i < end && out.ok(); ++i) {
+        const std::optional<LinkRecordView> record = records->next();
+        // Every record was read when the file was opened, so the file changed since; what is
+        // already out stays, and the message says the rest is missing.
+        if (!record)
+            return QStringLiteral("cannot read the link file: %1").arg(records->failure());
+        putEntry(out, escapes, format, plain.decrypt(*record, key, showPasswords), showPasswords,
                  array ? "    " : "");
-        secureWipe(password);
         if (format == ListFormat::Json)
             out.put(array && i + 1 < end ? ",\n" : "\n");
     }
     if (array)
         out.put("]\n");
-    return out.finish();
+    if (out.finish())
+        return {};
+    // The reader stopped reading, as `head` does: not a fault of the data, but the listing did
+    // not reach its end, which the exit status must say.
+    if (out.error() == EPIPE)
+        return QStringLiteral("standard output was closed before the listing ended");
+    return QStringLiteral("cannot write to standard output");
 }
 
 std::optional<ListFormat> formatNamed(const QString& name)
@@ -295,26 +349,44 @@ int runReading(CommandContext& context, bool single)
         return kExitFailure;
     OpenedData data;
     if (const QString failure =
-            openData(context.dataDirectory, master->view(), context.cipher, Access::Read, data);
+            unlockData(context.dataDirectory, master->view(), context.cipher, Access::Read, data);
         !failure.isEmpty())
         return fail(failure);
-    if (number && *number > int(data.entries.size()))
+    // Every record is read once before the first byte goes out: a damaged one gives its message
+    // alone, never after a part of the listing.
+    CheckedLinkFile link;
+    if (const QString failure = link.open(data.paths.linkFilePath); !failure.isEmpty())
+        return fail(QStringLiteral("cannot read the link file: %1").arg(failure));
+    if (number && *number > link.count())
         return fail(QStringLiteral("there is no entry %1: the list holds %2")
                         .arg(*number)
-                        .arg(data.entries.size()));
+                        .arg(link.count()));
 
-    // The output may wait long on a slow reader: the master password is gone by then unless
-    // the passwords it decrypts go out with it.
-    if (!showPasswords)
-        master.reset();
-    bool written = false;
+    // The output may wait long on a slow reader: only the key schedule stays for it, the master
+    // password is wiped first.
+    std::optional<CipherKey> key;
     {
         CipherGuard provider(context.cipher);
-        written = writeEntries(data.entries, number, format, showPasswords,
-                               master ? master->view() : QByteArrayView(), context.cipher);
+        const CipherKey* batchKey = context.cipher.keyForBatch(master->view());
+        if (!batchKey)
+            return kExitFailure; // the cipher service said why
+        key.emplace(*batchKey);
     }
-    if (!written)
-        return fail(QStringLiteral("cannot write to standard output"));
+    master.reset();
+
+    const qint64 first = number ? *number - 1 : 0;
+    const qint64 end = number ? *number : link.count();
+    LinkRecordReader* records = nullptr;
+    if (first < end) {
+        QString failure;
+        records = link.records(first, failure);
+        if (!records)
+            return fail(QStringLiteral("cannot read the link file: %1").arg(failure));
+    }
+    if (const QString failure =
+            writeEntries(records, first, end, single, format, showPasswords, *key);
+        !failure.isEmpty())
+        return fail(failure);
     return kExitSuccess;
 }
 

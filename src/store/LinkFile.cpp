@@ -59,6 +59,42 @@ std::optional<LinkRecordView> LinkRecordReader::next()
     return record;
 }
 
+bool LinkRecordReader::seek(qint64 record)
+{
+    m_next = record;
+    m_bufferFirst = record;
+    m_buffered = 0;
+    if (!m_file.seek(record * kLinkRecordSize)) {
+        m_failure = QStringLiteral("%1: cannot read record %2").arg(m_path).arg(record + 1);
+        return false;
+    }
+    m_failure.clear();
+    return true;
+}
+
+QString CheckedLinkFile::open(const QString& path)
+{
+    m_reader.reset();
+    m_file.close();
+    if (!QFileInfo::exists(path))
+        return {};
+    if (const QString failure = openRegularFile(m_file, path); !failure.isEmpty())
+        return QStringLiteral("%1: %2").arg(path, failure);
+    LinkRecordReader& reader = m_reader.emplace(m_file, path, m_file.size());
+    while (reader.next()) {
+    }
+    return reader.failure();
+}
+
+LinkRecordReader* CheckedLinkFile::records(qint64 first, QString& failure)
+{
+    if (!m_reader || !m_reader->seek(first)) {
+        failure = m_reader ? m_reader->failure() : QStringLiteral("no records");
+        return nullptr;
+    }
+    return &*m_reader;
+}
+
 qint64 linkRecordCount(qint64 fileSize)
 {
     const qint64 whole = fileSize / kLinkRecordSize;

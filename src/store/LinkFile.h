@@ -3,6 +3,7 @@
 #include "Entry.h"
 #include "LinkRecord.h"
 
+#include <QFile>
 #include <QString>
 
 #include <optional>
@@ -40,6 +41,9 @@ public:
     // be read or decoded, which failure() then names.
     std::optional<LinkRecordView> next();
     const QString& failure() const { return m_failure; }
+    // Goes to record `record` (from 0), which the next call gives; false, with failure() saying
+    // why, when the file cannot be positioned there.
+    bool seek(qint64 record);
 
 private:
     QIODevice& m_file;
@@ -51,6 +55,26 @@ private:
     qint64 m_buffered = 0;
     QByteArray m_buffer;
     QString m_failure;
+};
+
+// A link file for a reader that must not begin what it cannot finish, such as a listing whose
+// first lines would already be out when a later record turns out damaged: open() reads every
+// record once and checks that it can be read, decrypting nothing; records() then gives them
+// again, in turn. Only the few records of one read are in memory at a time.
+class CheckedLinkFile {
+public:
+    // Empty when every record reads, else what stops a reader. An absent file holds no records.
+    QString open(const QString& path);
+    // The records a load would give.
+    qint64 count() const { return m_reader ? m_reader->count() : 0; }
+    // The records again from record `first` (from 0), of a file that holds records; null, with
+    // the reason in failure, when the file cannot be positioned there. A change to the file
+    // since open() shows as a failure of the reader.
+    LinkRecordReader* records(qint64 first, QString& failure);
+
+private:
+    QFile m_file;
+    std::optional<LinkRecordReader> m_reader;
 };
 
 enum class EmptyLinkFile { Delete, Keep };
