@@ -167,6 +167,7 @@ private:
     }
     bool write(QByteArrayView bytes)
     {
+        errno = 0;
         if (m_error == 0 && !writeOut(bytes))
             m_error = errno != 0 ? errno : EIO;
         return m_error == 0;
@@ -269,7 +270,7 @@ private:
 // Records first .. end - 1 in a format, each decrypted as it is read and written out at once:
 // no list is held whole, however long. JSON gives an array of entries for a list, one object for
 // a single entry. Empty when everything went out, else the message.
-QString writeEntries(LinkRecordReader* records, qint64 first, qint64 end, bool single,
+QString writeEntries(CheckedLinkFile& records, qint64 first, qint64 end, bool single,
                      ListFormat format, bool showPasswords, const CipherKey& key)
 {
     const ByteEscapes escapes(format);
@@ -281,11 +282,11 @@ QString writeEntries(LinkRecordReader* records, qint64 first, qint64 end, bool s
     if (array)
         out.put("[\n");
     for (qint64 i = first; i < end && out.ok(); ++i) {
-        const std::optional<LinkRecordView> record = records->next();
+        const std::optional<LinkRecordView> record = records.next();
         // Every record was read when the file was opened, so the file changed since; what is
         // already out stays, and the message says the rest is missing.
         if (!record)
-            return QStringLiteral("cannot read the link file: %1").arg(records->failure());
+            return QStringLiteral("cannot read the link file: %1").arg(records.failure());
         putEntry(out, escapes, format, plain.decrypt(*record, key, showPasswords), showPasswords,
                  array ? "    " : "");
         if (format == ListFormat::Json)
@@ -376,15 +377,9 @@ int runReading(CommandContext& context, bool single)
 
     const qint64 first = number ? *number - 1 : 0;
     const qint64 end = number ? *number : link.count();
-    LinkRecordReader* records = nullptr;
-    if (first < end) {
-        QString failure;
-        records = link.records(first, failure);
-        if (!records)
-            return fail(QStringLiteral("cannot read the link file: %1").arg(failure));
-    }
-    if (const QString failure =
-            writeEntries(records, first, end, single, format, showPasswords, *key);
+    if (!link.seek(first))
+        return fail(QStringLiteral("cannot read the link file: %1").arg(link.failure()));
+    if (const QString failure = writeEntries(link, first, end, single, format, showPasswords, *key);
         !failure.isEmpty())
         return fail(failure);
     return kExitSuccess;

@@ -6,6 +6,7 @@
 #include <QFile>
 #include <QString>
 
+#include <memory>
 #include <optional>
 #include <vector>
 
@@ -59,22 +60,39 @@ private:
 
 // A link file for a reader that must not begin what it cannot finish, such as a listing whose
 // first lines would already be out when a later record turns out damaged: open() reads every
-// record once and checks that it can be read, decrypting nothing; records() then gives them
-// again, in turn. Only the few records of one read are in memory at a time.
+// record once and checks that it can be read, decrypting nothing; next() then gives them in turn.
+// The cipher texts of the first records are kept from the check, up to a few megabytes, so that
+// only the rest is read twice; of the others only one read's worth is in memory at a time.
 class CheckedLinkFile {
 public:
+    CheckedLinkFile();
+    ~CheckedLinkFile();
+    CheckedLinkFile(const CheckedLinkFile&) = delete;
+    CheckedLinkFile& operator=(const CheckedLinkFile&) = delete;
+
     // Empty when every record reads, else what stops a reader. An absent file holds no records.
     QString open(const QString& path);
     // The records a load would give.
     qint64 count() const { return m_reader ? m_reader->count() : 0; }
-    // The records again from record `first` (from 0), of a file that holds records; null, with
-    // the reason in failure, when the file cannot be positioned there. A change to the file
-    // since open() shows as a failure of the reader.
-    LinkRecordReader* records(qint64 first, QString& failure);
+
+    // Goes to record `first` (from 0), which next() gives then; false, with failure() saying
+    // why, when the file cannot be positioned there.
+    bool seek(qint64 first);
+    // The next record, valid until the next call; nullopt at the end, or when the file changed
+    // since open() so that a record no longer reads, which failure() then names.
+    std::optional<LinkRecordView> next();
+    QString failure() const { return m_reader ? m_reader->failure() : QString(); }
 
 private:
+    class KeptCiphers;
+
     QFile m_file;
     std::optional<LinkRecordReader> m_reader;
+    std::unique_ptr<KeptCiphers> m_kept; // the first records' cipher texts
+    qint64 m_keptRecords = 0;
+    qsizetype m_keptAt = 0; // where the next kept record starts
+    qint64 m_next = 0;
+    bool m_readerAtNext = false; // whether the reader's next record is m_next
 };
 
 enum class EmptyLinkFile { Delete, Keep };
