@@ -158,8 +158,9 @@ private:
 CheckedLinkFile::CheckedLinkFile() = default;
 CheckedLinkFile::~CheckedLinkFile() = default;
 
-QString CheckedLinkFile::open(const QString& path)
+QString CheckedLinkFile::open(const QString& path, Passwords passwords)
 {
+    m_passwords = passwords;
     m_reader.reset();
     m_file.close();
     m_kept.reset();
@@ -175,7 +176,9 @@ QString CheckedLinkFile::open(const QString& path)
     if (reader.count() > 0)
         m_kept = std::make_unique<KeptCiphers>();
     bool keeping = true;
-    while (const auto record = reader.next()) {
+    while (auto record = reader.next()) {
+        if (passwords == Passwords::Leave)
+            record->password = {};
         keeping = keeping && m_kept->append(*record);
         if (keeping)
             ++m_keptRecords;
@@ -209,9 +212,12 @@ std::optional<LinkRecordView> CheckedLinkFile::next()
             return std::nullopt;
         m_readerAtNext = true;
     }
-    const auto record = m_reader->next();
-    if (record)
-        ++m_next;
+    auto record = m_reader->next();
+    if (!record)
+        return std::nullopt;
+    if (m_passwords == Passwords::Leave)
+        record->password = {};
+    ++m_next;
     return record;
 }
 

@@ -70,8 +70,10 @@ public:
     CheckedLinkFile(const CheckedLinkFile&) = delete;
     CheckedLinkFile& operator=(const CheckedLinkFile&) = delete;
 
+    enum class Passwords { Give, Leave };
     // Empty when every record reads, else what stops a reader. An absent file holds no records.
-    QString open(const QString& path);
+    // A reader that leaves the passwords gets them empty, and more records are kept for it.
+    QString open(const QString& path, Passwords passwords = Passwords::Give);
     // The records a load would give.
     qint64 count() const { return m_reader ? m_reader->count() : 0; }
 
@@ -93,6 +95,7 @@ private:
     qsizetype m_keptAt = 0; // where the next kept record starts
     qint64 m_next = 0;
     bool m_readerAtNext = false; // whether the reader's next record is m_next
+    Passwords m_passwords = Passwords::Give;
 };
 
 enum class EmptyLinkFile { Delete, Keep };
