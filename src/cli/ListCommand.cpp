@@ -50,6 +50,7 @@ public:
     static constexpr std::size_t kLongest = 6;
 
     explicit ByteEscapes(ListFormat format)
+        : m_format(format)
     {
         for (int b = 0; b < 256; ++b) {
             const std::string text = escaped(format, Windows1252::toUnicode(char(b)).unicode());
@@ -59,6 +60,32 @@ public:
         }
     }
     const Text& operator[](char byte) const { return m_text[std::uint8_t(byte)]; }
+    ListFormat format() const { return m_format; }
+
+    // Whether none of the eight bytes in x needs more than itself: printable ASCII that the
+    // format leaves alone.
+    template <ListFormat F> static bool plain(std::uint64_t x)
+    {
+        constexpr std::uint64_t kHigh = 0x8080808080808080u;
+        constexpr std::uint64_t kOnes = 0x0101010101010101u;
+        if (x & kHigh)
+            return false; // a byte of 0x80 or more: two or three bytes in UTF-8
+        // Each byte below 0x80 now, so the sums below carry into no neighbour.
+        const auto noneIs = [x](std::uint8_t b) {
+            return (((x ^ (kOnes * b)) + kOnes * 0x7F) & kHigh) == kHigh;
+        };
+        if (((x + kOnes * 0x60) & kHigh) != kHigh)
+            return false; // a control character
+        switch (F) {
+        case ListFormat::Text:
+            return noneIs(0x7F);
+        case ListFormat::Tsv:
+            return noneIs('\\');
+        case ListFormat::Json:
+            return noneIs('\\') && noneIs('"');
+        }
+        return false;
+    }
 
 private:
     static std::string escaped(ListFormat format, char16_t u)
@@ -111,6 +138,7 @@ private:
     }
 
     std::array<Text, 256> m_text{};
+    ListFormat m_format;
 };
 
 // Standard output through one buffer, written out whenever it fills: the list is never held
@@ -142,10 +170,16 @@ public:
         if (m_used + most > m_buffer.size())
             flush();
         char* out = m_buffer.data() + m_used;
-        for (char c : field) {
-            const ByteEscapes::Text& text = escapes[c];
-            std::memcpy(out, &text, sizeof text);
-            out += text.length;
+        switch (escapes.format()) {
+        case ListFormat::Text:
+            out = putEscaped<ListFormat::Text>(out, field, escapes);
+            break;
+        case ListFormat::Tsv:
+            out = putEscaped<ListFormat::Tsv>(out, field, escapes);
+            break;
+        case ListFormat::Json:
+            out = putEscaped<ListFormat::Json>(out, field, escapes);
+            break;
         }
         m_used = std::size_t(out - m_buffer.data());
     }
@@ -159,6 +193,43 @@ public:
     }
 
 private:
+    template <ListFormat F>
+    static char* putEscaped(char* out, QByteArrayView field, const ByteEscapes& escapes)
+    {
+        const auto oneByOne = [&escapes](char* to, const char* from, const char* end) {
+            for (; from < end; ++from) {
+                const ByteEscapes::Text& text = escapes[*from];
+                std::memcpy(to, &text, sizeof text);
+                to += text.length;
+            }
+            return to;
+        };
+        const char* in = field.data();
+        const char* const end = in + field.size();
+        if (field.size() < 8)
+            return oneByOne(out, in, end);
+        // Eight bytes that need no escape go out as they are: most items are plain text. The last
+        // eight are checked whole, though some were written already.
+        std::uint64_t x;
+        while (end - in > 8) {
+            std::memcpy(&x, in, sizeof x);
+            if (ByteEscapes::plain<F>(x)) {
+                std::memcpy(out, &x, sizeof x);
+                out += 8;
+                in += 8;
+            } else {
+                out = oneByOne(out, in, in + 8);
+                in += 8;
+            }
+        }
+        std::memcpy(&x, end - 8, sizeof x);
+        if (ByteEscapes::plain<F>(x)) {
+            std::memcpy(out, in, std::size_t(end - in));
+            return out + (end - in);
+        }
+        return oneByOne(out, in, end);
+    }
+
     void flush()
     {
         if (m_used > 0)
@@ -180,9 +251,9 @@ private:
 
 // One entry in a format, its items decrypted; the password only when it is to be shown.
 void putEntry(StreamedOutput& out, const ByteEscapes& escapes, ListFormat format,
-              const LinkRecordView& entry, bool password, const char* indent)
+              const LinkRecordView& entry, bool password, std::string_view indent)
 {
-    const auto jsonItem = [&](const char* name, QByteArrayView field, bool last) {
+    const auto jsonItem = [&](std::string_view name, QByteArrayView field, bool last) {
         out.put(indent);
         out.put("    \"");
         out.put(name);
@@ -277,6 +348,7 @@ QString writeEntries(CheckedLinkFile& records, qint64 first, qint64 end, bool si
     StreamedOutput out;
     PlainRecord plain;
     const bool array = format == ListFormat::Json && !single;
+    const std::string_view indent = array ? "    " : "";
     if (format == ListFormat::Tsv)
         out.put(showPasswords ? "title\tusername\turl\tpassword\n" : "title\tusername\turl\n");
     if (array)
@@ -288,7 +360,7 @@ QString writeEntries(CheckedLinkFile& records, qint64 first, qint64 end, bool si
         if (!record)
             return QStringLiteral("cannot read the link file: %1").arg(records.failure());
         putEntry(out, escapes, format, plain.decrypt(*record, key, showPasswords), showPasswords,
-                 array ? "    " : "");
+                 indent);
         if (format == ListFormat::Json)
             out.put(array && i + 1 < end ? ",\n" : "\n");
     }

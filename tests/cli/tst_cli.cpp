@@ -231,6 +231,8 @@ private Q_SLOTS:
     void jsonBytes();
     void oddBytes_data();
     void oddBytes();
+    void escapeAtEveryPlace_data();
+    void escapeAtEveryPlace();
     void longList();
     void password_data();
     void password();
@@ -697,6 +699,74 @@ void TestCli::oddBytes()
     QVERIFY2(r.exitCode == 0, r.describe().constData());
     QCOMPARE(r.err, QByteArray());
     QCOMPARE(r.out, expected);
+}
+
+void TestCli::escapeAtEveryPlace_data()
+{
+    QTest::addColumn<QString>("format");
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<QByteArrayList>("escapes"); // what each of bytes becomes
+
+    QTest::newRow("text") << u"text"_s
+                          << QByteArray("\x00\x09\x0a\x1f\x7f\x81\x9f\x80\xa0\xff\"\\ ~", 14)
+                          << QByteArrayList{"\\x00",    "\\x09",    "\\x0a",    "\\x1f",
+                                            "\\x7f",    "\\x81",    "\xc5\xb8", "\xe2\x82\xac",
+                                            "\xc2\xa0", "\xc3\xbf", "\"",       "\\",
+                                            " ",        "~"};
+    QTest::newRow("tsv")
+        << u"tsv"_s << QByteArray("\x00\x09\x0a\x0d\x1f\x7f\x81\x80\xff\"\\ ", 12)
+        << QByteArrayList{QByteArray(1, '\0'), "\\t",          "\\n",      "\\r", "\x1f", "\x7f",
+                          "\xc2\x81",          "\xe2\x82\xac", "\xc3\xbf", "\"",  "\\\\", " "};
+    QTest::newRow("json") << u"json"_s
+                          << QByteArray("\x00\x08\x0c\x09\x0a\x0d\x1f\x7f\x81\x80\"\\/ ", 14)
+                          << QByteArrayList{
+                                 "\\u0000", "\\b",     "\\f",  "\\t",      "\\n",
+                                 "\\r",     "\\u001f", "\x7f", "\xc2\x81", "\xe2\x82\xac",
+                                 "\\\"",    "\\\\",    "/",    " "};
+}
+
+// Items are written eight bytes at a time where no byte needs an escape: each awkward byte at
+// every place of items a little longer than eight and sixteen, in the middle and at the end,
+// must still get its escape and nothing around it change.
+void TestCli::escapeAtEveryPlace()
+{
+    QFETCH(QString, format);
+    QFETCH(QByteArray, bytes);
+    QFETCH(QByteArrayList, escapes);
+    QCOMPARE(escapes.size(), bytes.size());
+
+    QList<Item> entries;
+    QByteArrayList titles; // as the listing must show them
+    for (qsizetype k = 0; k < bytes.size(); ++k) {
+        for (const int length : {9, 16, 17, 23}) {
+            for (int at = 0; at < length; ++at) {
+                QByteArray title(length, 'a');
+                title[at] = bytes[k];
+                entries.append({title, "", "", ""});
+                titles.append(QByteArray(at, 'a') + escapes[k] + QByteArray(length - at - 1, 'a'));
+            }
+        }
+    }
+    QVERIFY(makeEntries(entries));
+
+    QByteArray expected;
+    if (format == u"text") {
+        for (const QByteArray& title : titles)
+            expected += "Page Title:  " + title + "\nUsername:    \nURL Address: \n\n";
+    } else if (format == u"tsv") {
+        expected = "title\tusername\turl\n";
+        for (const QByteArray& title : titles)
+            expected += title + "\t\t\n";
+    } else {
+        QByteArrayList objects;
+        for (const QByteArray& title : titles)
+            objects.append("    {\n        \"title\": \"" + title +
+                           "\",\n        \"url\": \"\",\n        \"username\": \"\"\n    }");
+        expected = "[\n" + objects.join(",\n") + "\n]\n";
+    }
+    const Run r = list({u"--format"_s, format});
+    QVERIFY2(r.exitCode == 0, r.describe().constData());
+    QVERIFY2(r.out == expected, firstDifference(r.out, expected).constData());
 }
 
 // Megabytes of cipher texts, more than the reader keeps from its check of the file: the rest of
