@@ -918,6 +918,10 @@ void TestCli::failures_data()
                                          << right << u"not a regular file"_s;
     QTest::newRow("QuiFil.ini is a pipe")
         << false << QByteArray() << file << three << right << u"QuiFil.ini: not a regular file"_s;
+    // Half of the pair may be new and half old: nothing is listed until the program finishes it.
+    QTest::newRow("a password change left half done")
+        << true << master << file << three << right
+        << u"was interrupted; start quillor once to finish it"_s;
 }
 
 void TestCli::failures()
@@ -933,6 +937,8 @@ void TestCli::failures()
                         LinkFile(linkKind), link));
     if (QByteArray(QTest::currentDataTag()) == "QuiFil.ini is a pipe")
         QCOMPARE(::mkfifo(QFile::encodeName(dataDir() + u"/QuiFil.ini"_s).constData(), 0600), 0);
+    if (QByteArray(QTest::currentDataTag()) == "a password change left half done")
+        QVERIFY(TestData::writeFile(dataDir() + u"/QuiPair.commit"_s, {}));
     // TSV with passwords: its header would be the first thing a streaming writer lets out.
     const Run r = list({u"--format"_s, u"tsv"_s, u"--show-passwords"_s}, input);
     QVERIFY2(r.exitCode == 1, r.describe().constData());
