@@ -20,9 +20,9 @@ namespace {
 // Records read at a time: large enough to read fast, small enough that a big file is never
 // held in memory whole.
 constexpr qint64 kRecordsPerRead = 64;
-// What a checked link file keeps of its first records: enough for a list of ten thousand
-// typical entries, little beside the memory any Qt program takes.
-constexpr std::size_t kKeptCipherBytes = 4 * 1024 * 1024;
+// What a checked link file keeps of its first records: the whole of a list of ten thousand
+// typical entries and forty thousand of a longer one, in less than the program's own memory.
+constexpr std::size_t kKeptCipherBytes = 6 * 1024 * 1024;
 constexpr std::size_t kKeptLengthBytes = sizeof(std::uint16_t);
 static_assert(kUrlFieldWidth <= 0xFFFF); // every item's length fits its two bytes
 } // namespace

@@ -185,6 +185,10 @@ const QList<Item> kOddEntries = {
     {"\xa0\xe9\xff", "", "", ""},
 };
 
+// Full-width entries in a list this long hold ten megabytes of cipher texts: more than the reader
+// keeps from its check of the file.
+constexpr int kLongListRecords = 3000;
+
 // Items that fill their fields, each record's own, in printable characters that no format
 // escapes.
 Item fullWidthItem(int record)
@@ -769,13 +773,13 @@ void TestCli::escapeAtEveryPlace()
     QVERIFY2(r.out == expected, firstDifference(r.out, expected).constData());
 }
 
-// Megabytes of cipher texts, more than the reader keeps from its check of the file: the rest of
-// the file is read again as the listing goes out, and every entry must come out whole and in
-// order, in the list and one at a time.
+// More cipher texts than the reader keeps from its check of the file: the rest of the file is
+// read again as the listing goes out, and every entry must come out whole and in order, in the
+// list and one at a time.
 void TestCli::longList()
 {
     QList<Item> items;
-    for (int record = 1; record <= 1500; ++record)
+    for (int record = 1; record <= kLongListRecords; ++record)
         items.append(fullWidthItem(record));
     QVERIFY(makeEntries(items));
 
@@ -795,7 +799,7 @@ void TestCli::longList()
         QVERIFY2(r.exitCode == 0, r.err.constData());
         QVERIFY2(r.out == expected, firstDifference(r.out, expected).constData());
     }
-    for (const int number : {1, 1400, 1500}) {
+    for (const int number : {1, kLongListRecords - 100, kLongListRecords}) {
         const Item& item = items[number - 1];
         const Run r =
             cli({u"show"_s, QString::number(number), u"--format"_s, u"tsv"_s, u"--show-password"_s},
@@ -904,12 +908,12 @@ void TestCli::failures_data()
         << withBytes(three, record2 + kTitleFieldWidth, MakANumba(kUrlFieldWidth)) << right
         << u"record 2 is damaged"_s;
     QByteArray longFile;
-    for (int record = 1; record <= 1500; ++record)
+    for (int record = 1; record <= kLongListRecords; ++record)
         longFile += TestData::linkRecord(fullWidthItem(record), kPassword);
-    QTest::newRow("record 1450 of 1500 long ones damaged")
+    QTest::newRow("a late record of a long list damaged")
         << true << master << file
-        << withBytes(longFile, 1449 * kLinkRecordSize + kTitleFieldWidth, "x") << right
-        << u"record 1450 is damaged"_s;
+        << withBytes(longFile, (kLongListRecords - 51) * kLinkRecordSize + kTitleFieldWidth, "x")
+        << right << u"record %1 is damaged"_s.arg(kLongListRecords - 50);
     QTest::newRow("link file is a directory")
         << true << master << int(LinkFile::Directory) << QByteArray() << right
         << u"cannot read the link file"_s;
