@@ -148,8 +148,8 @@ QString masterPasswordProblem(const QString& path, QByteArrayView password, Ciph
     return {};
 }
 
-QString openData(const QString& dataDirectory, QByteArrayView password, CipherService& cipher,
-                 Access access, OpenedData& out)
+QString unlockData(const QString& dataDirectory, QByteArrayView password, CipherService& cipher,
+                   Access access, OpenedData& out)
 {
     out.paths = DataPaths::forDataDirectory(dataDirectory);
     const DataPaths& paths = out.paths;
@@ -160,11 +160,16 @@ QString openData(const QString& dataDirectory, QByteArrayView password, CipherSe
                               "finish it")
             .arg(paths.dataDirectory);
 
-    if (const QString problem =
-            masterPasswordProblem(paths.masterPasswordPath, password, cipher, &out.checkValue);
+    return masterPasswordProblem(paths.masterPasswordPath, password, cipher, &out.checkValue);
+}
+
+QString openData(const QString& dataDirectory, QByteArrayView password, CipherService& cipher,
+                 Access access, OpenedData& out)
+{
+    if (const QString problem = unlockData(dataDirectory, password, cipher, access, out);
         !problem.isEmpty())
         return problem;
-
+    const DataPaths& paths = out.paths;
     LinkFileRead read = readLinkFile(paths.linkFilePath, password, cipher, EmptyLinkFile::Keep);
     if (!read.ok()) {
         if (access == Access::Read)

@@ -89,6 +89,11 @@ QString masterPasswordProblem(const QString& path, QByteArrayView password, Ciph
 
 enum class Access { Read, Write };
 
+// The first half of openData: the paths, and the master password checked. A reading command
+// also refuses a half-switched pair here. Empty on success, else the message.
+QString unlockData(const QString& dataDirectory, QByteArrayView password, CipherService& cipher,
+                   Access access, OpenedData& out);
+
 // Checks the master password and reads every entry. For writing, the list must be the whole
 // file: nothing is written while a record cannot be read. Empty on success, else the message.
 QString openData(const QString& dataDirectory, QByteArrayView password, CipherService& cipher,

@@ -1,12 +1,16 @@
 #include "ListCommand.h"
 
+#include "cipher/CipherKey.h"
 #include "store/CipherGuard.h"
+#include "store/LinkFile.h"
 #include "store/Windows1252.h"
 
 #include <array>
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -46,6 +50,7 @@ public:
     static constexpr std::size_t kLongest = 6;
 
     explicit ByteEscapes(ListFormat format)
+        : m_format(format)
     {
         for (int b = 0; b < 256; ++b) {
             const std::string text = escaped(format, Windows1252::toUnicode(char(b)).unicode());
@@ -55,6 +60,32 @@ public:
         }
     }
     const Text& operator[](char byte) const { return m_text[std::uint8_t(byte)]; }
+    ListFormat format() const { return m_format; }
+
+    // Whether none of the eight bytes in x needs more than itself: printable ASCII that the
+    // format leaves alone.
+    template <ListFormat F> static bool plain(std::uint64_t x)
+    {
+        constexpr std::uint64_t kHigh = 0x8080808080808080u;
+        constexpr std::uint64_t kOnes = 0x0101010101010101u;
+        if (x & kHigh)
+            return false; // a byte of 0x80 or more: two or three bytes in UTF-8
+        // Each byte below 0x80 now, so the sums below carry into no neighbour.
+        const auto noneIs = [x](std::uint8_t b) {
+            return (((x ^ (kOnes * b)) + kOnes * 0x7F) & kHigh) == kHigh;
+        };
+        if (((x + kOnes * 0x60) & kHigh) != kHigh)
+            return false; // a control character
+        switch (F) {
+        case ListFormat::Text:
+            return noneIs(0x7F);
+        case ListFormat::Tsv:
+            return noneIs('\\');
+        case ListFormat::Json:
+            return noneIs('\\') && noneIs('"');
+        }
+        return false;
+    }
 
 private:
     static std::string escaped(ListFormat format, char16_t u)
@@ -107,6 +138,7 @@ private:
     }
 
     std::array<Text, 256> m_text{};
+    ListFormat m_format;
 };
 
 // Standard output through one buffer, written out whenever it fills: the list is never held
@@ -120,7 +152,7 @@ public:
         if (m_used + bytes.size() > m_buffer.size())
             flush();
         if (bytes.size() > m_buffer.size()) {
-            m_ok = m_ok && writeOut(QByteArrayView(bytes.data(), qsizetype(bytes.size())));
+            write(QByteArrayView(bytes.data(), qsizetype(bytes.size())));
             return;
         }
         std::memcpy(m_buffer.data() + m_used, bytes.data(), bytes.size());
@@ -138,38 +170,90 @@ public:
         if (m_used + most > m_buffer.size())
             flush();
         char* out = m_buffer.data() + m_used;
-        for (char c : field) {
-            const ByteEscapes::Text& text = escapes[c];
-            std::memcpy(out, &text, sizeof text);
-            out += text.length;
+        switch (escapes.format()) {
+        case ListFormat::Text:
+            out = putEscaped<ListFormat::Text>(out, field, escapes);
+            break;
+        case ListFormat::Tsv:
+            out = putEscaped<ListFormat::Tsv>(out, field, escapes);
+            break;
+        case ListFormat::Json:
+            out = putEscaped<ListFormat::Json>(out, field, escapes);
+            break;
         }
         m_used = std::size_t(out - m_buffer.data());
     }
-    // False once any write failed.
+    // False once a write failed: nothing more is written then, and error() says why.
+    bool ok() const { return m_error == 0; }
+    int error() const { return m_error; }
     bool finish()
     {
         flush();
-        return m_ok && writeOut({});
+        return write({});
     }
 
 private:
+    template <ListFormat F>
+    static char* putEscaped(char* out, QByteArrayView field, const ByteEscapes& escapes)
+    {
+        const auto oneByOne = [&escapes](char* to, const char* from, const char* end) {
+            for (; from < end; ++from) {
+                const ByteEscapes::Text& text = escapes[*from];
+                std::memcpy(to, &text, sizeof text);
+                to += text.length;
+            }
+            return to;
+        };
+        const char* in = field.data();
+        const char* const end = in + field.size();
+        if (field.size() < 8)
+            return oneByOne(out, in, end);
+        // Eight bytes that need no escape go out as they are: most items are plain text. The last
+        // eight are checked whole, though some were written already.
+        std::uint64_t x;
+        while (end - in > 8) {
+            std::memcpy(&x, in, sizeof x);
+            if (ByteEscapes::plain<F>(x)) {
+                std::memcpy(out, &x, sizeof x);
+                out += 8;
+                in += 8;
+            } else {
+                out = oneByOne(out, in, in + 8);
+                in += 8;
+            }
+        }
+        std::memcpy(&x, end - 8, sizeof x);
+        if (ByteEscapes::plain<F>(x)) {
+            std::memcpy(out, in, std::size_t(end - in));
+            return out + (end - in);
+        }
+        return oneByOne(out, in, end);
+    }
+
     void flush()
     {
         if (m_used > 0)
-            m_ok = m_ok && writeOut(QByteArrayView(m_buffer.data(), qsizetype(m_used)));
+            write(QByteArrayView(m_buffer.data(), qsizetype(m_used)));
         m_used = 0;
+    }
+    bool write(QByteArrayView bytes)
+    {
+        errno = 0;
+        if (m_error == 0 && !writeOut(bytes))
+            m_error = errno != 0 ? errno : EIO;
+        return m_error == 0;
     }
 
     std::array<char, 64 * 1024> m_buffer{};
     std::size_t m_used = 0;
-    bool m_ok = true;
+    int m_error = 0;
 };
 
-// One entry in a format; the password, when given, already decrypted.
+// One entry in a format, its items decrypted; the password only when it is to be shown.
 void putEntry(StreamedOutput& out, const ByteEscapes& escapes, ListFormat format,
-              const Entry& entry, const QByteArray* password, const char* indent)
+              const LinkRecordView& entry, bool password, std::string_view indent)
 {
-    const auto jsonItem = [&](const char* name, QByteArrayView field, bool last) {
+    const auto jsonItem = [&](std::string_view name, QByteArrayView field, bool last) {
         out.put(indent);
         out.put("    \"");
         out.put(name);
@@ -180,26 +264,26 @@ void putEntry(StreamedOutput& out, const ByteEscapes& escapes, ListFormat format
     switch (format) {
     case ListFormat::Text:
         out.put("Page Title:  ");
-        out.put(entry.title(), escapes);
+        out.put(entry.title, escapes);
         out.put("\nUsername:    ");
-        out.put(entry.userName(), escapes);
+        out.put(entry.userName, escapes);
         out.put("\nURL Address: ");
-        out.put(entry.url(), escapes);
+        out.put(entry.url, escapes);
         if (password) {
             out.put("\nPassword:    ");
-            out.put(*password, escapes);
+            out.put(entry.password, escapes);
         }
         out.put("\n\n");
         break;
     case ListFormat::Tsv:
-        out.put(entry.title(), escapes);
+        out.put(entry.title, escapes);
         out.put("\t");
-        out.put(entry.userName(), escapes);
+        out.put(entry.userName, escapes);
         out.put("\t");
-        out.put(entry.url(), escapes);
+        out.put(entry.url, escapes);
         if (password) {
             out.put("\t");
-            out.put(*password, escapes);
+            out.put(entry.password, escapes);
         }
         out.put("\n");
         break;
@@ -208,44 +292,87 @@ void putEntry(StreamedOutput& out, const ByteEscapes& escapes, ListFormat format
         out.put(indent);
         out.put("{\n");
         if (password)
-            jsonItem("password", *password, false);
-        jsonItem("title", entry.title(), false);
-        jsonItem("url", entry.url(), false);
-        jsonItem("username", entry.userName(), true);
+            jsonItem("password", entry.password, false);
+        jsonItem("title", entry.title, false);
+        jsonItem("url", entry.url, false);
+        jsonItem("username", entry.userName, true);
         out.put(indent);
         out.put("}");
         break;
     }
 }
 
-// JSON gives an array of entries for a list, one object for a single entry. The cipher service
-// is open around the call.
-bool writeEntries(const std::vector<Entry>& entries, std::optional<int> number, ListFormat format,
-                  bool showPasswords, QByteArrayView master, CipherService& cipher)
+// One record's items decrypted, each a copy in a buffer that is wiped when done with.
+class PlainRecord {
+public:
+    PlainRecord() = default;
+    ~PlainRecord() { secureWipe(m_bytes.data(), m_bytes.size()); }
+    PlainRecord(const PlainRecord&) = delete;
+    PlainRecord& operator=(const PlainRecord&) = delete;
+
+    // The items of the record's cipher texts, valid until the next call. The password stays
+    // empty unless asked for: what is never decrypted cannot leak.
+    LinkRecordView decrypt(const LinkRecordView& ciphers, const CipherKey& key, bool password)
+    {
+        char* at = m_bytes.data();
+        const auto item = [&](QByteArrayView cipher) {
+            char* const start = at;
+            if (!cipher.isEmpty()) {
+                std::memcpy(at, cipher.data(), std::size_t(cipher.size()));
+                key.cryptInPlace(at, cipher.size());
+                at += cipher.size();
+            }
+            return QByteArrayView(start, at - start);
+        };
+        LinkRecordView plain;
+        plain.title = item(ciphers.title);
+        plain.url = item(ciphers.url);
+        plain.userName = item(ciphers.userName);
+        if (password)
+            plain.password = item(ciphers.password);
+        return plain;
+    }
+
+private:
+    // The four fields hold less than a record's bytes, their length prefixes being left out.
+    std::array<char, kLinkRecordSize> m_bytes{};
+};
+
+// Records first .. end - 1 in a format, each decrypted as it is read and written out at once:
+// no list is held whole, however long. JSON gives an array of entries for a list, one object for
+// a single entry. Empty when everything went out, else the message.
+QString writeEntries(CheckedLinkFile& records, qint64 first, qint64 end, bool single,
+                     ListFormat format, bool showPasswords, const CipherKey& key)
 {
     const ByteEscapes escapes(format);
     StreamedOutput out;
-    const bool array = format == ListFormat::Json && !number;
+    PlainRecord plain;
+    const bool array = format == ListFormat::Json && !single;
+    const std::string_view indent = array ? "    " : "";
     if (format == ListFormat::Tsv)
         out.put(showPasswords ? "title\tusername\turl\tpassword\n" : "title\tusername\turl\n");
     if (array)
         out.put("[\n");
-    const std::size_t first = number ? std::size_t(*number - 1) : 0;
-    const std::size_t end = number ? first + 1 : entries.size();
-    for (std::size_t i = first; i < end; ++i) {
-        const Entry& entry = entries[i];
-        QByteArray password;
-        if (showPasswords)
-            password = cipher.DecryptText(entry.passwordCipher(), master);
-        putEntry(out, escapes, format, entry, showPasswords ? &password : nullptr,
-                 array ? "    " : "");
-        secureWipe(password);
+    for (qint64 i = first; i < end && out.ok(); ++i) {
+        const std::optional<LinkRecordView> record = records.next();
+        // Every record was read when the file was opened, so the file changed since; what is
+        // already out stays, and the message says the rest is missing.
+        if (!record)
+            return QStringLiteral("cannot read the link file: %1").arg(records.failure());
+        putEntry(out, escapes, format, plain.decrypt(*record, key, showPasswords), showPasswords,
+                 indent);
         if (format == ListFormat::Json)
             out.put(array && i + 1 < end ? ",\n" : "\n");
     }
     if (array)
         out.put("]\n");
-    return out.finish();
+    if (out.finish())
+        return {};
+    // The reader stopped reading, as `head` does: not a fault of the data, but the listing did
+    // not reach its end, which the exit status must say.
+    if (out.error() == EPIPE)
+        return QStringLiteral("standard output was closed before the listing ended");
+    return QStringLiteral("cannot write to standard output");
 }
 
 std::optional<ListFormat> formatNamed(const QString& name)
@@ -295,26 +422,41 @@ int runReading(CommandContext& context, bool single)
         return kExitFailure;
     OpenedData data;
     if (const QString failure =
-            openData(context.dataDirectory, master->view(), context.cipher, Access::Read, data);
+            unlockData(context.dataDirectory, master->view(), context.cipher, Access::Read, data);
         !failure.isEmpty())
         return fail(failure);
-    if (number && *number > int(data.entries.size()))
+    // Every record is read once before the first byte goes out: a damaged one gives its message
+    // alone, never after a part of the listing.
+    CheckedLinkFile link;
+    if (const QString failure =
+            link.open(data.paths.linkFilePath, showPasswords ? CheckedLinkFile::Passwords::Give
+                                                             : CheckedLinkFile::Passwords::Leave);
+        !failure.isEmpty())
+        return fail(QStringLiteral("cannot read the link file: %1").arg(failure));
+    if (number && *number > link.count())
         return fail(QStringLiteral("there is no entry %1: the list holds %2")
                         .arg(*number)
-                        .arg(data.entries.size()));
+                        .arg(link.count()));
 
-    // The output may wait long on a slow reader: the master password is gone by then unless
-    // the passwords it decrypts go out with it.
-    if (!showPasswords)
-        master.reset();
-    bool written = false;
+    // The output may wait long on a slow reader: only the key schedule stays for it, the master
+    // password is wiped first.
+    std::optional<CipherKey> key;
     {
         CipherGuard provider(context.cipher);
-        written = writeEntries(data.entries, number, format, showPasswords,
-                               master ? master->view() : QByteArrayView(), context.cipher);
+        const CipherKey* batchKey = context.cipher.keyForBatch(master->view());
+        if (!batchKey)
+            return kExitFailure; // the cipher service said why
+        key.emplace(*batchKey);
     }
-    if (!written)
-        return fail(QStringLiteral("cannot write to standard output"));
+    master.reset();
+
+    const qint64 first = number ? *number - 1 : 0;
+    const qint64 end = number ? *number : link.count();
+    if (!link.seek(first))
+        return fail(QStringLiteral("cannot read the link file: %1").arg(link.failure()));
+    if (const QString failure = writeEntries(link, first, end, single, format, showPasswords, *key);
+        !failure.isEmpty())
+        return fail(failure);
     return kExitSuccess;
 }
 

@@ -64,6 +64,9 @@ int main(int argc, char* argv[])
     // A file-size limit makes a write fail with EFBIG, reported like any other write failure,
     // instead of ending the program part-way through it.
     std::signal(SIGXFSZ, SIG_IGN);
+    // A reader that stops early, as `head` does, makes the next write fail with EPIPE, which
+    // the command reports and ends on, instead of the signal killing it mid-write.
+    std::signal(SIGPIPE, SIG_IGN);
     QCoreApplication app(argc, argv);
     const QStringList args = QCoreApplication::arguments();
 

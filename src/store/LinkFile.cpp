@@ -8,7 +8,11 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <array>
 #include <cerrno>
+#include <cstdint>
+#include <cstring>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -16,6 +20,11 @@ namespace {
 // Records read at a time: large enough to read fast, small enough that a big file is never
 // held in memory whole.
 constexpr qint64 kRecordsPerRead = 64;
+// What a checked link file keeps of its first records: the whole of a list of ten thousand
+// typical entries and forty thousand of a longer one, in less than the program's own memory.
+constexpr std::size_t kKeptCipherBytes = 6 * 1024 * 1024;
+constexpr std::size_t kKeptLengthBytes = sizeof(std::uint16_t);
+static_assert(kUrlFieldWidth <= 0xFFFF); // every item's length fits its two bytes
 } // namespace
 
 LinkRecordReader::LinkRecordReader(QIODevice& file, QString path, qint64 fileSize)
@@ -55,6 +64,159 @@ std::optional<LinkRecordView> LinkRecordReader::next()
         m_failure = QStringLiteral("%1: record %2 is damaged").arg(m_path).arg(m_next + 1);
         return std::nullopt;
     }
+    ++m_next;
+    return record;
+}
+
+bool LinkRecordReader::seek(qint64 record)
+{
+    m_next = record;
+    m_bufferFirst = record;
+    m_buffered = 0;
+    if (!m_file.seek(record * kLinkRecordSize)) {
+        m_failure = QStringLiteral("%1: cannot read record %2").arg(m_path).arg(record + 1);
+        return false;
+    }
+    m_failure.clear();
+    return true;
+}
+
+// Cipher texts of whole records, each as its four lengths (two bytes each) and then their bytes,
+// in one block of memory taken in huge pages where the system gives them: on some machines a
+// page fault for every 4 KiB costs more than the reading the block saves.
+class CheckedLinkFile::KeptCiphers {
+public:
+    static constexpr std::size_t kHugePage = 2 * 1024 * 1024;
+
+    KeptCiphers()
+    {
+        // Room to align the block to a huge page.
+        void* map = ::mmap(nullptr, kKeptCipherBytes + kHugePage, PROT_READ | PROT_WRITE,
+                           MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+        if (map == MAP_FAILED)
+            return;
+        m_map = static_cast<char*>(map);
+        const auto at = reinterpret_cast<std::uintptr_t>(m_map);
+        m_data = m_map + ((kHugePage - at % kHugePage) % kHugePage);
+        // Only advice: without huge pages the block works the same, more slowly.
+        ::madvise(m_data, kKeptCipherBytes, MADV_HUGEPAGE);
+    }
+    ~KeptCiphers()
+    {
+        if (m_map)
+            ::munmap(m_map, kKeptCipherBytes + kHugePage);
+    }
+    KeptCiphers(const KeptCiphers&) = delete;
+    KeptCiphers& operator=(const KeptCiphers&) = delete;
+
+    // False, keeping nothing of it, when the record does not fit.
+    bool append(const LinkRecordView& record)
+    {
+        const std::array<QByteArrayView, 4> items = {record.title, record.url, record.userName,
+                                                     record.password};
+        std::size_t size = kKeptLengthBytes * items.size();
+        for (QByteArrayView item : items)
+            size += std::size_t(item.size());
+        if (!m_data || m_size + size > kKeptCipherBytes)
+            return false;
+        char* lengths = m_data + m_size;
+        char* bytes = lengths + kKeptLengthBytes * items.size();
+        for (QByteArrayView item : items) {
+            const auto length = std::uint16_t(item.size());
+            std::memcpy(lengths, &length, kKeptLengthBytes);
+            lengths += kKeptLengthBytes;
+            if (!item.isEmpty())
+                std::memcpy(bytes, item.data(), std::size_t(item.size()));
+            bytes += item.size();
+        }
+        m_size += size;
+        return true;
+    }
+    // The record that starts at `at`, which then moves on to the next.
+    LinkRecordView at(qsizetype& at) const
+    {
+        std::array<QByteArrayView, 4> items;
+        const char* lengths = m_data + at;
+        const char* bytes = lengths + kKeptLengthBytes * items.size();
+        for (QByteArrayView& item : items) {
+            std::uint16_t length = 0;
+            std::memcpy(&length, lengths, kKeptLengthBytes);
+            lengths += kKeptLengthBytes;
+            item = QByteArrayView(bytes, length);
+            bytes += length;
+        }
+        at = bytes - m_data;
+        return {items[0], items[1], items[2], items[3]};
+    }
+
+private:
+    char* m_map = nullptr;
+    char* m_data = nullptr;
+    std::size_t m_size = 0;
+};
+
+CheckedLinkFile::CheckedLinkFile() = default;
+CheckedLinkFile::~CheckedLinkFile() = default;
+
+QString CheckedLinkFile::open(const QString& path, Passwords passwords)
+{
+    m_passwords = passwords;
+    m_reader.reset();
+    m_file.close();
+    m_kept.reset();
+    m_keptRecords = 0;
+    m_next = 0;
+    m_keptAt = 0;
+    m_readerAtNext = false;
+    if (!QFileInfo::exists(path))
+        return {};
+    if (const QString failure = openRegularFile(m_file, path); !failure.isEmpty())
+        return QStringLiteral("%1: %2").arg(path, failure);
+    LinkRecordReader& reader = m_reader.emplace(m_file, path, m_file.size());
+    if (reader.count() > 0)
+        m_kept = std::make_unique<KeptCiphers>();
+    bool keeping = true;
+    while (auto record = reader.next()) {
+        if (passwords == Passwords::Leave)
+            record->password = {};
+        keeping = keeping && m_kept->append(*record);
+        if (keeping)
+            ++m_keptRecords;
+    }
+    return reader.failure();
+}
+
+bool CheckedLinkFile::seek(qint64 first)
+{
+    m_next = first;
+    m_keptAt = 0;
+    for (qint64 i = 0; i < std::min(first, m_keptRecords); ++i)
+        m_kept->at(m_keptAt);
+    m_readerAtNext = false;
+    if (first < m_keptRecords || !m_reader)
+        return true;
+    m_readerAtNext = m_reader->seek(first);
+    return m_readerAtNext;
+}
+
+std::optional<LinkRecordView> CheckedLinkFile::next()
+{
+    if (m_next < m_keptRecords) {
+        ++m_next;
+        return m_kept->at(m_keptAt);
+    }
+    if (!m_reader)
+        return std::nullopt;
+    if (!m_readerAtNext) {
+        if (!m_reader->seek(m_next))
+            return std::nullopt;
+        m_readerAtNext = true;
+    }
+    auto record = m_reader->next();
+    if (!record)
+        return std::nullopt;
+    if (m_passwords == Passwords::Leave)
+        record->password = {};
     ++m_next;
     return record;
 }

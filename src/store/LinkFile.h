@@ -3,8 +3,10 @@
 #include "Entry.h"
 #include "LinkRecord.h"
 
+#include <QFile>
 #include <QString>
 
+#include <memory>
 #include <optional>
 #include <vector>
 
@@ -40,6 +42,9 @@ public:
     // be read or decoded, which failure() then names.
     std::optional<LinkRecordView> next();
     const QString& failure() const { return m_failure; }
+    // Goes to record `record` (from 0), which the next call gives; false, with failure() saying
+    // why, when the file cannot be positioned there.
+    bool seek(qint64 record);
 
 private:
     QIODevice& m_file;
@@ -51,6 +56,46 @@ private:
     qint64 m_buffered = 0;
     QByteArray m_buffer;
     QString m_failure;
+};
+
+// A link file for a reader that must not begin what it cannot finish, such as a listing whose
+// first lines would already be out when a later record turns out damaged: open() reads every
+// record once and checks that it can be read, decrypting nothing; next() then gives them in turn.
+// The cipher texts of the first records are kept from the check, up to a few megabytes, so that
+// only the rest is read twice; of the others only one read's worth is in memory at a time.
+class CheckedLinkFile {
+public:
+    CheckedLinkFile();
+    ~CheckedLinkFile();
+    CheckedLinkFile(const CheckedLinkFile&) = delete;
+    CheckedLinkFile& operator=(const CheckedLinkFile&) = delete;
+
+    enum class Passwords { Give, Leave };
+    // Empty when every record reads, else what stops a reader. An absent file holds no records.
+    // A reader that leaves the passwords gets them empty, and more records are kept for it.
+    QString open(const QString& path, Passwords passwords = Passwords::Give);
+    // The records a load would give.
+    qint64 count() const { return m_reader ? m_reader->count() : 0; }
+
+    // Goes to record `first` (from 0), which next() gives then; false, with failure() saying
+    // why, when the file cannot be positioned there.
+    bool seek(qint64 first);
+    // The next record, valid until the next call; nullopt at the end, or when the file changed
+    // since open() so that a record no longer reads, which failure() then names.
+    std::optional<LinkRecordView> next();
+    QString failure() const { return m_reader ? m_reader->failure() : QString(); }
+
+private:
+    class KeptCiphers;
+
+    QFile m_file;
+    std::optional<LinkRecordReader> m_reader;
+    std::unique_ptr<KeptCiphers> m_kept; // the first records' cipher texts
+    qint64 m_keptRecords = 0;
+    qsizetype m_keptAt = 0; // where the next kept record starts
+    qint64 m_next = 0;
+    bool m_readerAtNext = false; // whether the reader's next record is m_next
+    Passwords m_passwords = Passwords::Give;
 };
 
 enum class EmptyLinkFile { Delete, Keep };

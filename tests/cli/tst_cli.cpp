@@ -177,6 +177,47 @@ QByteArray damagedRecord()
     return withBytes(TestData::linkRecord(kEntries[0], kPassword), 0, "00000000x");
 }
 
+// Every kind of byte an escape is made for, and the code page's awkward ones: controls, DEL, the
+// five unassigned bytes among 0x80..0x9F, quotes, backslashes, TAB, LF and CR.
+const QList<Item> kOddEntries = {
+    {QByteArray("\x00\x01\x08\x0c\x1b\x1f\x7f", 7), "\x80\x81\x8d\x8f\x90\x9d\x9f\x85",
+     "\"q\" \\b\\", "tab\tlf\ncr\r"},
+    {"\xa0\xe9\xff", "", "", ""},
+};
+
+// Full-width entries in a list this long hold ten megabytes of cipher texts: more than the reader
+// keeps from its check of the file.
+constexpr int kLongListRecords = 3000;
+
+// Items that fill their fields, each record's own, in printable characters that no format
+// escapes.
+Item fullWidthItem(int record)
+{
+    const auto fill = [record](int fieldWidth, char first) {
+        QByteArray text = QByteArray::number(record) + ':';
+        for (int i = 0; text.size() < fieldWidth - kLengthPrefixDigits; ++i)
+            text += char(first + (record + i) % 26);
+        return text;
+    };
+    return {fill(kTitleFieldWidth, 'a'), fill(kUrlFieldWidth, 'A'), fill(kUserNameFieldWidth, 'a'),
+            fill(kPasswordFieldWidth, 'A')};
+}
+
+// The first line where two listings part, so that a failure does not print megabytes.
+QByteArray firstDifference(const QByteArray& actual, const QByteArray& expected)
+{
+    const QByteArrayList a = actual.split('\n');
+    const QByteArrayList e = expected.split('\n');
+    for (qsizetype i = 0; i < std::max(a.size(), e.size()); ++i) {
+        const QByteArray left = a.value(i, "(none)");
+        const QByteArray right = e.value(i, "(none)");
+        if (left != right)
+            return "line " + QByteArray::number(i + 1) + ": " + left.left(80) + " instead of " +
+                   right.left(80);
+    }
+    return {};
+}
+
 } // namespace
 
 Q_DECLARE_METATYPE(TestData::Item)
@@ -192,6 +233,11 @@ private Q_SLOTS:
     void windowsCipherBytes();
     void windows1252Text();
     void jsonBytes();
+    void oddBytes_data();
+    void oddBytes();
+    void escapeAtEveryPlace_data();
+    void escapeAtEveryPlace();
+    void longList();
     void password_data();
     void password();
     void failures_data();
@@ -203,6 +249,8 @@ private Q_SLOTS:
     void defaultDataDirectory_data();
     void defaultDataDirectory();
     void fileSizeLimitIsAWriteFailure();
+    void closedOutput_data();
+    void closedOutput();
     void passwordLeavesNoCopyInMemory();
     void interruptAtThePromptRestoresEcho();
 
@@ -550,6 +598,218 @@ void TestCli::jsonBytes()
                                    "}\n"));
 }
 
+void TestCli::oddBytes_data()
+{
+    QTest::addColumn<QString>("format");
+    QTest::addColumn<bool>("showPasswords");
+    QTest::addColumn<QByteArray>("expected");
+
+    // Text shows controls and the unassigned bytes as \xNN, so that none acts on a terminal.
+    const QByteArray title = "\\x00\\x01\\x08\\x0c\\x1b\\x1f\\x7f";
+    const QByteArray url = "\xe2\x82\xac\\x81\\x8d\\x8f\\x90\\x9d\xc5\xb8\xe2\x80\xa6";
+    QTest::newRow("text") << u"text"_s << false
+                          << "Page Title:  " + title +
+                                 "\n"
+                                 "Username:    \"q\" \\b\\\n"
+                                 "URL Address: " +
+                                 url +
+                                 "\n"
+                                 "\n"
+                                 "Page Title:  \xc2\xa0\xc3\xa9\xc3\xbf\n"
+                                 "Username:    \n"
+                                 "URL Address: \n"
+                                 "\n";
+    QTest::newRow("text, passwords") << u"text"_s << true
+                                     << "Page Title:  " + title +
+                                            "\n"
+                                            "Username:    \"q\" \\b\\\n"
+                                            "URL Address: " +
+                                            url +
+                                            "\n"
+                                            "Password:    tab\\x09lf\\x0acr\\x0d\n"
+                                            "\n"
+                                            "Page Title:  \xc2\xa0\xc3\xa9\xc3\xbf\n"
+                                            "Username:    \n"
+                                            "URL Address: \n"
+                                            "Password:    \n"
+                                            "\n";
+    // TSV escapes only what would break its rows and the backslash that escapes.
+    const QByteArray tsvFirst = QByteArray("\x00\x01\x08\x0c\x1b\x1f\x7f", 7) +
+                                "\t\"q\" \\\\b\\\\\t"
+                                "\xe2\x82\xac\xc2\x81\xc2\x8d\xc2\x8f\xc2\x90\xc2\x9d\xc5\xb8"
+                                "\xe2\x80\xa6";
+    QTest::newRow("tsv") << u"tsv"_s << false
+                         << "title\tusername\turl\n" + tsvFirst +
+                                "\n"
+                                "\xc2\xa0\xc3\xa9\xc3\xbf\t\t\n";
+    QTest::newRow("tsv, passwords") << u"tsv"_s << true
+                                    << "title\tusername\turl\tpassword\n" + tsvFirst +
+                                           "\ttab\\tlf\\ncr\\r\n"
+                                           "\xc2\xa0\xc3\xa9\xc3\xbf\t\t\t\n";
+    const QByteArray jsonTitle = "\\u0000\\u0001\\b\\f\\u001b\\u001f\x7f";
+    const QByteArray jsonUrl =
+        "\xe2\x82\xac\xc2\x81\xc2\x8d\xc2\x8f\xc2\x90\xc2\x9d\xc5\xb8\xe2\x80\xa6";
+    QTest::newRow("json") << u"json"_s << false
+                          << "[\n"
+                             "    {\n"
+                             "        \"title\": \"" +
+                                 jsonTitle +
+                                 "\",\n"
+                                 "        \"url\": \"" +
+                                 jsonUrl +
+                                 "\",\n"
+                                 "        \"username\": \"\\\"q\\\" \\\\b\\\\\"\n"
+                                 "    },\n"
+                                 "    {\n"
+                                 "        \"title\": \"\xc2\xa0\xc3\xa9\xc3\xbf\",\n"
+                                 "        \"url\": \"\",\n"
+                                 "        \"username\": \"\"\n"
+                                 "    }\n"
+                                 "]\n";
+    QTest::newRow("json, passwords") << u"json"_s << true
+                                     << "[\n"
+                                        "    {\n"
+                                        "        \"password\": \"tab\\tlf\\ncr\\r\",\n"
+                                        "        \"title\": \"" +
+                                            jsonTitle +
+                                            "\",\n"
+                                            "        \"url\": \"" +
+                                            jsonUrl +
+                                            "\",\n"
+                                            "        \"username\": \"\\\"q\\\" \\\\b\\\\\"\n"
+                                            "    },\n"
+                                            "    {\n"
+                                            "        \"password\": \"\",\n"
+                                            "        \"title\": \"\xc2\xa0\xc3\xa9\xc3\xbf\",\n"
+                                            "        \"url\": \"\",\n"
+                                            "        \"username\": \"\"\n"
+                                            "    }\n"
+                                            "]\n";
+}
+
+// Scripts and other managers read the listing byte for byte: each format's escapes stay exactly
+// as they are.
+void TestCli::oddBytes()
+{
+    QFETCH(QString, format);
+    QFETCH(bool, showPasswords);
+    QFETCH(QByteArray, expected);
+
+    QVERIFY(makeEntries(kOddEntries));
+    QStringList options{u"--format"_s, format};
+    if (showPasswords)
+        options << u"--show-passwords"_s;
+    const Run r = list(options);
+    QVERIFY2(r.exitCode == 0, r.describe().constData());
+    QCOMPARE(r.err, QByteArray());
+    QCOMPARE(r.out, expected);
+}
+
+void TestCli::escapeAtEveryPlace_data()
+{
+    QTest::addColumn<QString>("format");
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<QByteArrayList>("escapes"); // what each of bytes becomes
+
+    QTest::newRow("text") << u"text"_s
+                          << QByteArray("\x00\x09\x0a\x1f\x7f\x81\x9f\x80\xa0\xff\"\\ ~", 14)
+                          << QByteArrayList{"\\x00",    "\\x09",    "\\x0a",    "\\x1f",
+                                            "\\x7f",    "\\x81",    "\xc5\xb8", "\xe2\x82\xac",
+                                            "\xc2\xa0", "\xc3\xbf", "\"",       "\\",
+                                            " ",        "~"};
+    QTest::newRow("tsv")
+        << u"tsv"_s << QByteArray("\x00\x09\x0a\x0d\x1f\x7f\x81\x80\xff\"\\ ", 12)
+        << QByteArrayList{QByteArray(1, '\0'), "\\t",          "\\n",      "\\r", "\x1f", "\x7f",
+                          "\xc2\x81",          "\xe2\x82\xac", "\xc3\xbf", "\"",  "\\\\", " "};
+    QTest::newRow("json") << u"json"_s
+                          << QByteArray("\x00\x08\x0c\x09\x0a\x0d\x1f\x7f\x81\x80\"\\/ ", 14)
+                          << QByteArrayList{
+                                 "\\u0000", "\\b",     "\\f",  "\\t",      "\\n",
+                                 "\\r",     "\\u001f", "\x7f", "\xc2\x81", "\xe2\x82\xac",
+                                 "\\\"",    "\\\\",    "/",    " "};
+}
+
+// Items are written eight bytes at a time where no byte needs an escape: each awkward byte at
+// every place of items a little longer than eight and sixteen, in the middle and at the end,
+// must still get its escape and nothing around it change.
+void TestCli::escapeAtEveryPlace()
+{
+    QFETCH(QString, format);
+    QFETCH(QByteArray, bytes);
+    QFETCH(QByteArrayList, escapes);
+    QCOMPARE(escapes.size(), bytes.size());
+
+    QList<Item> entries;
+    QByteArrayList titles; // as the listing must show them
+    for (qsizetype k = 0; k < bytes.size(); ++k) {
+        for (const int length : {9, 16, 17, 23}) {
+            for (int at = 0; at < length; ++at) {
+                QByteArray title(length, 'a');
+                title[at] = bytes[k];
+                entries.append({title, "", "", ""});
+                titles.append(QByteArray(at, 'a') + escapes[k] + QByteArray(length - at - 1, 'a'));
+            }
+        }
+    }
+    QVERIFY(makeEntries(entries));
+
+    QByteArray expected;
+    if (format == u"text") {
+        for (const QByteArray& title : titles)
+            expected += "Page Title:  " + title + "\nUsername:    \nURL Address: \n\n";
+    } else if (format == u"tsv") {
+        expected = "title\tusername\turl\n";
+        for (const QByteArray& title : titles)
+            expected += title + "\t\t\n";
+    } else {
+        QByteArrayList objects;
+        for (const QByteArray& title : titles)
+            objects.append("    {\n        \"title\": \"" + title +
+                           "\",\n        \"url\": \"\",\n        \"username\": \"\"\n    }");
+        expected = "[\n" + objects.join(",\n") + "\n]\n";
+    }
+    const Run r = list({u"--format"_s, format});
+    QVERIFY2(r.exitCode == 0, r.describe().constData());
+    QVERIFY2(r.out == expected, firstDifference(r.out, expected).constData());
+}
+
+// More cipher texts than the reader keeps from its check of the file: the rest of the file is
+// read again as the listing goes out, and every entry must come out whole and in order, in the
+// list and one at a time.
+void TestCli::longList()
+{
+    QList<Item> items;
+    for (int record = 1; record <= kLongListRecords; ++record)
+        items.append(fullWidthItem(record));
+    QVERIFY(makeEntries(items));
+
+    for (const bool passwords : {false, true}) {
+        QByteArray expected =
+            passwords ? "title\tusername\turl\tpassword\n" : "title\tusername\turl\n";
+        for (const Item& item : items) {
+            expected += item.title + '\t' + item.userName + '\t' + item.url;
+            if (passwords)
+                expected += '\t' + item.password;
+            expected += '\n';
+        }
+        QStringList options{u"--format"_s, u"tsv"_s};
+        if (passwords)
+            options << u"--show-passwords"_s;
+        const Run r = list(options);
+        QVERIFY2(r.exitCode == 0, r.err.constData());
+        QVERIFY2(r.out == expected, firstDifference(r.out, expected).constData());
+    }
+    for (const int number : {1, kLongListRecords - 100, kLongListRecords}) {
+        const Item& item = items[number - 1];
+        const Run r =
+            cli({u"show"_s, QString::number(number), u"--format"_s, u"tsv"_s, u"--show-password"_s},
+                kPassword + '\n');
+        QVERIFY2(r.exitCode == 0, r.err.constData());
+        QCOMPARE(r.out, "title\tusername\turl\tpassword\n" + item.title + '\t' + item.userName +
+                            '\t' + item.url + '\t' + item.password + '\n');
+    }
+}
+
 void TestCli::password_data()
 {
     QTest::addColumn<QByteArray>("master"); // as the file holds it, Windows-1252
@@ -647,6 +907,13 @@ void TestCli::failures_data()
         << true << master << file
         << withBytes(three, record2 + kTitleFieldWidth, MakANumba(kUrlFieldWidth)) << right
         << u"record 2 is damaged"_s;
+    QByteArray longFile;
+    for (int record = 1; record <= kLongListRecords; ++record)
+        longFile += TestData::linkRecord(fullWidthItem(record), kPassword);
+    QTest::newRow("a late record of a long list damaged")
+        << true << master << file
+        << withBytes(longFile, (kLongListRecords - 51) * kLinkRecordSize + kTitleFieldWidth, "x")
+        << right << u"record %1 is damaged"_s.arg(kLongListRecords - 50);
     QTest::newRow("link file is a directory")
         << true << master << int(LinkFile::Directory) << QByteArray() << right
         << u"cannot read the link file"_s;
@@ -655,6 +922,10 @@ void TestCli::failures_data()
                                          << right << u"not a regular file"_s;
     QTest::newRow("QuiFil.ini is a pipe")
         << false << QByteArray() << file << three << right << u"QuiFil.ini: not a regular file"_s;
+    // Half of the pair may be new and half old: nothing is listed until the program finishes it.
+    QTest::newRow("a password change left half done")
+        << true << master << file << three << right
+        << u"was interrupted; start quillor once to finish it"_s;
 }
 
 void TestCli::failures()
@@ -670,6 +941,8 @@ void TestCli::failures()
                         LinkFile(linkKind), link));
     if (QByteArray(QTest::currentDataTag()) == "QuiFil.ini is a pipe")
         QCOMPARE(::mkfifo(QFile::encodeName(dataDir() + u"/QuiFil.ini"_s).constData(), 0600), 0);
+    if (QByteArray(QTest::currentDataTag()) == "a password change left half done")
+        QVERIFY(TestData::writeFile(dataDir() + u"/QuiPair.commit"_s, {}));
     // TSV with passwords: its header would be the first thing a streaming writer lets out.
     const Run r = list({u"--format"_s, u"tsv"_s, u"--show-passwords"_s}, input);
     QVERIFY2(r.exitCode == 1, r.describe().constData());
@@ -841,6 +1114,71 @@ void TestCli::fileSizeLimitIsAWriteFailure()
     QVERIFY2(r.exitCode == 1, r.describe().constData());
     QCOMPARE(r.err, QByteArray("quillor-cli: cannot write to standard output\n"));
     QVERIFY(QFileInfo(outPath).size() <= 100);
+}
+
+void TestCli::closedOutput_data()
+{
+    QTest::addColumn<int>("readFirst"); // bytes the reader takes before it closes its end
+
+    QTest::newRow("closed before the first byte") << 0;
+    // As `quillor-cli list | head -1` does.
+    QTest::newRow("closed after the first line") << 13;
+}
+
+// A reader that stops reading: the command ends with the message and its failure status, neither
+// killed by SIGPIPE part-way nor reporting success for a listing that did not get out whole.
+void TestCli::closedOutput()
+{
+    QFETCH(int, readFirst);
+    // Far more than a pipe holds, so that the command is still writing when the reader goes.
+    QList<Item> entries;
+    for (int i = 0; i < 300; ++i)
+        entries.append({"Entry " + QByteArray::number(i),
+                        "https://example.com/" + QByteArray(1800, 'p'), "user", "pw"});
+    QVERIFY(makeEntries(entries));
+
+    int out[2];
+    QCOMPARE(::pipe2(out, O_CLOEXEC), 0);
+    const auto closeOut = qScopeGuard([&out] {
+        for (int& fd : out) {
+            if (fd >= 0)
+                ::close(fd);
+        }
+    });
+    QProcess process;
+    process.setProcessEnvironment(m_env);
+    process.setStandardOutputFile(u"/proc/self/fd/"_s + QString::number(out[1]));
+    process.start(kCli, {u"--data-dir"_s, dataDir(), u"list"_s});
+    QVERIFY(process.waitForStarted());
+    const auto stop = qScopeGuard([&process] {
+        if (process.state() != QProcess::NotRunning) {
+            process.kill();
+            process.waitForFinished();
+        }
+    });
+    ::close(out[1]);
+    out[1] = -1;
+    if (readFirst == 0) {
+        ::close(out[0]);
+        out[0] = -1;
+    }
+    process.write(kPassword + '\n');
+    QVERIFY(process.waitForBytesWritten());
+    process.closeWriteChannel();
+    if (readFirst > 0) {
+        QByteArray first(readFirst, '\0');
+        pollfd ready{out[0], POLLIN, 0};
+        QVERIFY2(::poll(&ready, 1, 60'000) == 1, "no listing");
+        QCOMPARE(::read(out[0], first.data(), std::size_t(first.size())), ssize_t(readFirst));
+        QCOMPARE(first, QByteArray("Page Title:  "));
+        ::close(out[0]);
+        out[0] = -1;
+    }
+    QVERIFY(process.waitForFinished(120'000));
+    QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(process.exitCode(), 1);
+    QCOMPARE(process.readAllStandardError(),
+             QByteArray("quillor-cli: standard output was closed before the listing ended\n"));
 }
 
 // The typed master password is wiped from every buffer that held it once the entries are

@@ -20,6 +20,32 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FUZZ_CHECK(stored.has_value());
     const QString damage = findDamagedLinkRecord(path);
 
+    // The listing's reader, which checks the whole file before it gives a record: the same
+    // damage, and every record as the file holds it, from the first or from any other on.
+    CheckedLinkFile checked;
+    FUZZ_CHECK(checked.open(path) == damage);
+    const auto recordAt = [&bytes](qint64 i) {
+        const QByteArrayView rest = bytes.sliced(i * kLinkRecordSize);
+        return decodeLinkRecord(rest.first(std::min<qsizetype>(rest.size(), kLinkRecordSize)));
+    };
+    const auto same = [](const LinkRecordView& a, const LinkRecordView& b) {
+        return a.title == b.title && a.url == b.url && a.userName == b.userName &&
+               a.password == b.password;
+    };
+    if (damage.isEmpty()) {
+        for (qint64 i = 0; i < checked.count(); ++i) {
+            const auto record = checked.next();
+            FUZZ_CHECK(record && same(*record, *recordAt(i)));
+        }
+        FUZZ_CHECK(!checked.next() && checked.failure().isEmpty());
+        const qint64 middle = checked.count() / 2;
+        FUZZ_CHECK(checked.seek(middle));
+        for (qint64 i = middle; i < checked.count(); ++i) {
+            const auto record = checked.next();
+            FUZZ_CHECK(record && same(*record, *recordAt(i)));
+        }
+    }
+
     CipherService cipher;
     const LinkFileRead read = readLinkFile(path, Fuzz::kPassword, cipher);
     const auto entries = qint64(read.entries.size());
@@ -29,6 +55,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         // Every record the writers count, and no other: a short last one that lacks its fields
         // is a torn tail, which both leave out.
         FUZZ_CHECK(entries == *stored);
+        FUZZ_CHECK(entries == checked.count());
         FUZZ_CHECK(entries == count ||
                    (entries == count - 1 && bytes.size() < count * kLinkRecordSize));
         FUZZ_CHECK(count > 0 || !QFileInfo::exists(path));

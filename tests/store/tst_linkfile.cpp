@@ -17,6 +17,8 @@ Q_DECLARE_METATYPE(EmptyLinkFile)
 enum class Unreadable { Pipe, Directory, NoDescriptorLeft };
 Q_DECLARE_METATYPE(Unreadable)
 
+using namespace Qt::StringLiterals;
+
 namespace {
 
 using TestData::kPassword;
@@ -57,6 +59,23 @@ QList<TestData::Item> numberedItems(int count)
     return items;
 }
 
+// Entries whose items fill their fields, each record's own: a few hundred make megabytes of
+// cipher texts.
+QList<TestData::Item> fullWidthItems(int count)
+{
+    const auto fill = [](int record, int fieldWidth) {
+        QByteArray text = QByteArray::number(record) + ':';
+        for (int i = 0; text.size() < fieldWidth - 9; ++i)
+            text += char('a' + (record + i) % 26);
+        return text;
+    };
+    QList<TestData::Item> items;
+    for (int i = 1; i <= count; ++i)
+        items.append({fill(i, kTitleFieldWidth), fill(i, kUrlFieldWidth),
+                      fill(i, kUserNameFieldWidth), fill(i, kPasswordFieldWidth)});
+    return items;
+}
+
 Entry entryWithKey(int key)
 {
     return Entry("T" + QByteArray::number(key), {}, {}, {}, key);
@@ -94,6 +113,8 @@ private Q_SLOTS:
     void unreadableFile_data();
     void unreadableFile();
     void loadListReplacesEntries();
+    void checkedFileChangedAfterCheck_data();
+    void checkedFileChangedAfterCheck();
     void getLowLV2KeyNum_data();
     void getLowLV2KeyNum();
 
@@ -522,6 +543,70 @@ void TestLinkFile::loadListReplacesEntries()
     QVERIFY(loadList(model, m_dir->filePath(QStringLiteral("absent.dab")), kPassword, cipher));
     QCOMPARE(model.rowCount(), 0);
     QCOMPARE(model.GetLowLV2KeyNum(), 1);
+}
+
+void TestLinkFile::checkedFileChangedAfterCheck_data()
+{
+    QTest::addColumn<QString>("change");
+    QTest::addColumn<int>("records");     // what the reader still gives
+    QTest::addColumn<QString>("failure"); // a part of it; empty for none
+
+    // Writes in place are what another program, or a crashed Add's undo, could do meanwhile.
+    QTest::newRow("a late record damaged in place") << u"damage"_s << 2949 << u"record 2950"_s;
+    QTest::newRow("cut short") << u"truncate"_s << -1 << u"cannot read record"_s;
+    // Every rewrite of ours renames a new file over the old, which the reader keeps reading.
+    QTest::newRow("replaced by a rename") << u"rename"_s << 3000 << QString();
+}
+
+// The listing's reader checks the whole file, then reads again what it did not keep: a file
+// changed in between gives the records up to the change and then a failure, never bytes of
+// another record or a crash.
+void TestLinkFile::checkedFileChangedAfterCheck()
+{
+    QFETCH(QString, change);
+    QFETCH(int, records);
+    QFETCH(QString, failure);
+
+    // Ten megabytes of cipher texts: more than the reader keeps from its check.
+    const QList<TestData::Item> items = fullWidthItems(3000);
+    const QByteArray bytes = TestData::linkFile(items, kPassword);
+    QVERIFY(TestData::writeFile(m_path, bytes));
+    CheckedLinkFile checked;
+    QCOMPARE(checked.open(m_path), QString());
+    QCOMPARE(checked.count(), qint64(3000));
+
+    QFile file(m_path);
+    if (change == u"damage") {
+        QVERIFY(file.open(QIODevice::ReadWrite));
+        QVERIFY(file.seek(2949 * qint64(kLinkRecordSize) + kTitleFieldWidth));
+        QCOMPARE(file.write("x"), qint64(1));
+    } else if (change == u"truncate") {
+        QVERIFY(file.resize(2900 * qint64(kLinkRecordSize) + 100));
+    } else {
+        const QString other = m_dir->filePath(QStringLiteral("other"));
+        QVERIFY(TestData::writeFile(other, TestData::linkFile(numberedItems(3), kPassword)));
+        QVERIFY(::rename(QFile::encodeName(other).constData(),
+                         QFile::encodeName(m_path).constData()) == 0);
+    }
+    file.close();
+
+    qint64 given = 0;
+    while (const auto record = checked.next()) {
+        const TestData::Item& item = items[given];
+        QCOMPARE(record->title.toByteArray(), TestData::encrypt(item.title, kPassword));
+        QCOMPARE(record->url.toByteArray(), TestData::encrypt(item.url, kPassword));
+        QCOMPARE(record->userName.toByteArray(), TestData::encrypt(item.userName, kPassword));
+        QCOMPARE(record->password.toByteArray(), TestData::encrypt(item.password, kPassword));
+        ++given;
+    }
+    if (records >= 0)
+        QCOMPARE(given, qint64(records));
+    else
+        QVERIFY(given <= 2900);
+    if (failure.isEmpty())
+        QCOMPARE(checked.failure(), QString());
+    else
+        QVERIFY2(checked.failure().contains(failure), qPrintable(checked.failure()));
 }
 
 void TestLinkFile::getLowLV2KeyNum_data()

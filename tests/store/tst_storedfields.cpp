@@ -194,6 +194,20 @@ void TestStoredFields::readStoredField_data()
     QTest::newRow("NUL") << bytes("0000\0"
                                   "0001a ")
                          << false << QByteArray();
+    // Bytes just outside '0' .. '9', in each part of the prefix that is read on its own, with
+    // room enough behind them that only the digit check can refuse.
+    const QByteArray room(4000, 'x');
+    QTest::newRow("colon") << QByteArray("0000000:0") + room << false << QByteArray();
+    QTest::newRow("question mark") << QByteArray("0000000?0") + room << false << QByteArray();
+    QTest::newRow("slash") << QByteArray("0000000/0") + room << false << QByteArray();
+    QTest::newRow("digit with the high bit")
+        << QByteArray("0000000") + '\xb1' + '0' + room << false << QByteArray();
+    QTest::newRow("ninth is a colon") << QByteArray("00000001:") + room << false << QByteArray();
+    QTest::newRow("ninth is a slash") << QByteArray("00000001/") + room << false << QByteArray();
+    QTest::newRow("every digit counts") << QByteArray("001234567") + QByteArray(1'234'567, 'x')
+                                        << true << QByteArray(1'234'567, 'x');
+    QTest::newRow("every digit counts, one short")
+        << QByteArray("001234568") + QByteArray(1'234'567, 'x') << false << QByteArray();
     QTest::newRow("eight chars") << QByteArray("00000000") << false << QByteArray();
     QTest::newRow("nothing") << QByteArray() << false << QByteArray();
     QTest::newRow("all blanks") << QByteArray(512, ' ') << false << QByteArray();
