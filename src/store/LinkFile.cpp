@@ -296,14 +296,36 @@ LinkFileRead readLinkFile(const QString& path, QByteArrayView password, CipherSe
     const CipherKey& key = *keyForBatch;
     // A damaged file may claim any size; the list grows as records really are read.
     result.entries.reserve(std::size_t(std::min<qint64>(count, 100'000)));
+    const auto decrypt = [&key](char* data, qsizetype length) {
+        key.cryptInPlace(data, length);
+    };
+    // No record's items are longer than the record, so the file's size bounds them all; should
+    // that much not be had at once, blocks of a read's records each do.
+    std::shared_ptr<EntryBlock> block = EntryBlock::create(size);
     LinkRecordReader reader(file, path, size);
     while (const auto record = reader.next()) {
-        Entry entry(record->title, record->url, record->userName, record->password,
-                    int(result.entries.size()) + 1);
-        entry.transformPlainItems(
-            [&key](char* data, qsizetype length) { key.cryptInPlace(data, length); });
-        result.entries.push_back(std::move(entry));
+        const auto add = [&] {
+            return block ? block->add(block, record->title, record->url, record->userName,
+                                      record->password, int(result.entries.size()) + 1, decrypt)
+                         : std::nullopt;
+        };
+        std::optional<Entry> entry = add();
+        if (!entry) {
+            if (block)
+                block->shrink();
+            block = EntryBlock::create(kRecordsPerRead * kLinkRecordSize);
+            entry = add();
+        }
+        if (!entry) {
+            result.failure = QStringLiteral("%1: not enough memory for record %2")
+                                 .arg(path)
+                                 .arg(result.entries.size() + 1);
+            return result;
+        }
+        result.entries.push_back(std::move(*entry));
     }
+    if (block)
+        block->shrink();
     result.failure = reader.failure();
     return result;
 }

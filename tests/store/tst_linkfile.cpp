@@ -100,6 +100,7 @@ private Q_SLOTS:
     void linkRecordCount();
     void recordsInOrder();
     void manyRecordsAcrossReads();
+    void entriesOutliveTheirLoad();
     void emptyPasswordField();
     void hiddenUserNames();
     void modelColumnsAndHeaders();
@@ -250,6 +251,33 @@ void TestLinkFile::manyRecordsAcrossReads()
         QCOMPARE(e.userName().toByteArray(), items[i].userName);
         QCOMPARE(e.passwordCipher().toByteArray(), TestData::encrypt(items[i].password, kPassword));
         QCOMPARE(e.keyNumber(), i + 1);
+    }
+}
+
+// A loaded list's entries share one block of memory: an entry kept after the list and the model
+// are gone, or after the next load, must still hold its own bytes.
+void TestLinkFile::entriesOutliveTheirLoad()
+{
+    const QList<TestData::Item> items = fullWidthItems(300);
+    QVERIFY(TestData::writeFile(m_path, TestData::linkFile(items, kPassword)));
+
+    CipherService cipher;
+    std::vector<Entry> kept;
+    {
+        EntryModel model;
+        QVERIFY(loadList(model, m_path, kPassword, cipher));
+        kept = {model.entry(0), model.entry(150), model.entry(299)};
+        QVERIFY(loadList(model, m_path, kPassword, cipher));
+        kept.push_back(model.entry(1));
+    }
+    const std::vector<int> rows = {0, 150, 299, 1};
+    for (std::size_t i = 0; i < kept.size(); ++i) {
+        const TestData::Item& item = items[rows[i]];
+        QCOMPARE(kept[i].title().toByteArray(), item.title);
+        QCOMPARE(kept[i].url().toByteArray(), item.url);
+        QCOMPARE(kept[i].userName().toByteArray(), item.userName);
+        QCOMPARE(kept[i].passwordCipher().toByteArray(),
+                 TestData::encrypt(item.password, kPassword));
     }
 }
 
