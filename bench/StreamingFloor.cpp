@@ -1,8 +1,8 @@
 // The floor quillor-cli list is set against: what any lister must do, and no more. Reads the link
-// file 64 records at a time through one buffer and decrypts every field with the key schedule
-// computed once and copied; writes nothing. The master password is the first line of standard
-// input, as for quillor-cli. With --ms it prints the milliseconds from the key schedule to the
-// last record: the floor of a load inside a process that is already running.
+// file 64 records at a time through one buffer and decrypts every field with the key made once,
+// as the program's own reader does; writes nothing. The master password is the first line of
+// standard input, as for quillor-cli. With --ms it prints the milliseconds from the key schedule to
+// the last record: the floor of a load inside a process that is already running.
 //   quillor_streaming_floor [--ms] LINK_FILE
 
 #include "cipher/CipherKey.h"

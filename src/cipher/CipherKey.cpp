@@ -21,6 +21,14 @@ QByteArray CipherKey::keyBytes(QByteArrayView password)
 CipherKey::CipherKey(QByteArrayView password)
     : m_schedule(keyBytes(password))
 {
+    m_keystream.fill(0);
+    Rc4 stream = m_schedule;
+    stream.apply(reinterpret_cast<char*>(m_keystream.data()), kKeystreamBytes);
+}
+
+CipherKey::~CipherKey()
+{
+    secureWipe(m_keystream.data(), m_keystream.size());
 }
 
 QByteArray CipherKey::crypt(QByteArrayView text) const
@@ -32,6 +40,11 @@ QByteArray CipherKey::crypt(QByteArrayView text) const
 
 void CipherKey::cryptInPlace(char* data, qsizetype length) const
 {
-    Rc4 stream = m_schedule;
-    stream.apply(data, length);
+    if (length > kKeystreamBytes) {
+        Rc4 stream = m_schedule;
+        stream.apply(data, length);
+        return;
+    }
+    for (qsizetype i = 0; i < length; ++i)
+        data[i] = char(std::uint8_t(data[i]) ^ m_keystream[std::size_t(i)]);
 }

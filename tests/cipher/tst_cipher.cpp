@@ -1,5 +1,6 @@
 #include "cipher/CipherKey.h"
 #include "cipher/CipherService.h"
+#include "cipher/Rc4.h"
 
 #include <QFile>
 #include <QTest>
@@ -11,6 +12,8 @@ private Q_SLOTS:
     void knownAnswers();
     void closedServiceReportsAndReturnsEmpty();
     void emptyTextsAndReuseOfTheKey();
+    void everyLengthMatchesTheStream_data();
+    void everyLengthMatchesTheStream();
 };
 
 // Known answers recorded against the platform's cipher service on Windows, one row a vector.
@@ -93,6 +96,33 @@ void TestCipher::emptyTextsAndReuseOfTheKey()
     QCOMPARE(service.EncryptText("123456789", "Pomelo"), a);
     QCOMPARE(service.DecryptText(b, "pomelo"), QByteArray("123456789"));
     QVERIFY(reported.isEmpty());
+}
+
+void TestCipher::everyLengthMatchesTheStream_data()
+{
+    QTest::addColumn<int>("length");
+    for (int length : {1, 17, 2047, 2048, 2049, 5000})
+        QTest::newRow(QByteArray::number(length).constData()) << length;
+}
+
+// The key keeps the stream's first bytes made once; an item up to that length and past it must
+// be crypted as the cipher's own stream from its start would.
+void TestCipher::everyLengthMatchesTheStream()
+{
+    QFETCH(int, length);
+    const QByteArray password = "Pomelo";
+    QByteArray text(length, Qt::Uninitialized);
+    for (int i = 0; i < length; ++i)
+        text[i] = char(i * 7 + i / 256);
+
+    QByteArray expected = text;
+    Rc4(CipherKey::keyBytes(password)).apply(expected.data(), expected.size());
+    QByteArray crypted = text;
+    const CipherKey key(password);
+    key.cryptInPlace(crypted.data(), crypted.size());
+    QCOMPARE(crypted, expected);
+    key.cryptInPlace(crypted.data(), crypted.size());
+    QCOMPARE(crypted, text);
 }
 
 QTEST_GUILESS_MAIN(TestCipher)
