@@ -176,6 +176,77 @@ wait_unlocked() {
     return 1
 }
 
+# Where Qt draws the window's own title bar, the caption of the message window shown in mutter's
+# window: found below its white text box (unique while the main window is locked and black), it
+# must stand centred over the box, as the decoration centres a caption it does not cut.
+# Prints the caption's columns and the box's centre; fails with 1 when no message window shows.
+message_caption() {
+    import -window "$nested" -depth 8 ppm:- 2>/dev/null | python3 -c '
+import sys
+fields = sys.stdin.buffer.read().split(maxsplit=4)
+if len(fields) < 5:
+    sys.exit(2)
+width, height, pixels = int(fields[1]), int(fields[2]), fields[4]
+def at(x, y):
+    i = 3 * (y * width + x)
+    return pixels[i:i + 3]
+white = bytes([255] * 3)
+for y in range(60, height - 150):
+    row = pixels[3 * y * width:3 * (y + 1) * width]
+    run = row.find(white * 300)
+    if run >= 0 and run % 3 == 0 and all(at(run // 3, y + k) == white for k in range(0, 150, 10)):
+        left, top = run // 3, y
+        break
+else:
+    sys.exit(1)
+right = left
+while right + 1 < width and at(right + 1, top) == white:
+    right += 1
+# Dark columns of the title bar, in runs: icon, caption, buttons. The caption is the run over the
+# middle of the box.
+columns = sorted({x for y in range(top - 60, top - 20) for x in range(left, right + 1)
+                  if sum(at(x, y)) < 3 * 128})
+runs = []
+for x in columns:
+    if runs and x - runs[-1][1] < 8:
+        runs[-1][1] = x
+    else:
+        runs.append([x, x])
+centre = (left + right) / 2
+caption = min(runs, key=lambda r: abs((r[0] + r[1]) / 2 - centre), default=None)
+if caption is None:
+    sys.exit(3)
+print(caption[0], caption[1], centre)'
+}
+
+# Whether the caption of the message window stands whole: its centre is within 4 pixels of the
+# window's (the trailing blank of "Message " moves it 2 to the left), where a cut end would pull it
+# aside. Waits up to 10 s for the window to be painted.
+wait_whole_caption() {
+    local deadline=$((SECONDS + 10)) found first last centre
+    while ((SECONDS < deadline)); do
+        if found=$(message_caption); then
+            read -r first last centre <<<"$found"
+            echo "   caption over columns $first to $last, the window's centre at $centre"
+            python3 -c 'import sys; first, last, centre = map(float, sys.argv[1:])
+sys.exit(0 if last > first and abs((first + last) / 2 - centre) <= 4 else 1)' \
+                "$first" "$last" "$centre" && return 0
+        fi
+        sleep 0.2
+    done
+    return 1
+}
+
+wait_message_gone() {
+    local deadline=$((SECONDS + 10))
+    while ((SECONDS < deadline)); do
+        message_caption >/dev/null
+        (($? == 1)) && return 0
+        sleep 0.1
+    done
+    return 1
+}
+
 # A first start on the Wayland platform: Qt finds its plugin or the run cannot be made here.
 first_start() {
     start_quillor first
@@ -187,6 +258,12 @@ first_start() {
     fi
     pass "the locked window shows \"Type Your Password\" under mutter"
     import -window "$nested" "$build/e2e-wayland-locked.png"
+
+    xdotool type --delay 20 Guess1 && xdotool key Return
+    check "the message window's caption under Qt's own title bar stands whole" wait_whole_caption
+    import -window "$nested" "$build/e2e-wayland-message.png"
+    xdotool key Return
+    wait_message_gone || { fail "Return closes the message window"; return 1; }
     xdotool key Escape
     wait_exit "$app_pid" 15 || { fail "Escape ends the first start"; return 1; }
     check "the first start ends with exit code 0 (got $exit_code)" test "$exit_code" -eq 0
