@@ -202,13 +202,13 @@ else:
 right = left
 while right + 1 < width and at(right + 1, top) == white:
     right += 1
-# Dark columns of the title bar, in runs: icon, caption, buttons. The caption is the run over the
-# middle of the box.
+# Dark columns of the title bar, in runs: icon, caption, buttons; a blank between words is
+# narrower than the gaps between them. A caption cut off runs into the icon or the buttons.
 columns = sorted({x for y in range(top - 60, top - 20) for x in range(left, right + 1)
                   if sum(at(x, y)) < 3 * 128})
 runs = []
 for x in columns:
-    if runs and x - runs[-1][1] < 8:
+    if runs and x - runs[-1][1] < 12:
         runs[-1][1] = x
     else:
         runs.append([x, x])
