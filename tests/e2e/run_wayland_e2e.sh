@@ -287,6 +287,29 @@ read_xwayland() {
         timeout 5 xclip -o -selection clipboard 2>/dev/null
 }
 
+# How many pixels of Quillor's caption are dark, as when its window has the keyboard; its
+# caption stands in the middle of the title bar above the client area.
+dark_title_pixels() {
+    import -window "$nested" -crop "300x20+$((origin_x + 150))+$((origin_y - 25))" -depth 8 \
+        ppm:- 2>/dev/null | python3 -c '
+import sys
+fields = sys.stdin.buffer.read().split(maxsplit=4)
+if len(fields) < 5:
+    sys.exit(1)
+pixels = fields[4]
+print(sum(1 for i in range(0, len(pixels) - 2, 3) if sum(pixels[i:i + 3]) < 3 * 100))'
+}
+
+# Waits up to 10 s for Quillor's caption to be drawn as inactive: no dark pixels left in it.
+wait_title_inactive() {
+    local deadline=$((SECONDS + 10))
+    while ((SECONDS < deadline)); do
+        [[ $(dark_title_pixels) == 0 ]] && return 0
+        sleep 0.1
+    done
+    return 1
+}
+
 # Waits up to $2 seconds for XWayland's clipboard to hold $1 (1) or no longer hold it (0).
 wait_xwayland_clipboard() { # text, seconds, holds
     local deadline=$((SECONDS + $2)) holds
@@ -326,7 +349,7 @@ scenario_clipboard() {
         >"$work/zenity.log" 2>&1 &
     local taker=$!
     started_pids+=("$taker")
-    sleep 1
+    wait_title_inactive || { fail "another client takes the keyboard from Quillor"; return 1; }
     check "with the keyboard elsewhere, Wayland's clipboard holds the password" \
         test "$(read_wayland)" = "$secret"
     import -window "$nested" "$build/e2e-wayland-focus-elsewhere.png"
