@@ -100,7 +100,8 @@ start_mutter() {
     # Mutter ends its XWayland itself; should mutter fail to, it is ended after it.
     local xwayland_pid
     xwayland_pid=$(tr -d ' ' <"/tmp/.X${xwayland_display#:}-lock" 2>/dev/null)
-    [[ -n $xwayland_pid ]] && started_pids+=("$xwayland_pid")
+    [[ -n $xwayland_pid ]] &&
+        started_pids=("${started_pids[@]:0:${#started_pids[@]}-1}" "$xwayland_pid" "$mutter_pid")
     xdotool windowfocus --sync "$nested" 2>/dev/null
     echo "mutter on $DISPLAY (window $nested), Wayland display $WAYLAND_DISPLAY, XWayland $xwayland_display"
 }

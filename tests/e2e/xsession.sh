@@ -16,8 +16,13 @@ openbox_pid=
 started_pids=()
 
 end_session() {
-    local pid _
-    for pid in "${started_pids[@]}" $openbox_pid $xvfb_pid; do
+    local pid _ i
+    local pids=()
+    # The last started first: a client before its compositor.
+    for ((i = ${#started_pids[@]} - 1; i >= 0; i--)); do
+        pids+=("${started_pids[i]}")
+    done
+    for pid in "${pids[@]}" $openbox_pid $xvfb_pid; do
         if kill -0 "$pid" 2>/dev/null; then
             kill "$pid" 2>/dev/null
             # One that ignores the request is killed; the wait must not hang the run.
