@@ -14,6 +14,7 @@ PACKAGES=(
   qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins libgl-dev
   fonts-dejavu-core
   xvfb xauth xdotool xclip openbox x11-utils imagemagick python3
+  mutter xwayland qt6-wayland wl-clipboard dbus gsettings-desktop-schemas zenity
   dpkg-dev desktop-file-utils appstream
 )
 

@@ -16,10 +16,21 @@ openbox_pid=
 started_pids=()
 
 end_session() {
-    local pid
-    for pid in "${started_pids[@]}" $openbox_pid $xvfb_pid; do
+    local pid _ i
+    local pids=()
+    # The last started first: a client before its compositor.
+    for ((i = ${#started_pids[@]} - 1; i >= 0; i--)); do
+        pids+=("${started_pids[i]}")
+    done
+    for pid in "${pids[@]}" $openbox_pid $xvfb_pid; do
         if kill -0 "$pid" 2>/dev/null; then
             kill "$pid" 2>/dev/null
+            # One that ignores the request is killed; the wait must not hang the run.
+            for _ in {1..100}; do
+                has_ended "$pid" && break
+                sleep 0.05
+            done
+            has_ended "$pid" || kill -KILL "$pid" 2>/dev/null
             wait "$pid" 2>/dev/null
         fi
     done
@@ -51,7 +62,8 @@ start_display() {
     return 1
 }
 
-start_session() {
+# The temporary profile, removed on exit with every process listed in started_pids.
+start_profile() {
     work=$(mktemp -d "${TMPDIR:-/tmp}/quillor-x.XXXXXX") || return 1
     trap end_session EXIT
     trap 'exit 130' INT TERM
@@ -65,7 +77,10 @@ start_session() {
         QT_QPA_PLATFORMTHEME QT_STYLE_OVERRIDE SESSION_MANAGER
     # No session bus: without an address libdbus would try to launch one for the display.
     export DBUS_SESSION_BUS_ADDRESS=unix:path=$work/runtime/no-bus
+}
 
+start_session() {
+    start_profile || return 1
     start_display || return 1
     openbox --sm-disable >"$work/openbox.log" 2>&1 &
     openbox_pid=$!
