@@ -15,6 +15,7 @@
 
 #include <cerrno>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -22,13 +23,17 @@ namespace {
 constexpr qsizetype kRecordsPerWrite = 64;
 
 using Items = std::array<QByteArrayView, 4>;
+// How much of each field's room a record laid out before left holding its text.
+using Written = std::array<qsizetype, 4>;
 
-// Lays out one record at out from its four items in file order; crypt(data, length) is applied
-// where each of the first three lies, the password's cipher text is copied as it is.
-template <typename Crypt> bool putRecord(char* out, const Items& items, Crypt crypt)
+// Lays out one record at out from its four items in file order, over the record that `written`
+// describes; crypt(data, length) is applied where each of the first three lies, the password's
+// cipher text is copied as it is.
+template <typename Crypt>
+bool putRecord(char* out, Written& written, const Items& items, Crypt crypt)
 {
     for (std::size_t i = 0; i < items.size(); ++i) {
-        if (!putStoredField(out, kLinkFieldWidths[i], items[i]))
+        if (!overwriteStoredField(out, kLinkFieldWidths[i], items[i], written[i]))
             return false;
         if (i < 3)
             crypt(out + kLengthPrefixDigits, items[i].size());
@@ -37,22 +42,30 @@ template <typename Crypt> bool putRecord(char* out, const Items& items, Crypt cr
     return true;
 }
 
-// Fills a buffer with records and hands it to the writer a batch at a time.
+// Fills a buffer with records and hands it to the writer a batch at a time. The buffer is
+// blanked once: each record then overwrites the one before it in its place, which leaves most of
+// the blanks standing.
 template <typename Writer> class RecordBatches {
 public:
     explicit RecordBatches(Writer& writer)
         : m_writer(writer)
-        , m_buffer(kRecordsPerWrite * kLinkRecordSize, Qt::Uninitialized)
+        , m_buffer(kRecordsPerWrite * kLinkRecordSize, ' ')
+        , m_written(std::size_t(kRecordsPerWrite), Written{})
     {
     }
     ~RecordBatches() { secureWipe(m_buffer); }
 
+    struct Room {
+        char* out;
+        Written& written;
+    };
     // Room for the next record.
-    char* next()
+    Room next()
     {
         if (m_used == kRecordsPerWrite)
             flush();
-        return m_buffer.data() + m_used++ * kLinkRecordSize;
+        const qsizetype slot = m_used++;
+        return {m_buffer.data() + slot * kLinkRecordSize, m_written[std::size_t(slot)]};
     }
     bool flush()
     {
@@ -65,6 +78,7 @@ public:
 private:
     Writer& m_writer;
     QByteArray m_buffer;
+    std::vector<Written> m_written;
     qsizetype m_used = 0;
 };
 
@@ -90,11 +104,11 @@ SaveResult reencryptRecords(const QString& sourcePath, PairFiles::StagedFile& st
     };
     while (const auto record = reader.next()) {
         const Items items = {record->title, record->url, record->userName, record->password};
-        char* out = batches.next();
+        const auto room = batches.next();
         // Every field is re-encrypted; the password too, unlike in a rewrite of the list.
-        if (!putRecord(out, items, recrypt))
+        if (!putRecord(room.out, room.written, items, recrypt))
             return failure(sourcePath, QStringLiteral("a record does not fit its fields"));
-        recrypt(out + kLinkRecordSize - kPasswordFieldWidth + kLengthPrefixDigits,
+        recrypt(room.out + kLinkRecordSize - kPasswordFieldWidth + kLengthPrefixDigits,
                 record->password.size());
     }
     if (!reader.failure().isEmpty())
@@ -129,7 +143,8 @@ SaveResult SaveListToLinkFile(const QString& linkFilePath, const std::vector<Ent
         for (const Entry& entry : entries) {
             const Items items = {entry.title(), entry.url(), entry.userName(),
                                  entry.passwordCipher()};
-            if (!putRecord(batches.next(), items, encrypt)) {
+            const auto room = batches.next();
+            if (!putRecord(room.out, room.written, items, encrypt)) {
                 writer.cancel();
                 return failure(linkFilePath, QStringLiteral("an item does not fit its field"));
             }

@@ -14,6 +14,12 @@ QByteArray MakANumba(quint32 n)
 
 bool putStoredField(char* out, int width, QByteArrayView cipherText)
 {
+    qsizetype written = width - kLengthPrefixDigits;
+    return overwriteStoredField(out, width, cipherText, written);
+}
+
+bool overwriteStoredField(char* out, int width, QByteArrayView cipherText, qsizetype& written)
+{
     if (cipherText.size() > width - kLengthPrefixDigits)
         return false;
     quint32 n = quint32(cipherText.size());
@@ -22,8 +28,9 @@ bool putStoredField(char* out, int width, QByteArrayView cipherText)
     char* text = out + kLengthPrefixDigits;
     if (!cipherText.isEmpty())
         std::memcpy(text, cipherText.data(), std::size_t(cipherText.size()));
-    std::memset(text + cipherText.size(), ' ',
-                std::size_t(width - kLengthPrefixDigits - cipherText.size()));
+    if (written > cipherText.size())
+        std::memset(text + cipherText.size(), ' ', std::size_t(written - cipherText.size()));
+    written = cipherText.size();
     return true;
 }
 

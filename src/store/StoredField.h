@@ -15,6 +15,10 @@ std::optional<QByteArray> makeStoredField(QByteArrayView cipherText, int width);
 
 // Lays the field out at out, which holds width bytes; false when the text does not fit.
 bool putStoredField(char* out, int width, QByteArrayView cipherText);
+// The same over a field laid out before, whose bytes past the first `written` of its text are
+// blanks already: only what the new text leaves of the old is blanked. `written` becomes the new
+// text's length. A buffer reused for record after record so skips blanking most of each field.
+bool overwriteStoredField(char* out, int width, QByteArrayView cipherText, qsizetype& written);
 
 // The cipher text held in a field, which may be cut short by the end of its file. nullopt when
 // the prefix is not nine digits or promises more characters than the field holds.

@@ -116,6 +116,11 @@ void TestRewrite::rewriteFollowsTheList_data()
     QTest::newRow("3 of 5 down twice") << 5 << QList<int>{1, 2, 4, 5, 3};
     QTest::newRow("delete 2 and 4 of 5") << 5 << QList<int>{1, 3, 5};
     QTest::newRow("only the last kept") << 3 << QList<int>{3};
+    // Records are laid out over those of the write before: shorter items over longer ones.
+    QList<int> reversed;
+    for (int n = 130; n >= 1; --n)
+        reversed << n;
+    QTest::newRow("130 reversed") << 130 << reversed;
 }
 
 void TestRewrite::rewriteFollowsTheList()
