@@ -119,10 +119,14 @@ SaveResult reencryptRecords(const QString& sourcePath, PairFiles::StagedFile& st
 
 } // namespace
 
-SaveResult SaveListToLinkFile(const QString& linkFilePath, const std::vector<Entry>& entries,
-                              QByteArrayView masterPassword, CipherService& cipher)
+namespace {
+
+// at(i) gives the entry of record i.
+template <typename EntryAt>
+SaveResult writeList(const QString& linkFilePath, std::size_t count, EntryAt at,
+                     QByteArrayView masterPassword, CipherService& cipher)
 {
-    if (entries.empty()) {
+    if (count == 0) {
         if (::unlink(QFile::encodeName(linkFilePath).constData()) != 0 && errno != ENOENT)
             return failure(linkFilePath, qt_error_string(errno));
         syncDirectory(QFileInfo(linkFilePath).absolutePath());
@@ -140,7 +144,8 @@ SaveResult SaveListToLinkFile(const QString& linkFilePath, const std::vector<Ent
     SafeFileWriter writer(linkFilePath);
     {
         RecordBatches batches(writer);
-        for (const Entry& entry : entries) {
+        for (std::size_t i = 0; i < count; ++i) {
+            const Entry& entry = at(i);
             const Items items = {entry.title(), entry.url(), entry.userName(),
                                  entry.passwordCipher()};
             const auto room = batches.next();
@@ -152,6 +157,24 @@ SaveResult SaveListToLinkFile(const QString& linkFilePath, const std::vector<Ent
         batches.flush();
     }
     return writer.commit();
+}
+
+} // namespace
+
+SaveResult SaveListToLinkFile(const QString& linkFilePath, const std::vector<Entry>& entries,
+                              QByteArrayView masterPassword, CipherService& cipher)
+{
+    return writeList(
+        linkFilePath, entries.size(), [&](std::size_t i) -> const Entry& { return entries[i]; },
+        masterPassword, cipher);
+}
+
+SaveResult SaveListToLinkFile(const QString& linkFilePath, std::span<const Entry* const> entries,
+                              QByteArrayView masterPassword, CipherService& cipher)
+{
+    return writeList(
+        linkFilePath, entries.size(), [&](std::size_t i) -> const Entry& { return *entries[i]; },
+        masterPassword, cipher);
 }
 
 SaveResult reencryptPair(const QString& directory, QByteArrayView oldPassword,

@@ -5,6 +5,7 @@
 
 #include <QString>
 
+#include <span>
 #include <vector>
 
 class CipherService;
@@ -13,6 +14,9 @@ class CipherService;
 // name encrypted under the master password, its password's cipher text copied as stored (never
 // decrypted). An empty list leaves no link file. A failure leaves the previous file whole.
 SaveResult SaveListToLinkFile(const QString& linkFilePath, const std::vector<Entry>& entries,
+                              QByteArrayView masterPassword, CipherService& cipher);
+// The same for entries that stay where they are, in a new order: a long list is not copied.
+SaveResult SaveListToLinkFile(const QString& linkFilePath, std::span<const Entry* const> entries,
                               QByteArrayView masterPassword, CipherService& cipher);
 
 // The pair of a directory (QuiFil.ini, QuiURL.dab) re-encrypted under a new password, as a unit:

@@ -162,10 +162,10 @@ void TestRewrite::emptyListRemovesTheFile()
 {
     writePair(numberedItems(2), kPassword);
     CipherService cipher;
-    QVERIFY(SaveListToLinkFile(m_link, {}, kPassword, cipher).ok());
+    QVERIFY(SaveListToLinkFile(m_link, std::vector<Entry>(), kPassword, cipher).ok());
     QVERIFY(!QFileInfo::exists(m_link));
     // And with no file to begin with, nothing to do.
-    QVERIFY(SaveListToLinkFile(m_link, {}, kPassword, cipher).ok());
+    QVERIFY(SaveListToLinkFile(m_link, std::vector<Entry>(), kPassword, cipher).ok());
     QVERIFY(!QFileInfo::exists(m_link));
 }
 

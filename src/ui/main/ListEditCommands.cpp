@@ -39,7 +39,7 @@ void ListEditCommands::connectTo(const MainMenus& menus)
     wire("mnu1DelURLFromList", [this] { deleteSelected(); });
 }
 
-bool ListEditCommands::save(const std::vector<Entry>& entries)
+bool ListEditCommands::save(const std::vector<const Entry*>& entries)
 {
     AppState& state = m_window.state();
     SaveResult saved = [&] {
@@ -77,7 +77,10 @@ void ListEditCommands::move(Move move)
     if (to == from || !m_window.refuseUnlessListMatchesFile())
         return;
 
-    std::vector<Entry> entries = model.entries();
+    // The list in its new order, the entries themselves left where they are.
+    std::vector<const Entry*> entries(model.entries().size());
+    std::transform(model.entries().begin(), model.entries().end(), entries.begin(),
+                   [](const Entry& entry) { return &entry; });
     const auto first = entries.begin();
     if (from < to)
         std::rotate(first + from, first + from + 1, first + to + 1);
@@ -102,14 +105,14 @@ void ListEditCommands::deleteSelected()
     if (rows.empty())
         return;
 
-    std::vector<Entry> kept;
+    std::vector<const Entry*> kept;
     kept.reserve(model.entries().size() - rows.size());
     auto removed = rows.begin();
     for (int row = 0; row < model.rowCount(); ++row) {
         if (removed != rows.end() && *removed == row)
             ++removed;
         else
-            kept.push_back(model.entry(row));
+            kept.push_back(&model.entry(row));
     }
     if (!save(kept))
         return;

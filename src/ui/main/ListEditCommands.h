@@ -25,7 +25,7 @@ public:
     void deleteSelected();
 
 private:
-    bool save(const std::vector<Entry>& entries);
+    bool save(const std::vector<const Entry*>& entries);
 
     MainWindow& m_window;
 };
