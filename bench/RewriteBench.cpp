@@ -22,6 +22,7 @@
 
 #include <cstdio>
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <unistd.h>
 
 namespace {
@@ -108,6 +109,36 @@ struct ChunkReader {
     }
 };
 
+// The link file's bytes mapped and in memory before the clock starts, handed out a chunk at a
+// time: reading them while the clock is stopped would give the kernel time to write back what
+// the floor wrote, which a program writing from memory does not get.
+struct MappedChunks {
+    explicit MappedChunks(QFile& source)
+        : size(source.size())
+    {
+        void* map = size > 0 ? ::mmap(nullptr, std::size_t(size), PROT_READ,
+                                      MAP_PRIVATE | MAP_POPULATE, source.handle(), 0)
+                             : MAP_FAILED;
+        bytes = map == MAP_FAILED ? nullptr : static_cast<const char*>(map);
+    }
+    ~MappedChunks()
+    {
+        if (bytes)
+            ::munmap(const_cast<char*>(bytes), std::size_t(size));
+    }
+    QByteArrayView operator()()
+    {
+        const qint64 chunk = std::min<qint64>(kChunk, size - at);
+        const QByteArrayView view =
+            bytes && chunk > 0 ? QByteArrayView(bytes + at, chunk) : QByteArrayView();
+        at += chunk;
+        return view;
+    }
+    qint64 size;
+    const char* bytes = nullptr;
+    qint64 at = 0;
+};
+
 } // namespace
 
 int main(int argc, char* argv[])
@@ -137,7 +168,10 @@ int main(int argc, char* argv[])
         QFile source(link);
         if (!source.open(QIODevice::ReadOnly))
             return fail(source.errorString());
-        ok = writeFloor(link, ChunkReader{source}, &writeMs);
+        MappedChunks chunks(source);
+        if (!chunks.bytes)
+            return fail(QStringLiteral("cannot map %1").arg(link));
+        ok = writeFloor(link, std::ref(chunks), &writeMs);
     } else if (mode == u"copy-floor") {
         timer.start();
         const QString copy = link + QStringLiteral(".copy");
