@@ -2,7 +2,7 @@
 // milliseconds the operation took. bench/run.sh pairs the runs (quillor_pairs) and divides.
 //   quillor_rewrite_bench make DIR RECORDS   a pair of typical entries
 //   quillor_rewrite_bench write-floor DIR    the link file's bytes written to a new file, synced,
-//                                            renamed over it; the reads are not counted
+//                                            renamed over it, from memory filled first
 //   quillor_rewrite_bench copy-floor DIR     the link file copied as cp does, and synced
 //   quillor_rewrite_bench passwd DIR         the pair re-encrypted under the other password
 //   quillor_rewrite_bench passwd-floor DIR   the list loaded, and the file's bytes written as above
