@@ -1140,13 +1140,23 @@ void TestMainWindow::checkBoxesStoreSettings()
     click(oneClick);
     QCOMPARE(m_state->settings.oneClick, 1);
 
+    // The window system is told in place: a window made anew is moved and mapped again.
+    const QWindow* native = m_window->windowHandle();
+    QVERIFY(native);
+    const WId id = m_window->winId();
     click(onTop);
     QCOMPARE(m_state->settings.onTop, 1);
     QVERIFY(m_window->windowFlags().testFlag(Qt::WindowStaysOnTopHint));
+    QCOMPARE(m_window->windowHandle(), native);
+    QCOMPARE(m_window->winId(), id);
+    QVERIFY(native->flags().testFlag(Qt::WindowStaysOnTopHint));
     QVERIFY(m_window->isVisible());
     click(onTop);
     QCOMPARE(m_state->settings.onTop, 0);
     QVERIFY(!m_window->windowFlags().testFlag(Qt::WindowStaysOnTopHint));
+    QVERIFY(!native->flags().testFlag(Qt::WindowStaysOnTopHint));
+    QCOMPARE(m_window->windowHandle(), native);
+    QCOMPARE(m_window->winId(), id);
     click(onTop);
 
     QVERIFY(m_window->close());

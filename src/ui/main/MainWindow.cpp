@@ -516,10 +516,15 @@ void MainWindow::applyOnTop()
     // Wayland has no stay-on-top for clients; the flag would only re-create the window.
     if (onWayland() || onTop == windowFlags().testFlag(Qt::WindowStaysOnTopHint))
         return;
-    const bool visible = isVisible();
-    setWindowFlag(Qt::WindowStaysOnTopHint, onTop);
-    if (visible)
-        show();
+    const Qt::WindowFlags flags = windowFlags().setFlag(Qt::WindowStaysOnTopHint, onTop);
+    // A window already made is told in place: setWindowFlags() would destroy and re-create it,
+    // mapping it anew where the window manager chooses.
+    if (QWindow* native = windowHandle()) {
+        overrideWindowFlags(flags);
+        native->setFlags(flags);
+    } else {
+        setWindowFlags(flags);
+    }
 }
 
 void MainWindow::resizeEvent(QResizeEvent* event)
