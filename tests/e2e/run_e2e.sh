@@ -14,23 +14,9 @@ quillor=$build/quillor
 # shellcheck source=tests/e2e/xsession.sh
 source "$(dirname "$0")/xsession.sh"
 
-passed=0
-failed=0
-pass() {
-    echo "PASS: $*"
-    passed=$((passed + 1))
-}
-fail() {
-    echo "FAIL: $*"
-    failed=$((failed + 1))
-    [[ -n ${DISPLAY:-} ]] && import -window root "$build/e2e-failure.png" 2>/dev/null
-    return 1
-}
-check() { # description, command...
-    local what=$1
-    shift
-    if "$@"; then pass "$what"; else fail "$what"; fi
-}
+# shellcheck source=tests/e2e/steps.sh
+source "$(dirname "$0")/steps.sh"
+save_failure_screen() { [[ -n ${DISPLAY:-} ]] && import -window root "$build/e2e-failure.png"; }
 finish() {
     if [[ $failed -gt 0 && -n ${work:-} ]]; then
         local log

@@ -21,23 +21,11 @@ done
 # shellcheck source=tests/e2e/xsession.sh
 source "$(dirname "$0")/xsession.sh"
 
-passed=0
-failed=0
+# shellcheck source=tests/e2e/steps.sh
+source "$(dirname "$0")/steps.sh"
 nested=
-pass() {
-    echo "PASS: $*"
-    passed=$((passed + 1))
-}
-fail() {
-    echo "FAIL: $*"
-    failed=$((failed + 1))
-    [[ -n $nested ]] && import -window "$nested" "$build/e2e-wayland-failure.png" 2>/dev/null
-    return 1
-}
-check() { # description, command...
-    local what=$1
-    shift
-    if "$@"; then pass "$what"; else fail "$what"; fi
+save_failure_screen() {
+    [[ -n $nested ]] && import -window "$nested" "$build/e2e-wayland-failure.png"
 }
 print_logs() {
     local log
