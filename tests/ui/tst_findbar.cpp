@@ -4,11 +4,14 @@
 #include "OffscreenWarnings.h"
 #include "TestData.h"
 #include "WindowFixture.h"
+#include "store/EntryModel.h"
 #include "store/LinkFile.h"
 #include "ui/entry/EnterItemsWindow.h"
 #include "ui/main/AddressOpener.h"
+#include "ui/main/EntryFilter.h"
 #include "ui/main/MainMenus.h"
 
+#include <QAbstractItemModelTester>
 #include <QCheckBox>
 #include <QClipboard>
 #include <QMenu>
@@ -38,6 +41,11 @@ QList<TestData::Item> inOrder(const QList<int>& numbers)
     return list;
 }
 
+Entry entryOf(const QByteArray& title, const QByteArray& userName, int key)
+{
+    return Entry(title, "https://" + title.toLower() + ".example", userName, "c", key);
+}
+
 } // namespace
 
 class TestFindBar : public QObject, private WindowFixture {
@@ -57,6 +65,8 @@ private Q_SLOTS:
     void lockedWindowHasNoFindBar();
     void shortcuts_data();
     void shortcuts();
+    void filterFollowsTheModel_data();
+    void filterFollowsTheModel();
 
 private:
     [[nodiscard]] bool openUnlocked();
@@ -359,6 +369,93 @@ void TestFindBar::shortcuts()
     // The menus say which key does what.
     const QString menuText = m_window->menus().action("mnu1CopyPassToClip")->shortcut().toString();
     QCOMPARE(menuText, u"Ctrl+C"_s);
+}
+
+void TestFindBar::filterFollowsTheModel_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::newRow("every entry") << QString();
+    QTest::newRow("some entries") << u"sh"_s;
+    QTest::newRow("by user name") << u"ALI"_s;
+    QTest::newRow("none") << u"nothing holds this"_s;
+}
+
+// The filter keeps no table of rows while it shows them all, and its own table while it narrows:
+// after each change of the model, either must show the rows that hold the text, in file order,
+// and tell the view of the change as a model must (the tester checks every signal).
+void TestFindBar::filterFollowsTheModel()
+{
+    QFETCH(QString, text);
+    EntryModel model;
+    std::vector<Entry> entries;
+    for (int i = 0; i < kItems.size(); ++i)
+        entries.push_back(entryOf(kItems[i].title, kItems[i].userName, i + 1));
+    model.setEntries(entries);
+    EntryFilter filter(model);
+    QAbstractItemModelTester tester(&filter,
+                                    QAbstractItemModelTester::FailureReportingMode::QtTest);
+    filter.setFindText(text);
+
+    const auto expected = [&] {
+        const auto holds = [&](QByteArrayView item) {
+            return QString::fromLatin1(item).contains(filter.findText(), Qt::CaseInsensitive);
+        };
+        QList<int> rows;
+        for (int row = 0; row < model.rowCount(); ++row) {
+            const Entry& e = model.entry(row);
+            if (holds(e.title()) || holds(e.url()) ||
+                (!model.userNamesHidden() && holds(e.userName())))
+                rows << row;
+        }
+        return rows;
+    };
+    const auto shown = [&] {
+        QList<int> rows;
+        for (int row = 0; row < filter.rowCount(); ++row) {
+            const int source = filter.mapToSource(filter.index(row, 0)).row();
+            if (filter.mapFromSource(model.index(source, 2)) != filter.index(row, 2))
+                rows << -1; // a row that does not map back
+            rows << source;
+        }
+        return rows;
+    };
+    QCOMPARE(shown(), expected());
+
+    const std::vector<std::function<void()>> changes = {
+        [&] { model.appendEntry(entryOf("Shop two", "zed", 100)); },
+        [&] { model.insertEntry(0, entryOf("Ash", "alix", 101)); },
+        [&] { model.insertEntry(3, entryOf("Quay", "quinn", 102)); },
+        [&] { model.removeEntry(1); },
+        [&] { model.moveEntry(0, model.rowCount() - 1); },
+        [&] { model.moveEntry(model.rowCount() - 2, 1); },
+        [&] {
+            model.removeEntries({0, 2, 3});
+        },
+        [&] {
+            for (int i = 0; i < 40; ++i)
+                model.appendEntry(
+                    entryOf(i % 3 ? "Shore" : "Dune", i % 2 ? "alice" : "x", 200 + i));
+        },
+        // Past a few runs the model starts afresh instead of removing run by run.
+        [&] {
+            std::vector<int> rows;
+            for (int row = 1; row < model.rowCount(); row += 2)
+                rows.push_back(row);
+            model.removeEntries(rows);
+        },
+        [&] { model.setUserNamesHidden(true); },
+        [&] { model.setUserNamesHidden(false); },
+        [&] { filter.setFindText(u"o"_s); },
+        [&] { filter.setFindText(text); },
+        [&] {
+            model.setEntries({entryOf("Shack", "alice", 1), entryOf("Barn", "bo", 2)});
+        },
+        [&] { model.clear(); },
+    };
+    for (std::size_t i = 0; i < changes.size(); ++i) {
+        changes[i]();
+        QVERIFY2(shown() == expected(), qPrintable(u"after change %1"_s.arg(i)));
+    }
 }
 
 QTEST_MAIN(TestFindBar)
