@@ -61,6 +61,8 @@ void EntryModel::setEntries(std::vector<Entry> entries)
     m_freeKeyHint = 1;
     for (const Entry& e : m_entries)
         useKey(e.keyNumber());
+    // Found now, while the list is read, rather than by the first Add after it.
+    GetLowLV2KeyNum();
     endResetModel();
 }
 
