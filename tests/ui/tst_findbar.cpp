@@ -7,13 +7,13 @@
 #include "store/LinkFile.h"
 #include "ui/entry/EnterItemsWindow.h"
 #include "ui/main/AddressOpener.h"
+#include "ui/main/EntryListView.h"
 #include "ui/main/MainMenus.h"
 
 #include <QCheckBox>
 #include <QClipboard>
 #include <QMenu>
 #include <QPointer>
-#include <QTreeView>
 
 using namespace Qt::StringLiterals;
 using TestData::kPassword;
@@ -60,7 +60,7 @@ private Q_SLOTS:
 
 private:
     [[nodiscard]] bool openUnlocked();
-    QTreeView* list() const { return m_window->findChild<QTreeView*>(u"ListView1"_s); }
+    EntryListView* list() const { return m_window->findChild<EntryListView*>(u"ListView1"_s); }
     QLineEdit* findBar() const { return m_window->findChild<QLineEdit*>(u"FindBar"_s); }
     QStringList titlesShown() const;
     void find(const QString& text);
