@@ -110,11 +110,40 @@ void EntryListView::updateRowHeight()
     viewport()->update();
 }
 
-void EntryListView::changeEvent(QEvent* event)
+void EntryListView::scrollContentsBy(int dx, int dy)
 {
-    QTableView::changeEvent(event);
-    if (event->type() == QEvent::FontChange || event->type() == QEvent::StyleChange)
-        updateRowHeight();
+    QTableView::scrollContentsBy(dx, dy);
+    keepTopRowAtTheTop();
+}
+
+void EntryListView::updateGeometries()
+{
+    QTableView::updateGeometries();
+    keepTopRowAtTheTop();
+}
+
+// Scrolled a row at a time to the end, a tree view shows its last rows from the top down and
+// leaves the room under them; a table would push the last row down to the bottom edge.
+void EntryListView::keepTopRowAtTheTop()
+{
+    if (verticalScrollMode() != ScrollPerItem)
+        return;
+    QHeaderView* rows = verticalHeader();
+    const int top = verticalScrollBar()->value();
+    if (top < 0 || top >= rows->count())
+        return;
+    const int position = rows->sectionPosition(rows->logicalIndex(top));
+    if (rows->offset() == position)
+        return;
+    rows->setOffset(position);
+    viewport()->update();
+}
+
+// A new delegate, font or style comes here, as does a new model.
+void EntryListView::doItemsLayout()
+{
+    QTableView::doItemsLayout();
+    updateRowHeight();
 }
 
 QModelIndex EntryListView::moveCursor(CursorAction cursorAction, Qt::KeyboardModifiers)

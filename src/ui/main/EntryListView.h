@@ -18,16 +18,19 @@ public:
 
     QHeaderView* header() const { return horizontalHeader(); }
     void setModel(QAbstractItemModel* model) override;
+    void doItemsLayout() override;
 
 protected:
     QModelIndex moveCursor(CursorAction cursorAction, Qt::KeyboardModifiers modifiers) override;
     void setSelection(const QRect& rect, QItemSelectionModel::SelectionFlags command) override;
     void paintEvent(QPaintEvent* event) override;
     bool viewportEvent(QEvent* event) override;
-    void changeEvent(QEvent* event) override;
+    void scrollContentsBy(int dx, int dy) override;
+    void updateGeometries() override;
 
 private:
     void updateRowHeight();
+    void keepTopRowAtTheTop();
     void drawRow(QPainter& painter, const QStyleOptionViewItem& option, int row, const QRect& area,
                  const std::vector<QStyleOptionViewItem::ViewItemPosition>& positions) const;
 
