@@ -61,9 +61,13 @@ EntryListView::EntryListView(QWidget* parent)
 
 void EntryListView::setModel(QAbstractItemModel* model)
 {
-    if (model == this->model())
+    QAbstractItemModel* old = this->model();
+    if (model == old)
         return;
     QTableView::setModel(model);
+    // The base class has let go of the old model; what still ties it to the view is ours.
+    if (old)
+        disconnect(old, nullptr, this, nullptr);
     if (!model)
         return;
     const auto update = [this] {
