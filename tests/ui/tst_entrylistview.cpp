@@ -329,6 +329,9 @@ void TestEntryListView::drawnAsATreeView_data()
     QTest::newRow("larger font") << u"larger font"_s;
     QTest::newRow("resized") << u"resized"_s;
     QTest::newRow("first row emptied") << u"first row emptied"_s;
+    QTest::newRow("rows removed") << u"rows removed"_s;
+    QTest::newRow("rows reordered") << u"rows reordered"_s;
+    QTest::newRow("emptied and filled again") << u"emptied and filled again"_s;
 }
 
 void TestEntryListView::drawnAsATreeView()
@@ -369,6 +372,21 @@ void TestEntryListView::drawnAsATreeView()
         } else if (state == u"first row emptied") {
             for (int column = 0; column < 4; ++column)
                 m_entries->setData(m_entries->index(0, column), QVariant());
+        } else if (state == u"rows removed") {
+            m_entries->removeRows(0, 2);
+            m_entries->removeRows(5, 3);
+        } else if (state == u"rows reordered") {
+            m_entries->sort(0, Qt::DescendingOrder);
+        } else if (state == u"emptied and filled again") {
+            const int rows = m_entries->rowCount();
+            m_entries->setRowCount(0);
+            QCoreApplication::processEvents();
+            m_entries->setRowCount(rows / 2);
+            for (int row = 0; row < rows / 2; ++row)
+                m_entries->setData(m_entries->index(row, 0), u"Again %1"_s.arg(row));
+            view.selectionModel()->setCurrentIndex(m_entries->index(3, 0),
+                                                   QItemSelectionModel::ClearAndSelect |
+                                                       QItemSelectionModel::Rows);
         }
         QCoreApplication::processEvents();
         return outcome(view);
