@@ -8,6 +8,7 @@
 #include "startup/AppState.h"
 #include "startup/Startup.h"
 #include "store/LinkFile.h"
+#include "ui/main/EntryListView.h"
 #include "ui/main/MainWindow.h"
 #include "ui/message/ShowMessage.h"
 
@@ -20,7 +21,6 @@
 #include <QLineEdit>
 #include <QTemporaryDir>
 #include <QTimer>
-#include <QTreeView>
 
 #include <algorithm>
 #include <cstdio>
@@ -92,7 +92,7 @@ int main(int argc, char** argv)
     window.show();
     window.findChild<QLineEdit*>(QStringLiteral("Text4"))->setText(QString::fromLatin1(kPassword));
     window.enterPassword();
-    auto* list = window.findChild<QTreeView*>(QStringLiteral("ListView1"));
+    auto* list = window.findChild<EntryListView*>(QStringLiteral("ListView1"));
     auto* findBar = window.findChild<QLineEdit*>(QStringLiteral("FindBar"));
     if (!window.isUnlocked() || window.model().rowCount() != kEntries || !list || !findBar) {
         std::fprintf(stderr, "find bar: the list was not unlocked whole\n");

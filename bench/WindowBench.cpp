@@ -18,6 +18,7 @@
 #include "store/LinkRecord.h"
 #include "store/MasterPasswordFile.h"
 #include "ui/entry/EnterItemsWindow.h"
+#include "ui/main/EntryListView.h"
 #include "ui/main/MainMenus.h"
 #include "ui/main/MainWindow.h"
 #include "ui/message/MessageKinds.h"
@@ -33,7 +34,6 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTimer>
-#include <QTreeView>
 
 #include <algorithm>
 #include <cstdio>
@@ -157,7 +157,7 @@ int main(int argc, char** argv)
     if (started.status != StartupOutcome::Status::Started)
         return fail(started.message);
     MainWindow window(state);
-    auto* list = window.findChild<QTreeView*>(QStringLiteral("ListView1"));
+    auto* list = window.findChild<EntryListView*>(QStringLiteral("ListView1"));
     auto* passwordBox = window.findChild<QLineEdit*>(QStringLiteral("Text4"));
     if (!list || !passwordBox)
         return fail(QStringLiteral("the window has no list or no password box"));

@@ -6,6 +6,7 @@
 #include "store/LinkFile.h"
 #include "store/Windows1252.h"
 #include "ui/entry/EnterItemsWindow.h"
+#include "ui/main/EntryListView.h"
 #include "ui/main/MainMenus.h"
 #include "ui/main/MainWindow.h"
 #include "ui/message/ShowMessage.h"
@@ -23,7 +24,6 @@
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QTreeView>
 
 #include <memory>
 
@@ -232,7 +232,7 @@ void TestEnterItems::type(const QStringList& texts)
 
 void TestEnterItems::selectNothing()
 {
-    m_window->findChild<QTreeView*>(u"ListView1"_s)->selectionModel()->clearSelection();
+    m_window->findChild<EntryListView*>(u"ListView1"_s)->selectionModel()->clearSelection();
     QCOMPARE(m_window->currentRow(), -1);
 }
 

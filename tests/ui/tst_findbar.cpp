@@ -9,6 +9,7 @@
 #include "ui/entry/EnterItemsWindow.h"
 #include "ui/main/AddressOpener.h"
 #include "ui/main/EntryFilter.h"
+#include "ui/main/EntryListView.h"
 #include "ui/main/MainMenus.h"
 
 #include <QAbstractItemModelTester>
@@ -16,7 +17,6 @@
 #include <QClipboard>
 #include <QMenu>
 #include <QPointer>
-#include <QTreeView>
 
 using namespace Qt::StringLiterals;
 using TestData::kPassword;
@@ -59,7 +59,8 @@ private Q_SLOTS:
     void narrows();
     void commandsActOnTheRecordShown_data();
     void commandsActOnTheRecordShown();
-    void addOfAHiddenEntryShowsIt();
+    void addShowsTheNewEntry_data();
+    void addShowsTheNewEntry();
     void escapeClosesTheBarFirst();
     void closedBarLeavesTheWindowAsItWas();
     void lockedWindowHasNoFindBar();
@@ -70,7 +71,7 @@ private Q_SLOTS:
 
 private:
     [[nodiscard]] bool openUnlocked();
-    QTreeView* list() const { return m_window->findChild<QTreeView*>(u"ListView1"_s); }
+    EntryListView* list() const { return m_window->findChild<EntryListView*>(u"ListView1"_s); }
     QLineEdit* findBar() const { return m_window->findChild<QLineEdit*>(u"FindBar"_s); }
     QStringList titlesShown() const;
     void find(const QString& text);
@@ -233,8 +234,28 @@ void TestFindBar::commandsActOnTheRecordShown()
 }
 
 // The entry just added does not hold the find text; it is selected, so it is shown.
-void TestFindBar::addOfAHiddenEntryShowsIt()
+void TestFindBar::addShowsTheNewEntry_data()
 {
+    QTest::addColumn<QString>("userName");
+    QTest::addColumn<QString>("findText");
+    QTest::addColumn<QStringList>("titles");
+
+    QStringList all;
+    for (const TestData::Item& item : kItems)
+        all << QString::fromLatin1(item.title);
+    // An entry the find text would hide empties it.
+    QTest::newRow("hidden by the find text")
+        << u"frank"_s << QString() << (all + QStringList{u"Bakery"_s});
+    QTest::newRow("found by the find text")
+        << u"alice.b"_s << u"alice"_s << QStringList{u"Bank"_s, u"Shop"_s, u"Bakery"_s};
+}
+
+void TestFindBar::addShowsTheNewEntry()
+{
+    QFETCH(QString, userName);
+    QFETCH(QString, findText);
+    QFETCH(QStringList, titles);
+
     m_state->settings.messageSuppression[7] = u'1';
     QVERIFY(openUnlocked());
     find(u"alice"_s);
@@ -242,11 +263,18 @@ void TestFindBar::addOfAHiddenEntryShowsIt()
     EnterItemsWindow* enterItems = m_window->enterItemsWindow();
     QVERIFY(enterItems);
     enterItems->findChild<QLineEdit*>(u"Text1"_s)->setText(u"Bakery"_s);
+    enterItems->findChild<QLineEdit*>(u"Text2"_s)->setText(userName);
     enterItems->findChild<QPushButton*>(u"Command1"_s)->click();
     QCOMPARE(m_window->currentRow(), kItems.size());
+    QCOMPARE(m_window->selectedRows(), std::vector<int>{int(kItems.size())});
     QCOMPARE(list()->currentIndex().data().toString(), u"Bakery"_s);
-    QCOMPARE(findBar()->text(), QString());
-    QCOMPARE(titlesShown().size(), kItems.size() + 1);
+    QCOMPARE(findBar()->text(), findText);
+    QCOMPARE(titlesShown(), titles);
+    // On screen, where a click finds it again.
+    const QRect shown = list()->visualRect(list()->currentIndex());
+    QVERIFY(shown.height() > 0);
+    QVERIFY(list()->viewport()->rect().contains(shown.center()));
+    QCOMPARE(list()->indexAt(shown.center()).row(), titles.size() - 1);
 }
 
 void TestFindBar::escapeClosesTheBarFirst()

@@ -6,6 +6,7 @@
 #include "ui/main/AddressOpener.h"
 #include "ui/main/AppCommands.h"
 #include "ui/main/ClipboardGuard.h"
+#include "ui/main/EntryListView.h"
 #include "ui/main/MainMenus.h"
 #include "ui/main/MainWindow.h"
 #include "ui/message/ShowMessage.h"
@@ -26,7 +27,6 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTextEdit>
-#include <QTreeView>
 
 #include <memory>
 
@@ -108,7 +108,7 @@ private Q_SLOTS:
 
 private:
     [[nodiscard]] bool openUnlocked(const QList<TestData::Item>& items = kItems);
-    QTreeView* list() const { return m_window->findChild<QTreeView*>(u"ListView1"_s); }
+    EntryListView* list() const { return m_window->findChild<EntryListView*>(u"ListView1"_s); }
     QPoint rowCentre(int row) const;
     void gesture(const QString& what, int row);
     void trigger(const char* action) { m_window->menus().action(action)->trigger(); }

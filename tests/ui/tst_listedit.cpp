@@ -7,12 +7,12 @@
 #include "startup/OleDate.h"
 #include "store/LinkFile.h"
 #include "store/PairFiles.h"
+#include "ui/main/EntryListView.h"
 #include "ui/main/MainMenus.h"
 #include "ui/main/PasswordCommands.h"
 
 #include <QItemSelectionModel>
 #include <QProcess>
-#include <QTreeView>
 
 using namespace Qt::StringLiterals;
 using TestData::kPassword;
@@ -100,7 +100,7 @@ private Q_SLOTS:
 
 private:
     [[nodiscard]] bool openUnlocked(const QList<TestData::Item>& list);
-    QTreeView* list() const { return m_window->findChild<QTreeView*>(u"ListView1"_s); }
+    EntryListView* list() const { return m_window->findChild<EntryListView*>(u"ListView1"_s); }
     void select(const QList<int>& rows);
     void trigger(const char* action) { m_window->menus().action(action)->trigger(); }
     void clickChangePassword(const QByteArray& typed);

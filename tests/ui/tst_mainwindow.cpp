@@ -6,6 +6,7 @@
 #include "startup/SettingsFile.h"
 #include "store/MasterPasswordFile.h"
 #include "ui/main/ClipboardGuard.h"
+#include "ui/main/EntryListView.h"
 #include "ui/main/MainLayout.h"
 #include "ui/main/MainMenus.h"
 #include "ui/main/MainWindow.h"
@@ -26,7 +27,6 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QTreeView>
 
 #include <memory>
 
@@ -545,7 +545,7 @@ void TestMainWindow::rightPassword()
     QCOMPARE(m_state->masterPassword, kPassword);
     QCOMPARE(m_state->checkValue, QByteArrayLiteral("123456789"));
 
-    const QAbstractItemModel* shown = child<QTreeView>("ListView1")->model();
+    const QAbstractItemModel* shown = child<EntryListView>("ListView1")->model();
     QCOMPARE(shown->columnCount(), 4);
     QStringList headers;
     for (int c = 0; c < 4; ++c)
@@ -776,7 +776,7 @@ void TestMainWindow::firstRowSelectedAfterLoad()
     }
     QVERIFY(m_window->isUnlocked());
     QCOMPARE(m_window->model().rowCount(), rows);
-    auto* list = child<QTreeView>("ListView1");
+    auto* list = child<EntryListView>("ListView1");
     QGuiApplication::clipboard()->setText(u"the user's own"_s);
     if (rows == 0) {
         QCOMPARE(m_window->currentRow(), -1);
@@ -968,7 +968,7 @@ void TestMainWindow::closingSavesSettings()
     s.windowWidth = 7500;
     s.windowHeight = 4500;
     QVERIFY(openMainWindow());
-    QHeaderView* header = child<QTreeView>("ListView1")->header();
+    QHeaderView* header = child<EntryListView>("ListView1")->header();
     const int widths[] = {100, 120, 0, 300};
     for (int i = 0; i < 4; ++i)
         header->resizeSection(i, widths[i]);
@@ -1012,7 +1012,7 @@ void TestMainWindow::columnWidthsRoundTrip()
 
     m_state->settings.columnWidths = saved;
     QVERIFY(openMainWindow());
-    const QHeaderView* header = child<QTreeView>("ListView1")->header();
+    const QHeaderView* header = child<EntryListView>("ListView1")->header();
     QList<int> shown;
     for (int i = 0; i < 4; ++i)
         shown << header->sectionSize(i);

@@ -12,7 +12,6 @@
 #include <QCheckBox>
 #include <QGroupBox>
 #include <QLabel>
-#include <QTreeView>
 
 using namespace Qt::StringLiterals;
 

@@ -5,6 +5,7 @@
 #include "ClipboardGuard.h"
 #include "EnterItemsLink.h"
 #include "EntryFilter.h"
+#include "EntryListView.h"
 #include "ListCommands.h"
 #include "ListEditCommands.h"
 #include "MainMenus.h"
@@ -40,7 +41,6 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QTimer>
-#include <QTreeView>
 #include <QWindow>
 
 #include <cmath>
@@ -164,15 +164,11 @@ void MainWindow::createControls()
     m_smallLogo = pictureLabel(this, "Image3", Artwork::smallLogo);
     m_enterItemsButton = button(this, "Command7", QStringLiteral("== Enter Items Window =="));
 
-    m_list = new QTreeView(this);
+    m_list = new EntryListView(this);
     m_list->setObjectName(QStringLiteral("ListView1"));
     m_filter = new EntryFilter(m_model, this);
     m_list->setModel(m_filter);
     m_list->setItemDelegate(new RowPictureDelegate(Artwork::rowPicture(), m_list));
-    m_list->setRootIsDecorated(false);
-    m_list->setUniformRowHeights(true);
-    m_list->setItemsExpandable(false);
-    m_list->setAllColumnsShowFocus(true);
     m_list->setSelectionMode(QAbstractItemView::ExtendedSelection);
     m_list->setEditTriggers(QAbstractItemView::NoEditTriggers);
     m_list->setIconSize(QSize(13, 13));

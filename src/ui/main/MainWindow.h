@@ -16,6 +16,7 @@ class ClipboardGuard;
 class EnterItemsLink;
 class EnterItemsWindow;
 class EntryFilter;
+class EntryListView;
 class ListCommands;
 class ListEditCommands;
 class PasswordCommands;
@@ -25,7 +26,6 @@ class QCheckBox;
 class QLabel;
 class QLineEdit;
 class QPushButton;
-class QTreeView;
 struct AppState;
 
 // Form11: the list window. It opens locked behind the password panel and the cover; the
@@ -140,7 +140,7 @@ private:
     QPushButton* m_menuButton = nullptr;       // Command6
     QLabel* m_smallLogo = nullptr;             // Image3
     QPushButton* m_enterItemsButton = nullptr; // Command7
-    QTreeView* m_list = nullptr;               // ListView1
+    EntryListView* m_list = nullptr;           // ListView1
     QLineEdit* m_findBar = nullptr;
     QLabel* m_passwordPanel = nullptr;             // Picture1
     QLabel* m_prompt = nullptr;                    // Image2
