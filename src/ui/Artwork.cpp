@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <cmath>
 #include <iterator>
+#include <utility>
 
 namespace Artwork {
 
@@ -146,20 +147,40 @@ void paintGround(QPainter& p, const QRectF& r, qreal radius)
     p.restore();
 }
 
-// The largest bold sans font, no bigger than maxPixels, in which text fits box.
+// The largest bold sans font, no bigger than maxPixels, in which text fits box (or the smallest
+// tried, 7 pixels, where none does).
 QFont fittedFont(const QString& text, const QSizeF& box, int maxPixels, const QPaintDevice* device,
                  QFont::Weight weight = QFont::Bold)
 {
     QFont font(QStringLiteral("Sans Serif"));
     font.setStyleHint(QFont::SansSerif);
     font.setWeight(weight);
-    for (int px = maxPixels; px > 6; --px) {
+    constexpr int kSmallest = 7;
+    if (maxPixels < kSmallest)
+        return font;
+    QSizeF needed;
+    const auto fits = [&](int px) {
         font.setPixelSize(px);
         const QFontMetricsF fm(font, device);
-        const qreal width = std::max(fm.horizontalAdvance(text), fm.boundingRect(text).width());
-        if (width <= box.width() && fm.ascent() + fm.descent() <= box.height())
-            break;
+        needed = QSizeF(std::max(fm.horizontalAdvance(text), fm.boundingRect(text).width()),
+                        fm.ascent() + fm.descent());
+        return needed.width() <= box.width() && needed.height() <= box.height();
+    };
+    if (fits(maxPixels) || maxPixels == kSmallest)
+        return font;
+    // Every size measured loads a font of its own, the dearest part of painting the pictures:
+    // the search starts at the size the largest one's measure points to. A larger size never
+    // takes less room.
+    const qreal shrink = std::min(box.width() / needed.width(), box.height() / needed.height());
+    int px = std::clamp(int(std::floor(maxPixels * shrink)), kSmallest, maxPixels - 1);
+    if (fits(px)) {
+        while (px + 1 < maxPixels && fits(px + 1))
+            ++px;
+    } else {
+        while (px > kSmallest && !fits(--px)) {
+        }
     }
+    font.setPixelSize(px);
     return font;
 }
 
@@ -208,6 +229,13 @@ QIcon programIcon()
     for (int size : {16, 24, 32, 48, 64, 128})
         icon.addPixmap(badge(size));
     return icon;
+}
+
+void useProgramIcon()
+{
+    static bool used = false;
+    if (!std::exchange(used, true))
+        QGuiApplication::setWindowIcon(programIcon());
 }
 
 QPixmap smallLogo()
