@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <cmath>
 #include <iterator>
+#include <map>
 #include <utility>
 
 namespace Artwork {
@@ -147,8 +148,17 @@ void paintGround(QPainter& p, const QRectF& r, qreal radius)
     p.restore();
 }
 
+// The size last chosen at each weight. Its font is loaded already, so a search that starts
+// from its measure loads only the sizes it must try: each size tried anew loads a font of its
+// own, the dearest part of painting the pictures.
+int& lastSize(QFont::Weight weight)
+{
+    static std::map<QFont::Weight, int> sizes;
+    return sizes[weight];
+}
+
 // The largest bold sans font, no bigger than maxPixels, in which text fits box (or the smallest
-// tried, 7 pixels, where none does).
+// tried, 7 pixels, where none does). A larger size never takes less room.
 QFont fittedFont(const QString& text, const QSizeF& box, int maxPixels, const QPaintDevice* device,
                  QFont::Weight weight = QFont::Bold)
 {
@@ -166,21 +176,29 @@ QFont fittedFont(const QString& text, const QSizeF& box, int maxPixels, const QP
                         fm.ascent() + fm.descent());
         return needed.width() <= box.width() && needed.height() <= box.height();
     };
-    if (fits(maxPixels) || maxPixels == kSmallest)
-        return font;
-    // Every size measured loads a font of its own, the dearest part of painting the pictures:
-    // the search starts at the size the largest one's measure points to. A larger size never
-    // takes less room.
-    const qreal shrink = std::min(box.width() / needed.width(), box.height() / needed.height());
-    int px = std::clamp(int(std::floor(maxPixels * shrink)), kSmallest, maxPixels - 1);
-    if (fits(px)) {
-        while (px + 1 < maxPixels && fits(px + 1))
-            ++px;
-    } else {
-        while (px > kSmallest && !fits(--px)) {
+    int& last = lastSize(weight);
+    const int reference = last > 0 ? last : maxPixels;
+    bool fitting = fits(reference);
+    int px = reference;
+    if (reference != maxPixels || !fitting) {
+        const qreal estimate =
+            reference * std::min(box.width() / needed.width(), box.height() / needed.height());
+        // Compared, not converted first: the estimate may be infinite for an empty text.
+        px = estimate >= maxPixels  ? maxPixels
+             : estimate > kSmallest ? int(std::floor(estimate))
+                                    : kSmallest;
+        if (px != reference)
+            fitting = fits(px);
+        if (fitting) {
+            while (px < maxPixels && fits(px + 1))
+                ++px;
+        } else {
+            while (px > kSmallest && !fits(--px)) {
+            }
         }
     }
     font.setPixelSize(px);
+    last = px;
     return font;
 }
 
