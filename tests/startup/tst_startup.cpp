@@ -485,7 +485,7 @@ void TestStartup::staleTemporariesAreRemoved()
                              u"notes.AbC123"_s,
                              u"QuiURL.dabAbC123"_s,
                              u"QuiURL.dab.AbC123.x"_s,
-                             u"quiurl.dab.AbC123"_s,
+                             u"quiurl.dab.XyZ789"_s,
                              u"QuiURL.dab.AbC_12"_s,
                              u"QuiFil.ini.AbC12\u00e9"_s,
                              u"QuiSetts.ini.\u0661\u0662\u0663456"_s};
