@@ -9,6 +9,7 @@
 #include <QFontDatabase>
 #include <QLockFile>
 #include <QMessageBox>
+#include <QWindow>
 
 #include <csignal>
 
@@ -16,8 +17,27 @@ namespace {
 // The cipher's own failures use a plain box of their own.
 void showCipherError(const QString& text)
 {
+    Artwork::useProgramIcon();
     QMessageBox::information(QApplication::activeWindow(), kProgramTitle, text);
 }
+
+// Gives the window its icon once its first frame is out: the window system gets it a moment
+// later, and the locked window shows without waiting for six sizes to be painted.
+class IconAfterFirstFrame : public QObject {
+public:
+    explicit IconAfterFirstFrame(QWindow* window) { window->installEventFilter(this); }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (event->type() == QEvent::Expose && static_cast<QWindow*>(watched)->isExposed()) {
+            watched->removeEventFilter(this);
+            // Queued: the first expose paints the window and sends the frame before it returns.
+            QMetaObject::invokeMethod(this, &Artwork::useProgramIcon, Qt::QueuedConnection);
+        }
+        return false;
+    }
+};
 } // namespace
 
 int main(int argc, char* argv[])
@@ -28,7 +48,6 @@ int main(int argc, char* argv[])
     QApplication app(argc, argv);
     QApplication::setApplicationName(kProgramTitle);
     QApplication::setApplicationVersion(QStringLiteral(QUILLOR_VERSION));
-    QApplication::setWindowIcon(Artwork::programIcon());
     QApplication::setDesktopFileName(QStringLiteral("quillor"));
 
     AppState state;
@@ -49,5 +68,6 @@ int main(int argc, char* argv[])
     UnixSignals unixSignals;
     QObject::connect(&unixSignals, &UnixSignals::terminationRequested, &window, &QWidget::close);
     window.show();
+    IconAfterFirstFrame icon(window.windowHandle());
     return app.exec();
 }

@@ -4,8 +4,8 @@
 
 #include <QDir>
 #include <QFile>
-#include <QRegularExpression>
 
+#include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -35,15 +35,35 @@ QString openRegularFile(QFile& file, const QString& path)
     return {};
 }
 
+namespace {
+
+// The safe writer's temporaries: a data file's name, a dot and six ASCII letters or digits.
+// Matched by hand: a regular expression would bring its library's code in at every start.
+bool isTemporaryName(QStringView name)
+{
+    const auto letterOrDigit = [](QChar c) {
+        return (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z') || (c >= u'0' && c <= u'9');
+    };
+    for (const QLatin1StringView file :
+         {QLatin1StringView("QuiURL.dab"), QLatin1StringView("QuiFil.ini"),
+          QLatin1StringView("QuiSetts.ini")}) {
+        if (name.size() == file.size() + 7 && name.startsWith(file) &&
+            name.at(file.size()) == u'.') {
+            const QStringView tail = name.sliced(file.size() + 1);
+            return std::all_of(tail.begin(), tail.end(), letterOrDigit);
+        }
+    }
+    return false;
+}
+
+} // namespace
+
 void removeStaleTemporaries(const QString& dataDirectory)
 {
-    // The safe writer's temporaries: a data file's name, a dot and six random letters or digits.
-    static const QRegularExpression temporary(
-        QStringLiteral("^(QuiURL\\.dab|QuiFil\\.ini|QuiSetts\\.ini)\\.[A-Za-z0-9]{6}$"));
     bool removed = false;
     const QDir dir(dataDirectory);
     for (const QString& name : dir.entryList(QDir::Files | QDir::Hidden | QDir::System)) {
-        if (!temporary.match(name).hasMatch())
+        if (!isTemporaryName(name))
             continue;
         const QByteArray path = QFile::encodeName(dir.filePath(name));
         struct stat st {};

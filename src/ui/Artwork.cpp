@@ -12,6 +12,8 @@
 #include <algorithm>
 #include <cmath>
 #include <iterator>
+#include <map>
+#include <utility>
 
 namespace Artwork {
 
@@ -146,20 +148,57 @@ void paintGround(QPainter& p, const QRectF& r, qreal radius)
     p.restore();
 }
 
-// The largest bold sans font, no bigger than maxPixels, in which text fits box.
+// The size last chosen at each weight. Its font is loaded already, so a search that starts
+// from its measure loads only the sizes it must try: each size tried anew loads a font of its
+// own, the dearest part of painting the pictures.
+int& lastSize(QFont::Weight weight)
+{
+    static std::map<QFont::Weight, int> sizes;
+    return sizes[weight];
+}
+
+// The largest bold sans font, no bigger than maxPixels, in which text fits box (or the smallest
+// tried, 7 pixels, where none does). A larger size never takes less room.
 QFont fittedFont(const QString& text, const QSizeF& box, int maxPixels, const QPaintDevice* device,
                  QFont::Weight weight = QFont::Bold)
 {
     QFont font(QStringLiteral("Sans Serif"));
     font.setStyleHint(QFont::SansSerif);
     font.setWeight(weight);
-    for (int px = maxPixels; px > 6; --px) {
+    constexpr int kSmallest = 7;
+    if (maxPixels < kSmallest)
+        return font;
+    QSizeF needed;
+    const auto fits = [&](int px) {
         font.setPixelSize(px);
         const QFontMetricsF fm(font, device);
-        const qreal width = std::max(fm.horizontalAdvance(text), fm.boundingRect(text).width());
-        if (width <= box.width() && fm.ascent() + fm.descent() <= box.height())
-            break;
+        needed = QSizeF(std::max(fm.horizontalAdvance(text), fm.boundingRect(text).width()),
+                        fm.ascent() + fm.descent());
+        return needed.width() <= box.width() && needed.height() <= box.height();
+    };
+    int& last = lastSize(weight);
+    const int reference = last > 0 ? last : maxPixels;
+    bool fitting = fits(reference);
+    int px = reference;
+    if (reference != maxPixels || !fitting) {
+        const qreal estimate =
+            reference * std::min(box.width() / needed.width(), box.height() / needed.height());
+        // Compared, not converted first: the estimate may be infinite for an empty text.
+        px = estimate >= maxPixels  ? maxPixels
+             : estimate > kSmallest ? int(std::floor(estimate))
+                                    : kSmallest;
+        if (px != reference)
+            fitting = fits(px);
+        if (fitting) {
+            while (px < maxPixels && fits(px + 1))
+                ++px;
+        } else {
+            while (px > kSmallest && !fits(--px)) {
+            }
+        }
     }
+    font.setPixelSize(px);
+    last = px;
     return font;
 }
 
@@ -208,6 +247,13 @@ QIcon programIcon()
     for (int size : {16, 24, 32, 48, 64, 128})
         icon.addPixmap(badge(size));
     return icon;
+}
+
+void useProgramIcon()
+{
+    static bool used = false;
+    if (!std::exchange(used, true))
+        QGuiApplication::setWindowIcon(programIcon());
 }
 
 QPixmap smallLogo()

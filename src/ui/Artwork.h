@@ -7,6 +7,9 @@
 namespace Artwork {
 
 QIcon programIcon();
+// Makes programIcon() the application's window icon, once: its sizes are painted and handed to
+// the window system when a window first needs them, not before the first window shows.
+void useProgramIcon();
 QPixmap smallLogo();               // 144 x 34, top row of the main window
 QPixmap banner(const QSize& size); // a strip across the top of a window
 QPixmap panelLogo();               // 369 x 160, behind the password panel

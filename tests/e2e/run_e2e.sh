@@ -55,6 +55,22 @@ unlock_with_pomelo() {
     wait_pixel "$main_wid" $LIST_X $LIST_Y $LIST_COLOUR
 }
 
+# The sizes of the icon window $1 gives the window manager, as "16x16 24x24 ..." in its order.
+icon_sizes() {
+    xprop -id "$1" _NET_WM_ICON 2>/dev/null |
+        sed -n 's/.*Icon (\([0-9]*\) x \([0-9]*\)).*/\1x\2/p' | tr '\n' ' '
+}
+
+# Waits up to 10 s for window $1 to give the icon sizes $2.
+wait_icon() {
+    local deadline=$((SECONDS + 10))
+    while ((SECONDS < deadline)); do
+        [[ $(icon_sizes "$1") == "$2" ]] && return 0
+        sleep 0.05
+    done
+    return 1
+}
+
 # Answers the message window of process $1 with Return and waits for it to close.
 answer_message() { # pid, what
     local msg
@@ -98,6 +114,9 @@ scenario_first_start() {
     echo "== first start"
     start_quillor first
     wait_locked_window "$app_pid" || return 1
+    # The icon follows the first frame.
+    check "the window gives the program's icon at six sizes" \
+        wait_icon "$main_wid" "16x16 24x24 32x32 48x48 64x64 128x128 "
     import -frame -window "$main_wid" "$build/e2e-locked.png"
     check "the cover hides the list while locked" \
         test "$(pixel "$main_wid" $LIST_X $LIST_Y)" = 000000

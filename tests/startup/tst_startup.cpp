@@ -477,9 +477,18 @@ void TestStartup::staleTemporariesAreRemoved()
     }
     const QStringList stale{u"QuiURL.dab.AbC123"_s, u"QuiSetts.ini.xyzXYZ"_s,
                             u"QuiFil.ini.q1W2e3"_s};
-    const QStringList others{
-        u"QuiURL.dab"_s,  u"QuiURL.dab.bak"_s, u"QuiURL.dab.AbC12"_s, u"QuiURL.dab.AbC1234"_s,
-        u"QuiURL.dab~"_s, u"notes.AbC123"_s,   u"QuiURL.dabAbC123"_s, u"QuiURL.dab.AbC123.x"_s};
+    const QStringList others{u"QuiURL.dab"_s,
+                             u"QuiURL.dab.bak"_s,
+                             u"QuiURL.dab.AbC12"_s,
+                             u"QuiURL.dab.AbC1234"_s,
+                             u"QuiURL.dab~"_s,
+                             u"notes.AbC123"_s,
+                             u"QuiURL.dabAbC123"_s,
+                             u"QuiURL.dab.AbC123.x"_s,
+                             u"quiurl.dab.XyZ789"_s,
+                             u"QuiURL.dab.AbC_12"_s,
+                             u"QuiFil.ini.AbC12\u00e9"_s,
+                             u"QuiSetts.ini.\u0661\u0662\u0663456"_s};
     for (const QString& name : stale + others)
         QVERIFY(TestData::writeFile(f.dataFile(name), "x"));
     // What is not a plain file is not one of our temporaries.

@@ -17,6 +17,7 @@
 #include <QClipboard>
 #include <QMenu>
 #include <QPointer>
+#include <QToolButton>
 
 using namespace Qt::StringLiterals;
 using TestData::kPassword;
@@ -63,6 +64,7 @@ private Q_SLOTS:
     void addShowsTheNewEntry();
     void escapeClosesTheBarFirst();
     void closedBarLeavesTheWindowAsItWas();
+    void clearButtonShowsAllAgain();
     void lockedWindowHasNoFindBar();
     void shortcuts_data();
     void shortcuts();
@@ -317,6 +319,21 @@ void TestFindBar::closedBarLeavesTheWindowAsItWas()
     // Tab from the list goes where it went before the bar was ever opened.
     QTest::keyClick(list(), Qt::Key_Tab);
     QCOMPARE(QApplication::focusWidget(), m_window->findChild<QWidget*>(u"Check2"_s));
+}
+
+// The bar gets its clear button only when first opened; it must be there and work.
+void TestFindBar::clearButtonShowsAllAgain()
+{
+    QVERIFY(openUnlocked());
+    find(u"shop"_s);
+    QCOMPARE(titlesShown().size(), 2);
+    QVERIFY(findBar()->isClearButtonEnabled());
+    auto* clear = findBar()->findChild<QToolButton*>();
+    QVERIFY(clear);
+    QTRY_VERIFY(clear->isVisible());
+    QTest::mouseClick(clear, Qt::LeftButton);
+    QCOMPARE(findBar()->text(), QString());
+    QCOMPARE(titlesShown().size(), kItems.size());
 }
 
 void TestFindBar::lockedWindowHasNoFindBar()

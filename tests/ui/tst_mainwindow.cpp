@@ -5,6 +5,7 @@
 #include "startup/OleDate.h"
 #include "startup/SettingsFile.h"
 #include "store/MasterPasswordFile.h"
+#include "ui/Artwork.h"
 #include "ui/main/ClipboardGuard.h"
 #include "ui/main/EntryListView.h"
 #include "ui/main/MainLayout.h"
@@ -87,6 +88,7 @@ private Q_SLOTS:
 
     void lockedAfterLoad();
     void coveredPicturesWaitUntilSeen();
+    void pictureTextWhateverWasPaintedBefore();
     void firstStepsRunWithoutFocus_data();
     void firstStepsRunWithoutFocus();
     void firstPlacementIsStoredAndReused();
@@ -256,20 +258,47 @@ protected:
 
 } // namespace
 
-// The start-up pays only for what the locked window shows: the logos the cover hides are
-// painted once the list is uncovered.
+// The start-up pays only for what the locked window shows: the logos the cover and the
+// password panel hide are painted once they come into view.
 void TestMainWindow::coveredPicturesWaitUntilSeen()
 {
     m_window = std::make_unique<MainWindow>(*m_state);
     PaintCounter smallLogo(child("Image3"));
+    PaintCounter coverLogo(child("Image4"));
     PaintCounter panel(child("Picture1"));
     m_window->show();
     QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
     QTRY_VERIFY(panel.paints > 0);
     QCOMPARE(smallLogo.paints, 0);
+    QCOMPARE(coverLogo.paints, 0);
+    // The panel is drawn without its background: its picture must fill every pixel of it.
+    QImage shown(child("Picture1")->size(), QImage::Format_ARGB32);
+    shown.fill(Qt::transparent);
+    child("Picture1")->render(&shown, QPoint(), QRegion(), QWidget::DrawWindowBackground);
+    for (int y = 0; y < shown.height(); ++y) {
+        for (int x = 0; x < shown.width(); ++x)
+            QVERIFY2(qAlpha(shown.pixel(x, y)) == 255, qPrintable(u"%1,%2"_s.arg(x).arg(y)));
+    }
 
     QVERIFY(unlock());
     QTRY_VERIFY(smallLogo.paints > 0);
+    QCOMPARE(coverLogo.paints, 0);
+    QTest::mouseClick(child("Image3"), Qt::LeftButton);
+    QVERIFY(child("Picture2")->isVisible());
+    QTRY_VERIFY(coverLogo.paints > 0);
+}
+
+// A picture's text size is searched from the size chosen last at its weight, above or below
+// its own: the prompt comes out the same whatever was painted before it.
+void TestMainWindow::pictureTextWhateverWasPaintedBefore()
+{
+    const QImage prompt = Artwork::passwordPrompt().toImage();
+    for (const QSize& banner : {QSize(600, 90), QSize(300, 20), QSize(144, 34), QSize(40, 12)}) {
+        Artwork::banner(banner);
+        QCOMPARE(Artwork::passwordPrompt().toImage(), prompt);
+    }
+    Artwork::panelLogo();
+    QCOMPARE(Artwork::passwordPrompt().toImage(), prompt);
 }
 
 void TestMainWindow::firstStepsRunWithoutFocus_data()

@@ -7,6 +7,7 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QLabel>
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -86,6 +87,7 @@ private Q_SLOTS:
     void showsWindowModally();
     void nestedMessageUsesPlatformBox_data();
     void nestedMessageUsesPlatformBox();
+    void messageShowsTheProgramPicture();
 
 private:
     Settings m_settings;
@@ -557,6 +559,29 @@ void TestMessageWindow::nestedMessageUsesPlatformBox()
     QVERIFY(outerStillShowing);
     // The platform box has no switch-off; its number is ignored.
     QCOMPARE(m_settings.messageSuppression, mixedSuppression());
+}
+
+// A message can come before the main window, which sets the program's icon only after its
+// first frame: the message sets it itself, and shows it as its picture.
+void TestMessageWindow::messageShowsTheProgramPicture()
+{
+    QObject guard;
+    QPixmap picture;
+    QTimer::singleShot(0, &guard, [&] {
+        QWidget* active = QApplication::activeModalWidget();
+        auto* window = qobject_cast<MessageWindow*>(active);
+        if (!window) {
+            dismiss(active);
+            return;
+        }
+        picture = window->findChild<QLabel*>(u"Picture1"_s)->pixmap();
+        window->button(1)->click();
+    });
+    QCOMPARE(ShowMessage(m_settings, MessageKind::Ok, u"Hello"_s, 0), MessageAnswer::Ok);
+    QVERIFY(!QApplication::windowIcon().isNull());
+    QCOMPARE(QApplication::windowIcon().availableSizes().size(), 6);
+    QVERIFY(!picture.isNull());
+    QCOMPARE(picture.size(), QSize(32, 32));
 }
 
 QTEST_MAIN(TestMessageWindow)

@@ -178,7 +178,6 @@ void MainWindow::createControls()
     m_findBar = new QLineEdit(this);
     m_findBar->setObjectName(QStringLiteral("FindBar"));
     m_findBar->setPlaceholderText(QStringLiteral("Find in titles, addresses and user names"));
-    m_findBar->setClearButtonEnabled(true);
     m_findBar->setValidator(new SingleLineValidator(m_findBar));
     m_findBar->hide();
     connect(m_findBar, &QLineEdit::textChanged, this, &MainWindow::findTextChanged);
@@ -208,6 +207,9 @@ void MainWindow::createControls()
     m_focusMarker->follow({m_onTopBox, m_oneClickBox});
 
     m_passwordPanel = pictureLabel(this, "Picture1", Artwork::panelLogo);
+    // Its picture fills it without a gap: what it covers, the cover's logo while locked, is not
+    // painted at all.
+    m_passwordPanel->setAttribute(Qt::WA_OpaquePaintEvent);
     m_prompt = pictureLabel(m_passwordPanel, "Image2", Artwork::passwordPrompt);
     m_prompt->setGeometry(toPixels(kPrompt));
     m_prompt->hide();
@@ -392,6 +394,8 @@ void MainWindow::openFindBar()
     if (!m_unlocked)
         return;
     if (m_findBar->isHidden()) {
+        // Its icon is looked up in the icon theme, a fifth of the start-up: only once it shows.
+        m_findBar->setClearButtonEnabled(true);
         m_findBar->show();
         relayout();
     }

@@ -2,6 +2,7 @@
 
 #include "MessageWindow.h"
 #include "startup/Startup.h"
+#include "ui/Artwork.h"
 
 #include <QApplication>
 #include <QMessageBox>
@@ -61,6 +62,8 @@ qint16 ShowMessage(Settings& settings, qint16 kind, const QString& text, qint16 
         return MessageAnswer::None;
     if (g_script)
         return g_script->answer(kind, text, number);
+    // It may come before the main window's first frame, which brings the icon.
+    Artwork::useProgramIcon();
     if (!parent)
         parent = QApplication::activeWindow();
     if (g_currentKind >= 1)
