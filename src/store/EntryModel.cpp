@@ -57,8 +57,8 @@ void EntryModel::setEntries(std::vector<Entry> entries)
 {
     beginResetModel();
     m_entries = std::move(entries);
-    // Room for the entries added after a load: a full vector would copy every entry to grow.
-    m_entries.reserve(m_entries.size() + std::max<std::size_t>(m_entries.size() / 8, 16));
+    // Nothing moves when the loader made the room already.
+    m_entries.reserve(roomFor(m_entries.size()));
     m_keyUse.clear();
     m_freeKeyHint = 1;
     for (const Entry& e : m_entries)

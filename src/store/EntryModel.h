@@ -4,6 +4,7 @@
 
 #include <QAbstractTableModel>
 
+#include <algorithm>
 #include <vector>
 
 // The list of entries: row i is record i of the link file.
@@ -24,6 +25,12 @@ public:
     const std::vector<Entry>& entries() const { return m_entries; }
     const Entry& entry(int row) const { return m_entries.at(std::size_t(row)); }
 
+    // Room for the entries added after a load of this many: a full vector would copy every entry
+    // to grow by one.
+    static std::size_t roomFor(std::size_t entries)
+    {
+        return entries + std::max<std::size_t>(entries / 8, 16);
+    }
     void setEntries(std::vector<Entry> entries);
     void clear() { setEntries({}); }
     void appendEntry(Entry entry);

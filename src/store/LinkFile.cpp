@@ -295,7 +295,7 @@ LinkFileRead readLinkFile(const QString& path, QByteArrayView password, CipherSe
     }
     const CipherKey& key = *keyForBatch;
     // A damaged file may claim any size; the list grows as records really are read.
-    result.entries.reserve(std::size_t(std::min<qint64>(count, 100'000)));
+    result.entries.reserve(EntryModel::roomFor(std::size_t(std::min<qint64>(count, 100'000))));
     const auto decrypt = [&key](char* data, qsizetype length) {
         key.cryptInPlace(data, length);
     };

@@ -64,16 +64,19 @@ void EntryListView::setModel(QAbstractItemModel* model)
     QAbstractItemModel* old = this->model();
     if (model == old)
         return;
+    const auto update = [this] {
+        updateRowHeight();
+    };
+    // Ahead of the base class's connections, and so of the row header's: the height a reset
+    // brings is set while the header still holds the rows before it, not over every new row.
+    if (model)
+        connect(model, &QAbstractItemModel::modelReset, this, update);
     QTableView::setModel(model);
     // The base class has let go of the old model; what still ties it to the view is ours.
     if (old)
         disconnect(old, nullptr, this, nullptr);
     if (!model)
         return;
-    const auto update = [this] {
-        updateRowHeight();
-    };
-    connect(model, &QAbstractItemModel::modelReset, this, update);
     connect(model, &QAbstractItemModel::rowsInserted, this, update);
     connect(model, &QAbstractItemModel::rowsRemoved, this, update);
     connect(model, &QAbstractItemModel::rowsMoved, this, update);
@@ -89,14 +92,28 @@ void EntryListView::setModel(QAbstractItemModel* model)
 void EntryListView::updateRowHeight()
 {
     const QAbstractItemModel* entries = model();
-    const QModelIndex root = rootIndex();
-    if (!entries || entries->rowCount(root) == 0)
+    if (!entries)
         return;
+    QModelIndex root = rootIndex();
+    const int columns = entries->columnCount(root);
+    if (entries->rowCount(root) == 0) {
+        // A row of text stands in for the first entry: the rows of a first load then come at
+        // the height they keep, and the row header is not walked row by row to change it.
+        if (m_textRow.columnCount() != columns) {
+            m_textRow.clear();
+            QList<QStandardItem*> items;
+            for (int column = 0; column < columns; ++column)
+                items << new QStandardItem(QStringLiteral("Xg"));
+            m_textRow.appendRow(items);
+        }
+        entries = &m_textRow;
+        root = {};
+    }
     QStyleOptionViewItem option;
     QAbstractItemView::initViewItemOption(&option);
     option.rect.setWidth(-1);
     int height = -1;
-    for (int column = 0; column < entries->columnCount(root); ++column) {
+    for (int column = 0; column < columns; ++column) {
         if (isColumnHidden(column))
             continue;
         const QModelIndex index = entries->index(0, column, root);

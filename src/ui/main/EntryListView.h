@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QPersistentModelIndex>
+#include <QStandardItemModel>
 #include <QStyleOptionViewItem>
 #include <QTableView>
 
@@ -35,4 +36,6 @@ private:
                  const std::vector<QStyleOptionViewItem::ViewItemPosition>& positions) const;
 
     QPersistentModelIndex m_hover;
+    // One row of text, measured for the height of rows that have not come yet.
+    QStandardItemModel m_textRow;
 };
