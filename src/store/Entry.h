@@ -87,6 +87,10 @@ public:
     }
     // Hands back the pages past those in use: no more entries are added.
     void shrink();
+    // Asks for huge pages for the whole ones within [data, data + bytes), memory not yet
+    // touched: a long list's array of entries then costs a page fault every 2 MiB, not every
+    // 4 KiB. Only advice.
+    static void adviseHugePages(void* data, std::size_t bytes);
 
 private:
     EntryBlock(char* data, qsizetype size)

@@ -296,6 +296,7 @@ LinkFileRead readLinkFile(const QString& path, QByteArrayView password, CipherSe
     const CipherKey& key = *keyForBatch;
     // A damaged file may claim any size; the list grows as records really are read.
     result.entries.reserve(EntryModel::roomFor(std::size_t(std::min<qint64>(count, 100'000))));
+    EntryBlock::adviseHugePages(result.entries.data(), result.entries.capacity() * sizeof(Entry));
     const auto decrypt = [&key](char* data, qsizetype length) {
         key.cryptInPlace(data, length);
     };
