@@ -1,19 +1,8 @@
 #include "Entry.h"
 
-#include <algorithm>
-#include <cstdint>
 #include <cstring>
-#include <sys/mman.h>
-#include <unistd.h>
 
 namespace {
-constexpr qsizetype kHugePage = 2 * 1024 * 1024;
-
-std::size_t pageSize()
-{
-    const long page = ::sysconf(_SC_PAGESIZE);
-    return page > 0 ? std::size_t(page) : 4096;
-}
 
 // Copies the items one after another to `to`, noting where each starts; their total.
 qint32 placeItems(const std::array<QByteArrayView, 4>& items, char* to,
@@ -54,34 +43,8 @@ QByteArray Entry::key() const
 
 std::shared_ptr<EntryBlock> EntryBlock::create(qsizetype bytes)
 {
-    const std::size_t page = pageSize();
-    const std::size_t size = (std::size_t(std::max<qsizetype>(bytes, 1)) + page - 1) / page * page;
-    // A block of huge pages starts on one: the room to align it is mapped too, then handed back.
-    const std::size_t slack = size >= std::size_t(kHugePage) ? std::size_t(kHugePage) : 0;
-    // Only the pages written are ever backed: reserving nothing for the rest is what keeps a
-    // mapping sized for the worst case cheap.
-    void* map = ::mmap(nullptr, size + slack, PROT_READ | PROT_WRITE,
-                       MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
-    if (map == MAP_FAILED)
-        return nullptr;
-    char* data = static_cast<char*>(map);
-    if (slack > 0) {
-        const std::size_t head = (slack - reinterpret_cast<std::uintptr_t>(data) % slack) % slack;
-        if (head > 0)
-            ::munmap(data, head);
-        if (slack - head > 0)
-            ::munmap(data + head + size, slack - head);
-        data += head;
-        // Only advice: without huge pages the block works the same, with a page fault every
-        // 4 KiB.
-        ::madvise(data, size, MADV_HUGEPAGE);
-    }
-    return std::shared_ptr<EntryBlock>(new EntryBlock(data, qsizetype(size)));
-}
-
-EntryBlock::~EntryBlock()
-{
-    ::munmap(m_data, std::size_t(m_size));
+    std::shared_ptr<EntryBlock> block(new EntryBlock(bytes));
+    return block->m_block.isNull() ? nullptr : block;
 }
 
 qsizetype EntryBlock::copyIn(const std::array<QByteArrayView, 4>& items, char* to,
@@ -90,27 +53,7 @@ qsizetype EntryBlock::copyIn(const std::array<QByteArrayView, 4>& items, char* t
     qsizetype size = 0;
     for (QByteArrayView item : items)
         size += item.size();
-    if (size > m_size - m_used)
+    if (size > qsizetype(m_block.size()) - m_used)
         return -1;
     return placeItems(items, to, starts);
-}
-
-void EntryBlock::adviseHugePages(void* data, std::size_t bytes)
-{
-    const auto start = reinterpret_cast<std::uintptr_t>(data);
-    const std::uintptr_t first = (start + kHugePage - 1) / kHugePage * kHugePage;
-    const std::uintptr_t end = (start + bytes) / kHugePage * kHugePage;
-    if (first < end)
-        ::madvise(reinterpret_cast<void*>(first), end - first, MADV_HUGEPAGE);
-}
-
-void EntryBlock::shrink()
-{
-    // Whole huge pages stay whole.
-    const qsizetype unit = m_size >= kHugePage ? kHugePage : qsizetype(pageSize());
-    const qsizetype kept = std::max(unit, (m_used + unit - 1) / unit * unit);
-    if (kept >= m_size)
-        return;
-    if (::munmap(m_data + kept, std::size_t(m_size - kept)) == 0)
-        m_size = kept;
 }

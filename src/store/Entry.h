@@ -1,5 +1,7 @@
 #pragma once
 
+#include "HugePageBlock.h"
+
 #include <QByteArray>
 
 #include <array>
@@ -55,14 +57,13 @@ private:
     int m_keyNumber = 0;
 };
 
-// The bytes of the entries of one load, in one mapping taken in huge pages where the system
-// gives them: it is sized for the file's records, but only the pages the items fill are ever
-// touched, and the rest is handed back once the load is over.
+// The bytes of the entries of one load, in one block (HugePageBlock) sized for the file's
+// records, of which only the pages the items fill are ever touched; the rest is handed back once
+// the load is over.
 class EntryBlock {
 public:
     // A block for at most `bytes` bytes of items; nullptr when the memory cannot be had.
     static std::shared_ptr<EntryBlock> create(qsizetype bytes);
-    ~EntryBlock();
     EntryBlock(const EntryBlock&) = delete;
     EntryBlock& operator=(const EntryBlock&) = delete;
 
@@ -76,7 +77,7 @@ public:
     {
         const std::array<QByteArrayView, 4> items = {title, url, userName, passwordCipher};
         Entry::Starts starts{};
-        char* const first = m_data + m_used;
+        char* const first = m_block.data() + m_used;
         const qsizetype size = copyIn(items, first, starts);
         if (size < 0)
             return std::nullopt;
@@ -86,22 +87,16 @@ public:
         return Entry(std::shared_ptr<const char>(self, first), starts, keyNumber);
     }
     // Hands back the pages past those in use: no more entries are added.
-    void shrink();
-    // Asks for huge pages for the whole ones within [data, data + bytes), memory not yet
-    // touched: a long list's array of entries then costs a page fault every 2 MiB, not every
-    // 4 KiB. Only advice.
-    static void adviseHugePages(void* data, std::size_t bytes);
+    void shrink() { m_block.shrink(std::size_t(m_used)); }
 
 private:
-    EntryBlock(char* data, qsizetype size)
-        : m_data(data)
-        , m_size(size)
+    explicit EntryBlock(qsizetype bytes)
+        : m_block(std::size_t(bytes))
     {
     }
     // The items' bytes copied to `to` when they fit; their total, or -1.
     qsizetype copyIn(const std::array<QByteArrayView, 4>& items, char* to, Entry::Starts& starts);
 
-    char* m_data;
-    qsizetype m_size;
+    HugePageBlock m_block;
     qsizetype m_used = 0;
 };

@@ -12,7 +12,6 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -86,29 +85,6 @@ bool LinkRecordReader::seek(qint64 record)
 // page fault for every 4 KiB costs more than the reading the block saves.
 class CheckedLinkFile::KeptCiphers {
 public:
-    static constexpr std::size_t kHugePage = 2 * 1024 * 1024;
-
-    KeptCiphers()
-    {
-        // Room to align the block to a huge page.
-        void* map = ::mmap(nullptr, kKeptCipherBytes + kHugePage, PROT_READ | PROT_WRITE,
-                           MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
-        if (map == MAP_FAILED)
-            return;
-        m_map = static_cast<char*>(map);
-        const auto at = reinterpret_cast<std::uintptr_t>(m_map);
-        m_data = m_map + ((kHugePage - at % kHugePage) % kHugePage);
-        // Only advice: without huge pages the block works the same, more slowly.
-        ::madvise(m_data, kKeptCipherBytes, MADV_HUGEPAGE);
-    }
-    ~KeptCiphers()
-    {
-        if (m_map)
-            ::munmap(m_map, kKeptCipherBytes + kHugePage);
-    }
-    KeptCiphers(const KeptCiphers&) = delete;
-    KeptCiphers& operator=(const KeptCiphers&) = delete;
-
     // False, keeping nothing of it, when the record does not fit.
     bool append(const LinkRecordView& record)
     {
@@ -117,9 +93,9 @@ public:
         std::size_t size = kKeptLengthBytes * items.size();
         for (QByteArrayView item : items)
             size += std::size_t(item.size());
-        if (!m_data || m_size + size > kKeptCipherBytes)
+        if (m_block.isNull() || m_size + size > kKeptCipherBytes)
             return false;
-        char* lengths = m_data + m_size;
+        char* lengths = m_block.data() + m_size;
         char* bytes = lengths + kKeptLengthBytes * items.size();
         for (QByteArrayView item : items) {
             const auto length = std::uint16_t(item.size());
@@ -136,7 +112,7 @@ public:
     LinkRecordView at(qsizetype& at) const
     {
         std::array<QByteArrayView, 4> items;
-        const char* lengths = m_data + at;
+        const char* lengths = m_block.data() + at;
         const char* bytes = lengths + kKeptLengthBytes * items.size();
         for (QByteArrayView& item : items) {
             std::uint16_t length = 0;
@@ -145,13 +121,12 @@ public:
             item = QByteArrayView(bytes, length);
             bytes += length;
         }
-        at = bytes - m_data;
+        at = bytes - m_block.data();
         return {items[0], items[1], items[2], items[3]};
     }
 
 private:
-    char* m_map = nullptr;
-    char* m_data = nullptr;
+    HugePageBlock m_block{kKeptCipherBytes};
     std::size_t m_size = 0;
 };
 
@@ -296,7 +271,8 @@ LinkFileRead readLinkFile(const QString& path, QByteArrayView password, CipherSe
     const CipherKey& key = *keyForBatch;
     // A damaged file may claim any size; the list grows as records really are read.
     result.entries.reserve(EntryModel::roomFor(std::size_t(std::min<qint64>(count, 100'000))));
-    EntryBlock::adviseHugePages(result.entries.data(), result.entries.capacity() * sizeof(Entry));
+    // The array of a long list is as large as its items' block, and as new: huge pages too.
+    HugePageBlock::advise(result.entries.data(), result.entries.capacity() * sizeof(Entry));
     const auto decrypt = [&key](char* data, qsizetype length) {
         key.cryptInPlace(data, length);
     };
