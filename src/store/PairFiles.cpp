@@ -134,9 +134,11 @@ std::optional<QByteArray> readMark(const QString& path, QString& error)
     return text;
 }
 
-// Every step may already have been done by an earlier, interrupted run.
+// Every step may already have been done by an earlier, interrupted run. Once every file is in
+// place, a directory that cannot be synced makes the result madeUnsure.
 SaveResult applyMark(const QString& directory, const std::vector<MarkAction>& actions)
 {
+    bool synced = true;
     for (const MarkAction& action : actions) {
         if (action.replace) {
             const QString target = targetOf(directory, action.name);
@@ -144,16 +146,17 @@ SaveResult applyMark(const QString& directory, const std::vector<MarkAction>& ac
             if (::rename(native(staged).constData(), native(target).constData()) != 0 &&
                 errno != ENOENT)
                 return failure(target, systemError());
-            syncDirectoryOf(target);
+            synced = syncDirectory(QFileInfo(target).absolutePath()) && synced;
         } else if (const QString path = directory + u'/' + action.name; !removeIfPresent(path)) {
             return failure(path, systemError());
         }
     }
-    syncDirectory(directory);
+    synced = syncDirectory(directory) && synced;
     const QString mark = directory + u'/' + PairFiles::kCommitMark;
     if (!removeIfPresent(mark))
         return failure(mark, systemError());
-    syncDirectory(directory);
+    if (!syncDirectory(directory) || !synced)
+        return SaveResult::madeUnsure(QStringLiteral("%1: %2").arg(directory, systemError()));
     return {};
 }
 
@@ -356,10 +359,11 @@ SaveResult PairReplacement::commit()
     // From here on the switch is decided; what this run cannot finish, the next start does.
     m_committed = true;
     syncDirectory(m_directory);
-    if (SaveResult applied = applyMark(m_directory, actions); !applied)
-        return SaveResult::failure(applied.error() +
-                                   QStringLiteral(" (the change is completed at the next start)"));
-    return {};
+    SaveResult applied = applyMark(m_directory, actions);
+    if (applied.ok() || applied.made())
+        return applied;
+    return SaveResult::madeUnsure(applied.error() +
+                                  QStringLiteral(" (the change is completed at the next start)"));
 }
 
 SaveResult settlePairDirectory(const QString& directory)
@@ -374,7 +378,8 @@ SaveResult settlePairDirectory(const QString& directory)
         const auto actions = text ? parseMark(*text) : std::nullopt;
         if (!actions)
             return failure(mark, error.isEmpty() ? QStringLiteral("not a commit mark") : error);
-        if (SaveResult applied = applyMark(directory, *actions); !applied)
+        // Files in place but a directory not synced: nothing is left to finish.
+        if (SaveResult applied = applyMark(directory, *actions); !applied.made())
             return applied;
     }
     const QString staged[] = {stagedPathFor(targetOf(directory, kMasterPasswordFile)),

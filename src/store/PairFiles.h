@@ -66,7 +66,9 @@ public:
     void stageCopy(const QString& name, const QString& source) { stage(name).copyFrom(source); }
     // The new pair has no such file.
     void remove(const QString& name);
-    // Puts the new pair in place; a failure before the switch leaves the old pair whole.
+    // Puts the new pair in place; a failure before the switch leaves the old pair whole. Once the
+    // commit mark is in place the switch is decided: a later failure is madeUnsure, and what is
+    // left of the switch is finished by the next settlePairDirectory.
     SaveResult commit();
 
 private:

@@ -105,8 +105,9 @@ SaveResult SafeFileWriter::commit()
     if (!committed)
         return SaveResult::failure(
             QStringLiteral("%1: %2").arg(m_file.fileName(), m_file.errorString()));
+    // The new file is in place; only its name may not outlast a power cut.
     if (::fsync(m_directory) != 0)
-        return SaveResult::failure(
+        return SaveResult::madeUnsure(
             QStringLiteral("%1: %2").arg(m_file.fileName(), qt_error_string(errno)));
     return {};
 }

@@ -19,8 +19,8 @@ public:
 
     // Failures are remembered; after the first one, later writes do nothing and commit() fails.
     bool write(QByteArrayView bytes);
-    // A failure to sync the directory after the rename is reported too, though the new file is
-    // then in place: it may not outlast a power cut.
+    // A failure to sync the directory after the rename is reported as madeUnsure: the new file
+    // is in place, but it may not outlast a power cut.
     SaveResult commit();
     void cancel();
 
