@@ -15,6 +15,8 @@ namespace CrashOperations {
 constexpr int kExitSaved = 0;
 constexpr int kExitUsage = 2;
 constexpr int kExitFailed = 3;
+// The change is in place (or decided, finished by the next start), but a step after it failed.
+constexpr int kExitMadeUnsure = 4;
 
 struct Item {
     QByteArray title;

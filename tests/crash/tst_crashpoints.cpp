@@ -389,6 +389,10 @@ struct Run {
 
     bool saved() const { return WIFEXITED(status) && WEXITSTATUS(status) == kExitSaved; }
     bool failed() const { return WIFEXITED(status) && WEXITSTATUS(status) == kExitFailed; }
+    bool madeUnsure() const
+    {
+        return WIFEXITED(status) && WEXITSTATUS(status) == kExitMadeUnsure;
+    }
     bool killed() const { return WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL; }
     QString outcome() const
     {
@@ -879,7 +883,8 @@ void TestCrashPoints::tearEveryWrite()
 }
 
 // Each call fails in turn, as on a full or failing disk. A reported failure leaves the old
-// files; a reported success has the new ones, durable. Either way no temporary file is left.
+// files; a reported success has the new ones, durable; a change reported made in spite of a
+// failure has the new ones. Either way no temporary file is left.
 void TestCrashPoints::failEveryPoint()
 {
     QFETCH(QString, row);
@@ -894,21 +899,22 @@ void TestCrashPoints::failEveryPoint()
             const QString where =
                 u"%1 at %2: "_s.arg(QString::fromLatin1(error), describePoint(all, k));
             QString problem = repeatabilityProblem(run, all, k, "fail");
-            if (problem.isEmpty() && !run.saved() && !run.failed())
+            if (problem.isEmpty() && !run.saved() && !run.failed() && !run.madeUnsure())
                 problem = u"the driver ended with "_s + run.outcome();
-            if (problem.isEmpty() && run.failed() && PairFiles::switchPending(trial.dataDir())) {
-                // Told that the next start finishes the change.
-                problem = trial.problemAcrossStartUp(Ending::ReportedFailure);
-            } else if (problem.isEmpty() && run.failed()) {
-                problem = trial.problem(Ending::ReportedFailure);
-                // Once the rename is done it cannot be taken back; a directory that then fails
-                // to sync is reported, with the new file in place.
-                const Point& failed = run.points[k - 1];
-                if (!problem.isEmpty() && isSync(failed.call) && failed.path == trial.dataDir() &&
-                    trial.problem(Ending::ReportedSuccess).isEmpty())
-                    problem.clear();
+            if (problem.isEmpty() && run.failed()) {
+                // A failure means nothing changed: a retry must not make the change twice.
+                problem = PairFiles::switchPending(trial.dataDir())
+                              ? u"a committed switch is waiting"_s
+                              : trial.problem(Ending::ReportedFailure);
                 if (!problem.isEmpty())
                     problem = u"reported the failure, but "_s + problem;
+            }
+            if (problem.isEmpty() && run.madeUnsure()) {
+                // Made in spite of the failure: the new files, once the next start has finished
+                // a committed switch.
+                problem = trial.problemAcrossStartUp(Ending::ReportedSuccess);
+                if (!problem.isEmpty())
+                    problem = u"reported the change made, but "_s + problem;
             }
             if (problem.isEmpty() && run.saved()) {
                 problem = trial.problem(Ending::ReportedSuccess);
