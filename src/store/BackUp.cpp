@@ -244,9 +244,9 @@ SaveResult copyPair(const QString& from, const QString& to)
     return copyBetween(from, Links::Follow, to, Links::Follow);
 }
 
-SaveResult removePair(const QString& directory)
+SaveResult removePair(const QString& directory, Links links)
 {
-    return removeIn(directory, Links::Follow);
+    return removeIn(directory, links);
 }
 
 SaveResult backUpPair(const QString& dataDirectory, const QString& backUpDirectory)

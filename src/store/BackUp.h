@@ -1,5 +1,6 @@
 #pragma once
 
+#include "PairFiles.h"
 #include "SaveResult.h"
 
 #include <QString>
@@ -25,8 +26,9 @@ QString undoDirectory(const QString& dataDirectory);
 // a file that `from` lacks is removed from `to`. A file of `from` that is there but cannot be
 // read fails the copy: it never counts as absent.
 SaveResult copyPair(const QString& from, const QString& to);
-// Both files of the directory's pair removed, as a unit.
-SaveResult removePair(const QString& directory);
+// Both files of the directory's pair removed, as a unit. links: as the directory's writers
+// treat a link in a file's place (Replace for UnDo).
+SaveResult removePair(const QString& directory, PairFiles::Links links = PairFiles::Links::Follow);
 
 // Why other users could put files, or links in place of ours, in the directory: it belongs to
 // someone else, or others may write to it. Empty when only we (and root) can, or when its file

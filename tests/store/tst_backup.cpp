@@ -715,7 +715,7 @@ void TestBackUp::restoreFromReadOnlyMedium()
 // operation succeeds, every restored pair is one whole pair, and the directory ends holding one.
 void TestBackUp::twoProfilesShareOneBackUpDirectory()
 {
-    constexpr int kRounds = 60;
+    constexpr int kRounds = 40;
     const QString shared = backUpDir();
     QVERIFY(QDir().mkpath(shared));
     const Pair pairs[] = {pairOf(u"ML"_s, 'a'), pairOf(u"ML"_s, 'p')};
