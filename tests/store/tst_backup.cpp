@@ -290,6 +290,40 @@ Traced traceWithFault(int n, Fault fault, const std::function<int()>& operation)
     }
 }
 
+// A child process running round after round; it exits with the number that went wrong.
+pid_t spawnRounds(int rounds, const std::function<bool()>& round)
+{
+    const pid_t child = ::fork();
+    if (child == 0) {
+        int wrong = 0;
+        for (int i = 0; i < rounds; ++i)
+            wrong += round() ? 0 : 1;
+        ::_exit(std::min(wrong, 100));
+    }
+    return child;
+}
+
+// Every child is waited for before any verdict, so that none outlives the test's files.
+QStringList waitForRounds(const std::vector<pid_t>& children, int rounds)
+{
+    QStringList ends;
+    for (const pid_t child : children) {
+        int status = 0;
+        if (child <= 0 || ::waitpid(child, &status, 0) != child)
+            ends << u"not run"_s;
+        else if (!WIFEXITED(status))
+            ends << u"killed"_s;
+        else
+            ends << u"%1 of %2 rounds went wrong"_s.arg(WEXITSTATUS(status)).arg(rounds);
+    }
+    return ends;
+}
+
+QStringList roundsAllRight(int children, int rounds)
+{
+    return QStringList(children, u"0 of %1 rounds went wrong"_s.arg(rounds));
+}
+
 // Runs operation in a child process that is killed before the n-th system call that changes a
 // file; Finished when the operation ended first.
 Run runKilledBefore(int n, const std::function<void()>& operation)
@@ -330,6 +364,7 @@ private Q_SLOTS:
     void restoreFromReadOnlyMedium_data();
     void restoreFromReadOnlyMedium();
     void twoProfilesShareOneBackUpDirectory();
+    void movesBothWaysAtOnce();
     void lockedDirectoryWaitsThenFails();
 
     void largeFileStreamsWhole();
@@ -726,17 +761,7 @@ void TestBackUp::twoProfilesShareOneBackUpDirectory()
     QVERIFY(writePair(reader, pairOf(u"ML"_s, 'r')));
     QVERIFY(BackUp::backUpPair(profiles[0], shared).ok());
 
-    // Each child exits with the number of its rounds that went wrong.
-    const auto spawn = [](const std::function<bool()>& round) {
-        const pid_t child = ::fork();
-        if (child == 0) {
-            int wrong = 0;
-            for (int i = 0; i < kRounds; ++i)
-                wrong += round() ? 0 : 1;
-            ::_exit(std::min(wrong, 100));
-        }
-        return child;
-    };
+    const auto spawn = [](const std::function<bool()>& round) { return spawnRounds(kRounds, round); };
     std::vector<pid_t> children;
     for (int i = 0; i < 2; ++i) {
         children.push_back(spawn([&, i] {
@@ -754,22 +779,35 @@ void TestBackUp::twoProfilesShareOneBackUpDirectory()
             qWarning("restore: %s; %s", qPrintable(restored.failure), describe(now).constData());
         return restored.status == BackUp::RestoreOutcome::Status::Restored && whole;
     }));
-    // Every child is waited for before any verdict, so that none outlives the test's files.
-    QStringList ends;
-    for (const pid_t child : children) {
-        int status = 0;
-        if (child <= 0 || ::waitpid(child, &status, 0) != child)
-            ends << u"not run"_s;
-        else if (!WIFEXITED(status))
-            ends << u"killed"_s;
-        else
-            ends << u"%1 of %2 rounds went wrong"_s.arg(WEXITSTATUS(status)).arg(kRounds);
-    }
-    const QString allRight = u"0 of %1 rounds went wrong"_s.arg(kRounds);
-    QCOMPARE(ends, QStringList({allRight, allRight, allRight}));
+    QCOMPARE(waitForRounds(children, kRounds), roundsAllRight(3, kRounds));
     const Pair last = readPair(shared);
     QVERIFY2(last == pairs[0] || last == pairs[1], describe(last).constData());
     QCOMPARE(TestData::entriesOf(shared), pairNames(last));
+}
+
+// Two programs copy back-up pairs between the same two directories, opposite ways: each locks
+// both, in one order, so neither waits on the other for good.
+void TestBackUp::movesBothWaysAtOnce()
+{
+    constexpr int kRounds = 20;
+    const QString dirs[] = {m_dir->filePath(u"one"_s), m_dir->filePath(u"two"_s)};
+    const Pair pair = pairOf(u"ML"_s, 'k');
+    for (const QString& dir : dirs)
+        QVERIFY(writePair(dir, pair));
+    std::vector<pid_t> children;
+    for (int i = 0; i < 2; ++i) {
+        children.push_back(spawnRounds(kRounds, [&, i] {
+            const SaveResult copied = BackUp::copyBackUpPair(dirs[i], dirs[1 - i]);
+            if (!copied)
+                qWarning("copy %d: %s", i, qPrintable(copied.error()));
+            return copied.ok();
+        }));
+    }
+    QCOMPARE(waitForRounds(children, kRounds), roundsAllRight(2, kRounds));
+    for (const QString& dir : dirs) {
+        QCOMPARE(readPair(dir), pair);
+        QCOMPARE(TestData::entriesOf(dir), pairNames(pair));
+    }
 }
 
 // Another program's operation holds the directory: a reader may share it, a writer waits a
