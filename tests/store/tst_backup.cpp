@@ -1,6 +1,7 @@
 // Back-up, restore, undo and the move of back-up files, on real files; every pair is read back
 // byte for byte. The crash test kills each operation before every system call that changes a
-// file and checks that each place then holds one whole pair, old or new.
+// file and checks that each place then holds one whole pair, old or new; the fault test fails
+// each such call instead and checks that what the operation reported is what is on disk.
 
 #include "FileSizeLimit.h"
 #include "TestData.h"
@@ -171,7 +172,7 @@ private:
     bool m_mounted = false;
 };
 
-// ---- Killing a child process before its n-th change to a file ----------------------------------
+// ---- Killing a child process, or failing its call, at its n-th change to a file ----------------
 
 enum class Run { Killed, Finished, Unavailable };
 
