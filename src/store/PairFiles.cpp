@@ -48,11 +48,13 @@ QString stagedName(const QString& name)
 }
 
 // Where a file of the pair really lives. A link the user placed (a link file kept in a
-// synchronised folder, say) is followed, so that the new file replaces its target and the link
-// stays a link.
-QString targetOf(const QString& directory, const QString& name)
+// synchronised folder, say) is followed where links are, so that the new file replaces its
+// target and the link stays a link.
+QString targetOf(const QString& directory, const QString& name, PairFiles::Links links)
 {
     const QString path = directory + u'/' + name;
+    if (links == PairFiles::Links::Replace)
+        return path;
     const QFileInfo info(path);
     if (!info.isSymLink())
         return path;
@@ -71,6 +73,12 @@ QString stagedPathFor(const QString& target)
 void syncDirectoryOf(const QString& path)
 {
     syncDirectory(QFileInfo(path).absolutePath());
+}
+
+bool lexists(const QString& path)
+{
+    struct stat info {};
+    return ::lstat(native(path).constData(), &info) == 0;
 }
 
 // Removes a file whether or not it is there.
@@ -136,12 +144,13 @@ std::optional<QByteArray> readMark(const QString& path, QString& error)
 
 // Every step may already have been done by an earlier, interrupted run. Once every file is in
 // place, a directory that cannot be synced makes the result madeUnsure.
-SaveResult applyMark(const QString& directory, const std::vector<MarkAction>& actions)
+SaveResult applyMark(const QString& directory, const std::vector<MarkAction>& actions,
+                     PairFiles::Links links)
 {
     bool synced = true;
     for (const MarkAction& action : actions) {
         if (action.replace) {
-            const QString target = targetOf(directory, action.name);
+            const QString target = targetOf(directory, action.name, links);
             const QString staged = stagedPathFor(target);
             if (::rename(native(staged).constData(), native(target).constData()) != 0 &&
                 errno != ENOENT)
@@ -220,14 +229,18 @@ bool StagedFile::write(QByteArrayView bytes)
     return true;
 }
 
-bool StagedFile::copyFrom(const QString& source)
+bool StagedFile::copyFrom(const QString& source, Links links)
 {
     if (!m_error.isEmpty())
         return false;
     // Non-blocking, so that a pipe in the file's place is refused instead of waited on.
-    const int in = ::open(native(source).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    const int in = ::open(native(source).constData(),
+                          O_RDONLY | O_CLOEXEC | O_NONBLOCK |
+                              (links == Links::Replace ? O_NOFOLLOW : 0));
     if (in < 0) {
-        fail(QStringLiteral("%1: %2").arg(source, systemError()));
+        fail(errno == ELOOP && links == Links::Replace
+                 ? QStringLiteral("%1: a symbolic link, which is not followed here").arg(source)
+                 : QStringLiteral("%1: %2").arg(source, systemError()));
         return false;
     }
     struct stat info {};
@@ -290,8 +303,9 @@ SaveResult StagedFile::finish()
     return {};
 }
 
-PairReplacement::PairReplacement(QString directory)
+PairReplacement::PairReplacement(QString directory, Links links)
     : m_directory(std::move(directory))
+    , m_links(links)
 {
 }
 
@@ -309,7 +323,7 @@ PairReplacement::~PairReplacement()
 StagedFile& PairReplacement::stage(const QString& name)
 {
     Q_ASSERT(name == kMasterPasswordFile || name == kLinkFile);
-    auto file = std::make_unique<StagedFile>(stagedPathFor(targetOf(m_directory, name)));
+    auto file = std::make_unique<StagedFile>(stagedPathFor(targetOf(m_directory, name, m_links)));
     m_staged.emplace_back(name, std::move(file));
     return *m_staged.back().second;
 }
@@ -359,14 +373,14 @@ SaveResult PairReplacement::commit()
     // From here on the switch is decided; what this run cannot finish, the next start does.
     m_committed = true;
     syncDirectory(m_directory);
-    SaveResult applied = applyMark(m_directory, actions);
+    SaveResult applied = applyMark(m_directory, actions, m_links);
     if (applied.ok() || applied.made())
         return applied;
     return SaveResult::madeUnsure(applied.error() +
                                   QStringLiteral(" (the change is completed at the next start)"));
 }
 
-SaveResult settlePairDirectory(const QString& directory)
+SaveResult settlePairDirectory(const QString& directory, Links links)
 {
     struct stat info {};
     if (::stat(native(directory).constData(), &info) != 0 || !S_ISDIR(info.st_mode))
@@ -379,11 +393,11 @@ SaveResult settlePairDirectory(const QString& directory)
         if (!actions)
             return failure(mark, error.isEmpty() ? QStringLiteral("not a commit mark") : error);
         // Files in place but a directory not synced: nothing is left to finish.
-        if (SaveResult applied = applyMark(directory, *actions); !applied.made())
+        if (SaveResult applied = applyMark(directory, *actions, links); !applied.made())
             return applied;
     }
-    const QString staged[] = {stagedPathFor(targetOf(directory, kMasterPasswordFile)),
-                              stagedPathFor(targetOf(directory, kLinkFile)),
+    const QString staged[] = {stagedPathFor(targetOf(directory, kMasterPasswordFile, links)),
+                              stagedPathFor(targetOf(directory, kLinkFile, links)),
                               directory + u'/' + stagedName(kCommitMark)};
     for (const QString& path : staged) {
         if (::unlink(native(path).constData()) == 0)
@@ -392,6 +406,42 @@ SaveResult settlePairDirectory(const QString& directory)
             return failure(path, systemError());
     }
     return {};
+}
+
+SettledPair settledPair(const QString& directory, Links links)
+{
+    SettledPair pair;
+    std::vector<MarkAction> actions;
+    if (switchPending(directory)) {
+        const QString mark = directory + u'/' + kCommitMark;
+        QString error;
+        const auto text = readMark(mark, error);
+        auto parsed = text ? parseMark(*text) : std::nullopt;
+        if (!parsed) {
+            pair.failure = failure(mark, error.isEmpty() ? QStringLiteral("not a commit mark")
+                                                         : error)
+                               .error();
+            return pair;
+        }
+        actions = std::move(*parsed);
+    }
+    for (auto [name, path] : {std::pair(kMasterPasswordFile, &pair.masterPasswordFile),
+                              std::pair(kLinkFile, &pair.linkFile)}) {
+        QString found = directory + u'/' + name;
+        for (const MarkAction& action : actions) {
+            if (action.name != name)
+                continue;
+            if (!action.replace) {
+                found.clear();
+            } else if (const QString staged = stagedPathFor(targetOf(directory, name, links));
+                       lexists(staged)) {
+                found = staged;
+            }
+        }
+        if (!found.isEmpty() && lexists(found))
+            *path = found;
+    }
+    return pair;
 }
 
 bool switchPending(const QString& directory)

@@ -26,6 +26,11 @@ inline const QString kLinkFile = QStringLiteral("QuiURL.dab");
 inline const QString kStagedPrefix = QStringLiteral("tem");
 inline const QString kCommitMark = QStringLiteral("QuiPair.commit");
 
+// What a symbolic link in a file's place means. In the data directory it is the user's own (a
+// link file kept in a synchronised folder): it is followed, and the new file replaces its
+// target. In a back-up directory or UnDo it is never followed: the new file replaces the link.
+enum class Links { Follow, Replace };
+
 // A new file written beside its target. It is created afresh (never a stale file reused, never
 // through a link), mode 0600.
 class StagedFile {
@@ -38,8 +43,9 @@ public:
     // After the first failure, later writes do nothing and finish() reports it.
     bool write(QByteArrayView bytes);
     // Appends the whole content of source, byte for byte, streamed in chunks. A source that is
-    // not a regular file, or that cannot be read to its end, fails the file.
-    bool copyFrom(const QString& source);
+    // not a regular file, or that cannot be read to its end, fails the file; so does a link in
+    // the source's place unless links are followed.
+    bool copyFrom(const QString& source, Links links = Links::Follow);
     // Flushes the content to disk and closes the file.
     SaveResult finish();
     const QString& path() const { return m_path; }
@@ -54,7 +60,7 @@ private:
 
 class PairReplacement {
 public:
-    explicit PairReplacement(QString directory);
+    explicit PairReplacement(QString directory, Links links = Links::Follow);
     // Removes what was staged unless the switch was committed.
     ~PairReplacement();
     PairReplacement(const PairReplacement&) = delete;
@@ -63,7 +69,10 @@ public:
     // The new content of one file of the pair (kMasterPasswordFile or kLinkFile).
     StagedFile& stage(const QString& name);
     // The new content is a copy of source.
-    void stageCopy(const QString& name, const QString& source) { stage(name).copyFrom(source); }
+    void stageCopy(const QString& name, const QString& source, Links sourceLinks = Links::Follow)
+    {
+        stage(name).copyFrom(source, sourceLinks);
+    }
     // The new pair has no such file.
     void remove(const QString& name);
     // Puts the new pair in place; a failure before the switch leaves the old pair whole. Once the
@@ -73,6 +82,7 @@ public:
 
 private:
     QString m_directory;
+    Links m_links;
     std::vector<std::pair<QString, std::unique_ptr<StagedFile>>> m_staged;
     QStringList m_removed;
     bool m_committed = false;
@@ -80,8 +90,19 @@ private:
 
 // Finishes a switch that was committed but not completed, or removes what an interrupted one
 // staged. Run before any pair operation in the directory and at start-up; an absent directory
-// needs nothing.
-SaveResult settlePairDirectory(const QString& directory);
+// needs nothing. Links is what the directory's writers do with a link (see Links).
+SaveResult settlePairDirectory(const QString& directory, Links links = Links::Follow);
+
+// The directory's pair as it stands once settled, found without writing there (a back-up on a
+// read-only medium, or a directory another program is settling): where a committed switch is
+// left unfinished, a file it replaces is read from its staged copy and a file it removes is
+// absent. An empty path: the pair has no such file.
+struct SettledPair {
+    QString masterPasswordFile;
+    QString linkFile;
+    QString failure;
+};
+SettledPair settledPair(const QString& directory, Links links = Links::Follow);
 
 // Whether a committed switch is waiting to be finished in the directory.
 bool switchPending(const QString& directory);

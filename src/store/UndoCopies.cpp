@@ -4,5 +4,8 @@
 
 QString deleteUndoCopies(const QString& dataDirectory)
 {
-    return BackUp::removePair(BackUp::undoDirectory(dataDirectory)).error();
+    // Removed but not synced is removed: nothing is left to delete.
+    const SaveResult removed =
+        BackUp::removePair(BackUp::undoDirectory(dataDirectory), PairFiles::Links::Replace);
+    return removed.made() ? QString() : removed.error();
 }

@@ -13,6 +13,8 @@
 #include <QGroupBox>
 #include <QLabel>
 
+#include <sys/stat.h>
+
 using namespace Qt::StringLiterals;
 
 namespace {
@@ -29,6 +31,9 @@ const QString kNotProgramDirectory =
     u"Start-Up Files."_s;
 const QString kNotDataDirectory = u"\r\n\r\nYou Should Not Choose Quillor' Data Dir\r\nWhich "
                                   u"Contains Your Current \r\nQuillor Data Files."_s;
+const QString kNotSharedDirectory =
+    u"\r\n\r\nYou Should Not Choose A Directory\r\nOther Users Can Write To.\r\nThey Could "
+    u"Replace Your Back-Up Files."_s;
 const QString kKeepFiles = u"\r\n\r\nYour New Selected Back-Up\r\nDirectory Already Has Files In "
                            u"It.\r\n\r\nDo You Want To Keep The Files?"_s;
 const QString kMoveFiles = u"\r\n\r\nDo You Want To Move Your Current \r\nBack-Up Files To Your "
@@ -534,6 +539,9 @@ void TestOptions::chooseDirectory_data()
     QTest::newRow("UnDo in the data directory")
         << u"old"_s << true << 0 << u"DATA/UnDo"_s << QStringList{kNotDataDirectory} << u"old"_s
         << true;
+    QTest::newRow("a directory others can write to")
+        << u"old"_s << true << 0 << u"shared"_s << QStringList{kNotSharedDirectory} << u"old"_s
+        << true;
 }
 
 void TestOptions::chooseDirectory()
@@ -545,8 +553,9 @@ void TestOptions::chooseDirectory()
     QFETCH(QStringList, shown);
     QFETCH(QString, pending);
     QFETCH(bool, checked);
-    for (const char* dir : {"old", "new"})
+    for (const char* dir : {"old", "new", "shared"})
         QVERIFY(QDir().mkpath(path(QString::fromLatin1(dir))));
+    QCOMPARE(::chmod(QFile::encodeName(path(u"shared"_s)).constData(), 01777), 0);
     QVERIFY(QDir().mkpath(m_dir->filePath(u"UnDo"_s)));
     m_state->settings.backupDirectory = saved.isEmpty() ? QString() : path(saved);
     if (switchedOff)
@@ -576,7 +585,8 @@ void TestOptions::chooseDirectory()
     QCOMPARE(options()->pendingBackUpDirectory(), pendingPath);
     QCOMPARE(box("Check1")->isChecked(), checked);
     // A refusal leaves the box's text as it was.
-    const bool refused = shown.contains(kNotProgramDirectory) || shown.contains(kNotDataDirectory);
+    const bool refused = shown.contains(kNotProgramDirectory) ||
+                         shown.contains(kNotDataDirectory) || shown.contains(kNotSharedDirectory);
     QCOMPARE(control<QLineEdit>("Text1")->text(), refused ? textBefore : pendingPath);
     QCOMPARE(options()->changePending(), pendingPath != m_state->settings.backupDirectory);
 }

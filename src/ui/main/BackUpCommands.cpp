@@ -122,6 +122,7 @@ void BackUpCommands::restore()
     using Status = BackUp::RestoreOutcome::Status;
     switch (outcome.status) {
     case Status::Failed:
+    case Status::NoMasterPasswordFile:
         m_window.message(MessageKind::Ok, kRestoreFailed);
         return;
     case Status::NoBackUpFiles:

@@ -163,6 +163,15 @@ bool PasswordCommands::ReencryptBackUpFiles(const QString& directory, const QByt
                                             const QByteArray& newPassword)
 {
     AppState& state = m_window.state();
+    // Another profile's back-up of the same directory waits; a directory others can write to,
+    // or a link in a file's place, is not written through.
+    const BackUp::DirectoryLock lock(directory, BackUp::DirectoryLock::Mode::Exclusive);
+    if (!lock.failure().isEmpty())
+        return false;
+    for (const QString& name : {PairFiles::kMasterPasswordFile, PairFiles::kLinkFile}) {
+        if (QFileInfo(inDirectory(directory, name)).isSymLink())
+            return false;
+    }
     const QString passwordPath = inDirectory(directory, PairFiles::kMasterPasswordFile);
     if (TestFileReadable(passwordPath) != 0)
         return false;
@@ -184,7 +193,7 @@ void PasswordCommands::deletePasswordAndFiles()
     state.settings.autoEnterPassword = Settings::kNoAutoEnterPassword;
     deletePair(state.paths.dataDirectory);
     if (!state.settings.backupDirectory.isEmpty())
-        deletePair(state.settings.backupDirectory);
+        (void)BackUp::removeBackUpPair(state.settings.backupDirectory);
     deletePair(inDirectory(state.paths.dataDirectory, kUndoDirectory));
     m_window.close();
 }

@@ -57,6 +57,9 @@ const QString kNotProgramDirectory =
 const QString kNotDataDirectory =
     QStringLiteral("\r\n\r\nYou Should Not Choose Quillor' Data Dir\r\nWhich Contains Your "
                    "Current \r\nQuillor Data Files.");
+const QString kNotSharedDirectory =
+    QStringLiteral("\r\n\r\nYou Should Not Choose A Directory\r\nOther Users Can Write To.\r\n"
+                   "They Could Replace Your Back-Up Files.");
 const QString kKeepFiles =
     QStringLiteral("\r\n\r\nYour New Selected Back-Up\r\nDirectory Already Has Files In "
                    "It.\r\n\r\nDo You Want To Keep The Files?");
@@ -453,6 +456,10 @@ void OptionsWindow::chooseBackUpDirectory()
         m_backUpDirectory = s.backupDirectory;
         message(MessageKind::Ok, kNotDataDirectory);
         return;
+    case BackUp::Refusal::SharedDirectory:
+        m_backUpDirectory = s.backupDirectory;
+        message(MessageKind::Ok, kNotSharedDirectory);
+        return;
     case BackUp::Refusal::None:
         break;
     }
@@ -479,21 +486,23 @@ void OptionsWindow::applyBackUpDirectory()
     const bool newExists = TestDirectory(newDirectory) == 0;
     if (newExists && BackUp::membersIn(newDirectory).any() &&
         message(MessageKind::YesNo, kKeepFiles) == MessageAnswer::No)
-        (void)BackUp::removePair(newDirectory); // a failure leaves them, as if kept
+        (void)BackUp::removeBackUpPair(newDirectory); // a failure leaves them, as if kept
 
     if (TestDirectory(oldDirectory) == 0 && BackUp::membersIn(oldDirectory).any()) {
         if (newExists) {
             if (message(MessageKind::YesNo, kMoveFiles) == MessageAnswer::Yes) {
                 // The old pair leaves its directory only once the new one holds it whole.
-                if (!BackUp::copyPair(oldDirectory, newDirectory)) {
+                const SaveResult copied = BackUp::copyBackUpPair(oldDirectory, newDirectory);
+                if (!copied.made()) {
                     message(MessageKind::Ok, kNotMoved);
                     return;
                 }
-                if (!BackUp::removePair(oldDirectory))
+                // A copy that may not outlast a power cut leaves the old pair where it is.
+                if (copied.ok() && !BackUp::removeBackUpPair(oldDirectory).made())
                     message(MessageKind::Ok, kOldNotDeleted);
             }
         } else if (message(MessageKind::YesNo, kDeleteOldFiles) == MessageAnswer::Yes &&
-                   !BackUp::removePair(oldDirectory)) {
+                   !BackUp::removeBackUpPair(oldDirectory).made()) {
             message(MessageKind::Ok, kOldNotDeleted);
         }
     }
