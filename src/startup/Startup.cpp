@@ -207,6 +207,10 @@ StartupOutcome runStartup(const StartupEnvironment& env, AppState& state)
 
     const QString afterStep = QStringLiteral("After.. ") + paths.settingsPath +
                               QStringLiteral(" ..Read, Sub_Main App. Boot Error");
+    // A link to a folder that is not mounted is a file out of reach: a default one put there
+    // would open the link file beside it under the default password.
+    if (const QString broken = brokenLinkProblem(paths.masterPasswordPath); !broken.isEmpty())
+        return failed({afterStep, QStringLiteral("%1: %2").arg(paths.masterPasswordPath, broken)});
     if (TestFileReadable(paths.masterPasswordPath) != 0) {
         const QString defaultMaster =
             paths.programDirectory + u'/' + DataPaths::kMasterPasswordFile;

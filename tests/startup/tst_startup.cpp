@@ -313,6 +313,7 @@ enum class Breakage {
     SettingsIsADirectory,
     SettingsIsAPipe,
     MasterFileIsAPipe,
+    MasterFileLinksNowhere,
     AppDataOfAnotherUser,
     DataDirOfAnotherUser,
     DataDirCannotBeMadePrivate,
@@ -352,6 +353,11 @@ void TestStartup::failures_data()
     QTest::newRow("QuiFil.ini is a pipe")
         << Breakage::MasterFileIsAPipe << u"After.. {settings} ..Read, Sub_Main App. Boot Error"_s
         << u"not a regular file"_s;
+    // A synchronised folder not mounted: a default file there would open the real link file
+    // under the default password.
+    QTest::newRow("QuiFil.ini links to a folder not mounted")
+        << Breakage::MasterFileLinksNowhere
+        << u"After.. {settings} ..Read, Sub_Main App. Boot Error"_s << u"a symbolic link to"_s;
     // Another user could read what is written there, or swap the files for links.
     QTest::newRow("Application Data of another user")
         << Breakage::AppDataOfAnotherUser
@@ -412,6 +418,12 @@ void TestStartup::failures()
                                     : DataPaths::kMasterPasswordFile));
         QVERIFY(pipe->made());
         break;
+    case Breakage::MasterFileLinksNowhere:
+        QVERIFY(QDir().mkpath(f.dataDir()));
+        QVERIFY(QDir().mkpath(f.tmp.filePath(u"unmounted"_s)));
+        QVERIFY(QFile::link(f.tmp.filePath(u"unmounted/QuiFil.ini"_s),
+                            f.dataFile(DataPaths::kMasterPasswordFile)));
+        break;
     case Breakage::AppDataOfAnotherUser:
         QVERIFY(makeForeign(f.appData()));
         break;
@@ -440,6 +452,10 @@ void TestStartup::failures()
     QVERIFY2(outcome.message.contains(reason), qPrintable(outcome.message));
     if (!inTheWay.isEmpty())
         QCOMPARE(TestData::readFile(inTheWay), QByteArray("keep me"));
+    if (breakage == Breakage::MasterFileLinksNowhere) {
+        QVERIFY(QFileInfo(f.dataFile(DataPaths::kMasterPasswordFile)).isSymLink());
+        QCOMPARE(TestData::entriesOf(f.tmp.filePath(u"unmounted"_s)), QStringList());
+    }
     if (!foreign.isEmpty()) {
         QCOMPARE(TestData::permissionsOf(foreign), 0777);
         QCOMPARE(QDir(foreign).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
