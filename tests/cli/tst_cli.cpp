@@ -331,6 +331,8 @@ private Q_SLOTS:
     void linkToNowhere();
     void tornTailIsSaid_data();
     void tornTailIsSaid();
+    void pendingSwitch_data();
+    void pendingSwitch();
 
 private:
     QString root() const { return m_tmp->path(); }
@@ -2591,6 +2593,43 @@ void TestCli::tornTailIsSaid()
                               " ends in " + QByteArray::number(torn) +
                               " bytes that hold no whole entry"),
              r.err.constData());
+}
+
+void TestCli::pendingSwitch_data()
+{
+    QTest::addColumn<bool>("held"); // whether a live writer holds the lock
+    QTest::addColumn<QString>("message");
+
+    QTest::newRow("a writer at work") << true
+                                      << u"a password change in %1 is in progress; try again when "
+                                         "it is done"_s;
+    QTest::newRow("no one at work") << false
+                                    << u"a password change in %1 was interrupted; start quillor "
+                                       "once to finish it, or run a command of quillor-cli that "
+                                       "writes"_s;
+}
+
+// A reader that finds a switch half done says whether someone is finishing it: "interrupted"
+// sends the user to finish what is running already.
+void TestCli::pendingSwitch()
+{
+    QFETCH(bool, held);
+    QFETCH(QString, message);
+
+    QVERIFY(makeEntries(kEntries));
+    QVERIFY(TestData::writeFile(dataDir() + u"/QuiPair.commit"_s, "replace QuiFil.ini\n"));
+    std::optional<InstanceLock> writer;
+    if (held) {
+        writer.emplace(u"quillor-cli"_s);
+        QCOMPARE(writer->acquire(dataDir()), InstanceLock::Outcome::Locked);
+    }
+    const QString lock = dataDir() + u'/' + kLockFileName;
+    const bool lockFileBefore = QFileInfo::exists(lock);
+    const Run r = list({});
+    QVERIFY2(r.exitCode == 1, r.describe().constData());
+    QCOMPARE(r.out, QByteArray());
+    QCOMPARE(QString::fromUtf8(r.err), u"quillor-cli: "_s + message.arg(dataDir()) + u'\n');
+    QCOMPARE(QFileInfo::exists(lock), lockFileBefore);
 }
 
 QTEST_GUILESS_MAIN(TestCli)
