@@ -7,6 +7,7 @@
 #include "startup/Startup.h"
 #include "store/ItemLimits.h"
 #include "store/LinkFile.h"
+#include "store/PairFiles.h"
 #include "store/StoredField.h"
 #include "store/UndoCopies.h"
 #include "store/Windows1252.h"
@@ -253,6 +254,8 @@ std::function<void(QProcess&)> underFaults(const QProcessEnvironment& base, cons
         env.insert(u"QUILLOR_FAULT_MODE"_s, QString::fromLatin1(mode));
         env.insert(u"QUILLOR_FAULT_AT"_s, QString::number(at));
         env.insert(u"QUILLOR_FAULT_ERRNO"_s, u"EIO"_s);
+        // Outcomes are judged, not durability: a sync that is not failed need not wait.
+        env.insert(u"QUILLOR_FAULT_SYNC"_s, u"skip"_s);
         const QString asan = env.value(u"ASAN_OPTIONS"_s);
         env.insert(u"ASAN_OPTIONS"_s,
                    (asan.isEmpty() ? QString() : asan + u':') + u"verify_asan_link_order=0"_s);
@@ -333,6 +336,8 @@ private Q_SLOTS:
     void tornTailIsSaid();
     void pendingSwitch_data();
     void pendingSwitch();
+    void everyFaultToldTruly_data();
+    void everyFaultToldTruly();
 
 private:
     QString root() const { return m_tmp->path(); }
@@ -2630,6 +2635,100 @@ void TestCli::pendingSwitch()
     QCOMPARE(r.out, QByteArray());
     QCOMPARE(QString::fromUtf8(r.err), u"quillor-cli: "_s + message.arg(dataDir()) + u'\n');
     QCOMPARE(QFileInfo::exists(lock), lockFileBefore);
+}
+
+void TestCli::everyFaultToldTruly_data()
+{
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<QByteArray>("input");
+    QTest::addColumn<QByteArray>("master"); // the password the change leaves
+    QTest::addColumn<QList<Item>>("after");
+    QTest::addColumn<QByteArray>("mode"); // of the fault injector
+
+    const QByteArray right = kPassword + '\n';
+    const QList<Item> edited{{"T", kEntries[0].url, kEntries[0].userName, kEntries[0].password},
+                             kEntries[1],
+                             kEntries[2]};
+    for (const char* mode : {"fail", "kill"}) {
+        QTest::addRow("add, %s", mode)
+            << QStringList{u"add"_s, u"--title"_s, u"T"_s} << right + "pw\n"
+            << kPassword << (kEntries + QList<Item>{{"T", "", "", "pw"}}) << QByteArray(mode);
+        QTest::addRow("edit, %s", mode) << QStringList{u"edit"_s, u"1"_s, u"--title"_s, u"T"_s}
+                                        << right << kPassword << edited << QByteArray(mode);
+        QTest::addRow("rm, %s", mode) << QStringList{u"rm"_s, u"2"_s} << right << kPassword
+                                      << QList<Item>{kEntries[0], kEntries[2]} << QByteArray(mode);
+        QTest::addRow("mv, %s", mode)
+            << QStringList{u"mv"_s, u"3"_s, u"1"_s} << right << kPassword
+            << QList<Item>{kEntries[2], kEntries[0], kEntries[1]} << QByteArray(mode);
+        QTest::addRow("passwd, %s", mode)
+            << QStringList{u"passwd"_s} << right + "Quince 2\nQuince 2\n"
+            << QByteArray("Quince 2") << kEntries << QByteArray(mode);
+    }
+}
+
+// Each call the command makes in the data directory, failed or killed in turn: what the command
+// says must be what the files hold once the next start has settled them. Exit 0 or 3, the
+// change is there; 1, it is not; killed, one or the other, whole.
+void TestCli::everyFaultToldTruly()
+{
+    QFETCH(QStringList, args);
+    QFETCH(QByteArray, input);
+    QFETCH(QByteArray, master);
+    QFETCH(QList<Item>, after);
+    QFETCH(QByteArray, mode);
+    m_writes = true;
+
+    const QString log = m_tmp->filePath(u"points.log"_s);
+    const QStringList command = QStringList{u"--data-dir"_s, dataDir()} + args;
+    QVERIFY(makeEntries(kEntries));
+    const Run counted = run(command, input, underFaults(m_env, dataDir(), log, 0, "count", root()));
+    QVERIFY2(counted.exitCode == 0, counted.describe().constData());
+    const qsizetype points = faultPoints(log).size();
+    QVERIFY(points > 0);
+
+    CipherService cipher;
+    // "before", "after", or what else the files hold.
+    const auto state = [&]() -> QByteArray {
+        if (const SaveResult settled = PairFiles::settlePairDirectory(dataDir()); !settled)
+            return "cannot settle: " + settled.error().toUtf8();
+        for (const auto& [name, password, items] :
+             {std::tuple("before", kPassword, kEntries), std::tuple("after", master, after)}) {
+            if (MasterPasswordFile::check(dataDir() + u"/QuiFil.ini"_s, password, cipher).outcome ==
+                    MasterPasswordFile::Outcome::Right &&
+                readBack(linkFilePath(), password) == rows(items))
+                return name;
+        }
+        return "neither";
+    };
+    QStringList wrong;
+    for (int at = 1; at <= points; ++at) {
+        QVERIFY(QDir(dataDir()).removeRecursively());
+        QVERIFY(makeEntries(kEntries));
+        QFile::remove(log);
+        const Run r = run(command, input, underFaults(m_env, dataDir(), log, at, mode, root()));
+        const QByteArray found = state();
+        bool told = false;
+        switch (r.exitCode) {
+        case 0:
+            told = found == "after" && r.err.isEmpty();
+            break;
+        case 1:
+            told = found == "before" && !r.err.contains("power cut");
+            break;
+        case 3:
+            told = found == "after" && r.err.contains("may not survive a power cut");
+            break;
+        case -1:
+            told = mode == "kill" && (found == "before" || found == "after");
+            break;
+        }
+        if (!told)
+            wrong << u"at %1 (%2): %3; the files: %4"_s.arg(at).arg(
+                QString::fromUtf8(faultPoints(log).value(at - 1).call),
+                QString::fromUtf8(r.describe()), QString::fromUtf8(found));
+    }
+    qInfo("%lld trials, %lld misreported", qlonglong(points), qlonglong(wrong.size()));
+    QVERIFY2(wrong.isEmpty(), qPrintable(wrong.join(u'\n')));
 }
 
 QTEST_GUILESS_MAIN(TestCli)
