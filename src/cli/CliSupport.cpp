@@ -1,5 +1,6 @@
 #include "CliSupport.h"
 
+#include "startup/InstanceLock.h"
 #include "startup/Startup.h"
 #include "store/FileAccess.h"
 #include "store/LinkFile.h"
@@ -9,9 +10,14 @@
 #include "store/Windows1252.h"
 
 #include <QFileInfo>
-#include <QLockFile>
 
+#include <cerrno>
+#include <csignal>
 #include <cstdio>
+#include <ctime>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 void printError(const QString& message)
 {
@@ -129,10 +135,11 @@ std::optional<QByteArray> storableItem(const QString& text, int maxLength, bool 
     return Windows1252::fromUnicode(kept);
 }
 
-QString masterPasswordProblem(const QString& path, QByteArrayView password, CipherService& cipher,
-                              QByteArray* checkValue)
+namespace {
+
+QString checkProblem(const MasterPasswordFile::Check& check, const QString& path,
+                     QByteArray* checkValue)
 {
-    const auto check = MasterPasswordFile::check(path, password, cipher);
     switch (check.outcome) {
     case MasterPasswordFile::Outcome::NoMasterPassword:
         return QStringLiteral("%1 is missing or holds no master password").arg(path);
@@ -148,19 +155,143 @@ QString masterPasswordProblem(const QString& path, QByteArrayView password, Ciph
     return {};
 }
 
+QString masterPasswordProblem(QFile& file, const QString& path, QByteArrayView password,
+                              CipherService& cipher, QByteArray* checkValue)
+{
+    return checkProblem(MasterPasswordFile::check(file, path, password, cipher), path, checkValue);
+}
+
+} // namespace
+
+QString masterPasswordProblem(const QString& path, QByteArrayView password, CipherService& cipher,
+                              QByteArray* checkValue)
+{
+    return checkProblem(MasterPasswordFile::check(path, password, cipher), path, checkValue);
+}
+
+int failedWrite(const SaveResult& result, const QString& what)
+{
+    if (result.made()) {
+        printError(QStringLiteral("%1 was made, but it may not survive a power cut: %2")
+                       .arg(what, result.error()));
+        return kExitMadeUnsure;
+    }
+    return fail(QStringLiteral("cannot save %1: %2").arg(what, result.error()));
+}
+
+void noteTornTail(const QString& path, qint64 bytes)
+{
+    if (bytes > 0)
+        printError(QStringLiteral("note: ") + tornTailNote(path, bytes));
+}
+
+namespace {
+
+// Reads a pair that a password change replaces this many times at most before giving up.
+constexpr int kPairAttempts = 8;
+
+// One file of the pair, opened; absent is no failure.
+struct PairFile {
+    std::shared_ptr<QFile> file; // null when absent
+    QString problem;             // why it cannot be read
+};
+
+PairFile openPairFile(const QString& path)
+{
+    PairFile opened;
+    auto file = std::make_shared<QFile>();
+    const QString failure = openRegularFile(*file, path);
+    if (failure.isEmpty())
+        opened.file = std::move(file);
+    else if (const QString broken = brokenLinkProblem(path); !broken.isEmpty())
+        opened.problem = QStringLiteral("%1: %2").arg(path, broken);
+    else if (QFileInfo::exists(path) || QFileInfo(path).isSymLink())
+        opened.problem = QStringLiteral("%1: %2").arg(path, failure);
+    return opened;
+}
+
+// Whether the name still leads to the file opened, or still to nothing. What cannot be opened
+// at all is reported as it is.
+bool stillAt(const PairFile& opened, const QString& path)
+{
+    if (!opened.problem.isEmpty())
+        return true;
+    struct stat named {};
+    if (::stat(QFile::encodeName(path).constData(), &named) != 0)
+        return errno == ENOENT && !opened.file;
+    if (!opened.file)
+        return false;
+    struct stat held {};
+    return ::fstat(opened.file->handle(), &held) == 0 && held.st_dev == named.st_dev &&
+           held.st_ino == named.st_ino;
+}
+
+void waitBeforeAttempt(int attempt)
+{
+    // 5 ms, doubling: a switch that is running ends in a few syncs.
+    const long ms = 5L << attempt;
+    const timespec pause{ms / 1000, (ms % 1000) * 1'000'000L};
+    ::nanosleep(&pause, nullptr);
+}
+
+// Lets a test change the pair between the two opens of a reader's first attempt: the process
+// stops itself there until it is continued.
+void pauseBetweenOpensForTest()
+{
+    if (qEnvironmentVariableIsSet("QUILLOR_CLI_STOP_BETWEEN_OPENS_FOR_TEST"))
+        ::raise(SIGSTOP);
+}
+
+} // namespace
+
 QString unlockData(const QString& dataDirectory, QByteArrayView password, CipherService& cipher,
                    Access access, OpenedData& out)
 {
     out.paths = DataPaths::forDataDirectory(dataDirectory);
     const DataPaths& paths = out.paths;
-    // Half of the pair may be new and half old until the program finishes the switch. A
-    // writing command finishes it itself, under the lock.
-    if (access == Access::Read && PairFiles::switchPending(paths.dataDirectory))
-        return QStringLiteral("a password change in %1 was interrupted; start quillor once to "
-                              "finish it")
-            .arg(paths.dataDirectory);
+    // Every change of password replaces both files by renaming new ones over them, between the
+    // commit mark's coming and going. So: both files opened, then no mark seen, then both names
+    // seen still leading to the files opened. A switch that began before the mark was looked
+    // for shows as the mark, and one that ends after it as a name leading elsewhere; the open
+    // files are then one pair whatever comes later.
+    bool pending = false;
+    for (int attempt = 0; attempt < kPairAttempts; ++attempt) {
+        if (attempt > 0)
+            waitBeforeAttempt(attempt);
+        const PairFile master = openPairFile(paths.masterPasswordPath);
+        if (attempt == 0)
+            pauseBetweenOpensForTest();
+        PairFile link = openPairFile(paths.linkFilePath);
+        pending = PairFiles::switchPending(paths.dataDirectory);
+        if (pending || !stillAt(master, paths.masterPasswordPath) ||
+            !stillAt(link, paths.linkFilePath))
+            continue;
 
-    return masterPasswordProblem(paths.masterPasswordPath, password, cipher, &out.checkValue);
+        if (!master.problem.isEmpty())
+            return QStringLiteral("cannot read the master password file: %1").arg(master.problem);
+        if (!master.file)
+            return QStringLiteral("%1 is missing or holds no master password")
+                .arg(paths.masterPasswordPath);
+        if (const QString problem = masterPasswordProblem(*master.file, paths.masterPasswordPath,
+                                                          password, cipher, &out.checkValue);
+            !problem.isEmpty())
+            return problem;
+        if (!link.problem.isEmpty())
+            return QStringLiteral("cannot read the link file: %1").arg(link.problem);
+        out.linkFile = std::move(link.file);
+        return {};
+    }
+    // A writing command finishes an interrupted switch itself, under the lock, before it gets
+    // here; a reader leaves it to a writer.
+    if (!pending || access == Access::Write)
+        return QStringLiteral("%1 kept changing while it was read; try again")
+            .arg(paths.dataDirectory);
+    if (InstanceLock::isHeld(paths.dataDirectory))
+        return QStringLiteral("a password change in %1 is in progress; try again when it is done")
+            .arg(paths.dataDirectory);
+    return QStringLiteral("a password change in %1 was interrupted; start quillor once to "
+                          "finish it, or run a command of quillor-cli that writes")
+        .arg(paths.dataDirectory);
 }
 
 QString openData(const QString& dataDirectory, QByteArrayView password, CipherService& cipher,
@@ -170,7 +301,10 @@ QString openData(const QString& dataDirectory, QByteArrayView password, CipherSe
         !problem.isEmpty())
         return problem;
     const DataPaths& paths = out.paths;
-    LinkFileRead read = readLinkFile(paths.linkFilePath, password, cipher, EmptyLinkFile::Keep);
+    LinkFileRead read;
+    if (out.linkFile)
+        read = readLinkFile(*out.linkFile, paths.linkFilePath, password, cipher);
+    noteTornTail(paths.linkFilePath, read.tornTailBytes);
     if (!read.ok()) {
         if (access == Access::Read)
             return QStringLiteral("cannot read the link file: %1").arg(read.failure);
@@ -197,15 +331,31 @@ QString DataDirectoryLock::acquire(const QString& dataDirectory)
     if (!QFileInfo(paths.dataDirectory).isDir())
         return QStringLiteral("%1 is missing or holds no master password")
             .arg(paths.masterPasswordPath);
-    m_lock = std::make_unique<QLockFile>(paths.dataDirectory + u'/' + kLockFileName);
-    m_lock->setStaleLockTime(0);
-    if (!m_lock->tryLock(0)) {
-        const QLockFile::LockError error = m_lock->error();
+    m_lock = std::make_unique<InstanceLock>(QStringLiteral("quillor-cli"));
+    switch (m_lock->acquire(paths.dataDirectory)) {
+    case InstanceLock::Outcome::Locked:
+        break;
+    case InstanceLock::Outcome::Held: {
+        const QString holder = m_lock->holder();
+        const bool cli = m_lock->heldByCli();
         m_lock.reset();
-        if (error == QLockFile::LockFailedError)
-            return QStringLiteral("quillor has %1 open; close it first (nothing was changed)")
+        if (cli)
+            return QStringLiteral("%1 is changing %2; try again when it is done (nothing was "
+                                  "changed)")
+                .arg(holder, paths.dataDirectory);
+        if (holder.isEmpty())
+            return QStringLiteral("another quillor or quillor-cli is using %1; try again when it "
+                                  "is done (nothing was changed)")
                 .arg(paths.dataDirectory);
-        return QStringLiteral("cannot lock %1 (nothing was changed)").arg(paths.dataDirectory);
+        return QStringLiteral("quillor has %1 open; close it first (nothing was changed)")
+            .arg(paths.dataDirectory);
+    }
+    case InstanceLock::Outcome::Failed: {
+        const QString failure = m_lock->failure();
+        m_lock.reset();
+        return QStringLiteral("cannot lock %1: %2 (nothing was changed)")
+            .arg(paths.dataDirectory, failure);
+    }
     }
     // Only now that no other program can be writing there.
     removeStaleTemporaries(paths.dataDirectory);

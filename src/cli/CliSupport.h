@@ -3,6 +3,7 @@
 #include "SecretInput.h"
 #include "startup/AppState.h"
 #include "store/Entry.h"
+#include "store/SaveResult.h"
 
 #include <QCommandLineParser>
 #include <QString>
@@ -13,11 +14,13 @@
 #include <vector>
 
 class CipherService;
-class QLockFile;
+class InstanceLock;
+class QFile;
 
 constexpr int kExitSuccess = 0;
 constexpr int kExitFailure = 1;
 constexpr int kExitUsage = 2;
+constexpr int kExitMadeUnsure = 3;
 
 // What every command gets: the data directory settled by the global options, its own
 // arguments, and the cipher service whose reports go to standard error.
@@ -80,6 +83,10 @@ struct OpenedData {
     DataPaths paths;
     QByteArray checkValue;
     std::vector<Entry> entries;
+    // The link file as it stood beside the master password file that was checked: both from the
+    // same side of any password change. Null where there is none. Read it through this, never
+    // by its name again.
+    std::shared_ptr<QFile> linkFile;
 };
 
 // Checks the password against the master password file; empty when it is right, else the
@@ -87,10 +94,19 @@ struct OpenedData {
 QString masterPasswordProblem(const QString& path, QByteArrayView password, CipherService& cipher,
                               QByteArray* checkValue = nullptr);
 
+// The exit status for a change that failed: kExitMadeUnsure when it was made all the same (a
+// retry would make it twice), after a message saying so; else kExitFailure after "cannot ...".
+// what names the change ("the change", "the password change").
+int failedWrite(const SaveResult& result, const QString& what);
+
+// Tells of a torn last record that a read of the link file left out; nothing when bytes is 0.
+void noteTornTail(const QString& path, qint64 bytes);
+
 enum class Access { Read, Write };
 
-// The first half of openData: the paths, and the master password checked. A reading command
-// also refuses a half-switched pair here. Empty on success, else the message.
+// The first half of openData: the paths, the pair opened, and the master password checked. The
+// two files are opened so that they are sure to be one pair, however a password change runs
+// beside the read; a reading command takes no lock for it. Empty on success, else the message.
 QString unlockData(const QString& dataDirectory, QByteArrayView password, CipherService& cipher,
                    Access access, OpenedData& out);
 
@@ -113,7 +129,7 @@ public:
     QString acquire(const QString& dataDirectory);
 
 private:
-    std::unique_ptr<QLockFile> m_lock;
+    std::unique_ptr<InstanceLock> m_lock;
 };
 
 // Text for a terminal: control characters are shown, never sent.

@@ -178,7 +178,7 @@ bool inList(int number, const OpenedData& data)
 int saved(const SaveResult& result)
 {
     if (!result)
-        return fail(QStringLiteral("cannot save the change: %1").arg(result.error()));
+        return failedWrite(result, QStringLiteral("the change"));
     return kExitSuccess;
 }
 
@@ -422,14 +422,21 @@ int runPasswd(CommandContext& context)
                                    "readable ones)")
                         .arg(damaged));
 
-    if (const SaveResult changed = reencryptPair(paths.dataDirectory, master->view(),
-                                                 newPassword->view(), checkValue, context.cipher);
-        !changed)
+    const SaveResult changed = reencryptPair(paths.dataDirectory, master->view(),
+                                             newPassword->view(), checkValue, context.cipher);
+    if (!changed.made())
         return fail(QStringLiteral("cannot change the password (nothing was changed): %1")
                         .arg(changed.error()));
     afterPasswordChange(paths, newPassword->view());
     // The copies kept for an undo are under the old password.
     (void)deleteUndoCopies(paths.dataDirectory);
+    if (!changed.ok()) {
+        // Decided: the new password is the one that opens the files, now or at the next start.
+        printError(QStringLiteral("the password was changed, but the change may not survive a "
+                                  "power cut: %1")
+                       .arg(changed.error()));
+        return kExitMadeUnsure;
+    }
     return kExitSuccess;
 }
 

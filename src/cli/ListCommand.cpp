@@ -428,11 +428,14 @@ int runReading(CommandContext& context, bool single)
     // Every record is read once before the first byte goes out: a damaged one gives its message
     // alone, never after a part of the listing.
     CheckedLinkFile link;
-    if (const QString failure =
-            link.open(data.paths.linkFilePath, showPasswords ? CheckedLinkFile::Passwords::Give
-                                                             : CheckedLinkFile::Passwords::Leave);
-        !failure.isEmpty())
-        return fail(QStringLiteral("cannot read the link file: %1").arg(failure));
+    if (data.linkFile) {
+        if (const QString failure = link.open(*data.linkFile, data.paths.linkFilePath,
+                                              showPasswords ? CheckedLinkFile::Passwords::Give
+                                                            : CheckedLinkFile::Passwords::Leave);
+            !failure.isEmpty())
+            return fail(QStringLiteral("cannot read the link file: %1").arg(failure));
+    }
+    noteTornTail(data.paths.linkFilePath, link.tornTailBytes());
     if (number && *number > link.count())
         return fail(QStringLiteral("there is no entry %1: the list holds %2")
                         .arg(*number)

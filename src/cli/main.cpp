@@ -41,7 +41,8 @@ const char kUsage[] =
     "  --help               this text; 'quillor-cli COMMAND --help' for a command\n"
     "  --version            the version\n"
     "\n"
-    "Exit status: 0 done, 1 failed (the reason on standard error), 2 usage error.\n"
+    "Exit status: 0 done, 1 failed (the reason on standard error), 2 usage error,\n"
+    "3 done, but it may not survive a power cut: do not run it again.\n"
     "The commands that write refuse while Quillor has the data directory open.\n";
 
 const Command* const kCommands[] = {

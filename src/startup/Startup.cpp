@@ -9,7 +9,6 @@
 
 #include <QDir>
 #include <QFile>
-#include <QLockFile>
 #include <QStandardPaths>
 
 #include <cstring>
@@ -153,15 +152,28 @@ StartupOutcome runStartup(const StartupEnvironment& env, AppState& state)
             return failed(*failure);
     }
 
-    // One program per data directory; a directory where no lock can be made is used unlocked.
-    outcome.lock = std::make_unique<QLockFile>(paths.dataDirectory + u'/' + kLockFileName);
-    outcome.lock->setStaleLockTime(0);
-    if (!outcome.lock->tryLock(0) && outcome.lock->error() == QLockFile::LockFailedError) {
+    // One program per data directory; a directory where no lock can be made is used unlocked,
+    // but what stands at the lock's name and is no file is the user's to remove.
+    outcome.lock = std::make_unique<InstanceLock>(QStringLiteral("quillor"));
+    switch (outcome.lock->acquire(paths.dataDirectory)) {
+    case InstanceLock::Outcome::Locked:
+        break;
+    case InstanceLock::Outcome::Held:
         outcome.lock.reset();
         outcome.status = StartupOutcome::Status::AlreadyRunning;
         outcome.message = QStringLiteral("\r\n\r\n\r\nRunning Multiple Instances Of\r\n") +
                           kProgramTitle + QStringLiteral("\r\nIs Not Supported.");
         return outcome;
+    case InstanceLock::Outcome::Failed: {
+        const QString failure = outcome.lock->failure();
+        outcome.lock.reset();
+        struct stat info {};
+        if (::lstat(QFile::encodeName(InstanceLock::pathFor(paths.dataDirectory)).constData(),
+                    &info) == 0 &&
+            !S_ISREG(info.st_mode))
+            return failed({QStringLiteral("App Start-Up, Error Locking App Data Dir"), failure});
+        break;
+    }
     }
     // Only now that no other instance can be writing them.
     removeStaleTemporaries(paths.dataDirectory);
@@ -195,6 +207,10 @@ StartupOutcome runStartup(const StartupEnvironment& env, AppState& state)
 
     const QString afterStep = QStringLiteral("After.. ") + paths.settingsPath +
                               QStringLiteral(" ..Read, Sub_Main App. Boot Error");
+    // A link to a folder that is not mounted is a file out of reach: a default one put there
+    // would open the link file beside it under the default password.
+    if (const QString broken = brokenLinkProblem(paths.masterPasswordPath); !broken.isEmpty())
+        return failed({afterStep, QStringLiteral("%1: %2").arg(paths.masterPasswordPath, broken)});
     if (TestFileReadable(paths.masterPasswordPath) != 0) {
         const QString defaultMaster =
             paths.programDirectory + u'/' + DataPaths::kMasterPasswordFile;

@@ -1,12 +1,13 @@
 #pragma once
 
+#include "InstanceLock.h"
+
 #include <QDateTime>
 #include <QString>
 #include <QStringList>
 
 #include <memory>
 
-class QLockFile;
 struct AppState;
 
 inline const QString kProgramTitle = QStringLiteral("Quillor");
@@ -30,7 +31,7 @@ struct StartupOutcome {
     enum class Status { Started, AlreadyRunning, Failed };
     Status status = Status::Failed;
     QString message;                 // shown before ending, unless Started
-    std::unique_ptr<QLockFile> lock; // held while the program runs
+    std::unique_ptr<InstanceLock> lock; // held while the program runs
     StartupOutcome();
     StartupOutcome(StartupOutcome&&) noexcept;
     StartupOutcome& operator=(StartupOutcome&&) noexcept;

@@ -35,6 +35,19 @@ QString openRegularFile(QFile& file, const QString& path)
     return {};
 }
 
+QString brokenLinkProblem(const QString& path)
+{
+    const QByteArray name = QFile::encodeName(path);
+    struct stat st {};
+    if (::lstat(name.constData(), &st) != 0 || !S_ISLNK(st.st_mode))
+        return {};
+    if (::stat(name.constData(), &st) == 0)
+        return {};
+    const int error = errno;
+    return QStringLiteral("a symbolic link to %1, which cannot be reached (%2)")
+        .arg(QFile::symLinkTarget(path), qt_error_string(error));
+}
+
 namespace {
 
 // The safe writer's temporaries: a data file's name, a dot and six ASCII letters or digits.

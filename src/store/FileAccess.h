@@ -9,6 +9,10 @@ class QFile;
 // success, otherwise the reason.
 QString openRegularFile(QFile& file, const QString& path);
 
+// When path is a symbolic link that leads to nothing (its folder not mounted, say), what to
+// tell the user; otherwise empty. Such a file is missing, not empty.
+QString brokenLinkProblem(const QString& path);
+
 // Removes the temporary files that a write killed part-way left beside the data files. Call it
 // only while no other instance can be writing there.
 void removeStaleTemporaries(const QString& dataDirectory);

@@ -31,6 +31,8 @@ LinkRecordReader::LinkRecordReader(QIODevice& file, QString path, qint64 fileSiz
     , m_path(std::move(path))
     , m_size(fileSize)
     , m_count(linkRecordCount(fileSize))
+    // Too short to be counted, a torn tail is never read.
+    , m_tornTail(std::max<qint64>(0, fileSize - m_count * kLinkRecordSize))
 {
 }
 
@@ -56,6 +58,7 @@ std::optional<LinkRecordView> LinkRecordReader::next()
     // A short last record that does not hold its fields is the torn tail of an append that a
     // crash cut short, not a record: the writer counts it out too, and the next Add replaces it.
     if (!record && shortLast) {
+        m_tornTail = m_size - m_next * kLinkRecordSize;
         m_count = m_next;
         return std::nullopt;
     }
@@ -135,19 +138,35 @@ CheckedLinkFile::~CheckedLinkFile() = default;
 
 QString CheckedLinkFile::open(const QString& path, Passwords passwords)
 {
-    m_passwords = passwords;
     m_reader.reset();
     m_file.close();
+    if (!QFileInfo::exists(path)) {
+        const QString broken = brokenLinkProblem(path);
+        return broken.isEmpty() ? QString() : QStringLiteral("%1: %2").arg(path, broken);
+    }
+    if (const QString failure = openRegularFile(m_file, path); !failure.isEmpty())
+        return QStringLiteral("%1: %2").arg(path, failure);
+    return readAll(m_file, path, passwords);
+}
+
+QString CheckedLinkFile::open(QFile& file, const QString& path, Passwords passwords)
+{
+    m_reader.reset();
+    m_file.close();
+    if (!file.seek(0))
+        return QStringLiteral("%1: %2").arg(path, file.errorString());
+    return readAll(file, path, passwords);
+}
+
+QString CheckedLinkFile::readAll(QFile& file, const QString& path, Passwords passwords)
+{
+    m_passwords = passwords;
     m_kept.reset();
     m_keptRecords = 0;
     m_next = 0;
     m_keptAt = 0;
     m_readerAtNext = false;
-    if (!QFileInfo::exists(path))
-        return {};
-    if (const QString failure = openRegularFile(m_file, path); !failure.isEmpty())
-        return QStringLiteral("%1: %2").arg(path, failure);
-    LinkRecordReader& reader = m_reader.emplace(m_file, path, m_file.size());
+    LinkRecordReader& reader = m_reader.emplace(file, path, file.size());
     if (reader.count() > 0)
         m_kept = std::make_unique<KeptCiphers>();
     bool keeping = true;
@@ -233,8 +252,12 @@ std::optional<qint64> storedRecordCount(int fd)
 
 std::optional<qint64> storedRecordCount(const QString& path)
 {
-    if (!QFileInfo::exists(path))
-        return 0;
+    if (!QFileInfo::exists(path)) {
+        if (brokenLinkProblem(path).isEmpty())
+            return 0;
+        errno = ENOENT;
+        return std::nullopt;
+    }
     QFile file;
     if (!openRegularFile(file, path).isEmpty())
         return std::nullopt;
@@ -245,20 +268,39 @@ LinkFileRead readLinkFile(const QString& path, QByteArrayView password, CipherSe
                           EmptyLinkFile emptyFile)
 {
     LinkFileRead result;
-    if (!QFileInfo::exists(path))
+    if (!QFileInfo::exists(path)) {
+        if (const QString broken = brokenLinkProblem(path); !broken.isEmpty())
+            result.failure = QStringLiteral("%1: %2").arg(path, broken);
         return result;
+    }
 
     QFile file;
     if (const QString failure = openRegularFile(file, path); !failure.isEmpty()) {
         result.failure = QStringLiteral("%1: %2").arg(path, failure);
         return result;
     }
-    const qint64 size = file.size();
-    const qint64 count = linkRecordCount(size);
-    if (count == 0) {
+    if (linkRecordCount(file.size()) == 0) {
+        result.tornTailBytes = file.size();
         file.close();
         if (emptyFile == EmptyLinkFile::Delete && !QFile::remove(path))
             result.failure = QStringLiteral("%1: cannot remove the empty file").arg(path);
+        return result;
+    }
+    return readLinkFile(file, path, password, cipher);
+}
+
+LinkFileRead readLinkFile(QFile& file, const QString& path, QByteArrayView password,
+                          CipherService& cipher)
+{
+    LinkFileRead result;
+    const qint64 size = file.size();
+    const qint64 count = linkRecordCount(size);
+    if (count == 0) {
+        result.tornTailBytes = size;
+        return result;
+    }
+    if (!file.seek(0)) {
+        result.failure = QStringLiteral("%1: %2").arg(path, file.errorString());
         return result;
     }
 
@@ -304,24 +346,37 @@ LinkFileRead readLinkFile(const QString& path, QByteArrayView password, CipherSe
     if (block)
         block->shrink();
     result.failure = reader.failure();
+    result.tornTailBytes = reader.tornTailBytes();
     return result;
 }
 
 bool loadList(EntryModel& model, const QString& path, QByteArrayView password,
-              CipherService& cipher, QString* failure)
+              CipherService& cipher, QString* failure, qint64* tornTailBytes)
 {
     model.clear();
     LinkFileRead read = readLinkFile(path, password, cipher);
     model.setEntries(std::move(read.entries));
     if (failure)
         *failure = read.failure;
+    if (tornTailBytes)
+        *tornTailBytes = read.tornTailBytes;
     return read.ok();
+}
+
+QString tornTailNote(const QString& path, qint64 bytes)
+{
+    return QStringLiteral("%1 ends in %2 bytes that hold no whole entry, left by a write that "
+                          "was cut short; they are left out")
+        .arg(path)
+        .arg(bytes);
 }
 
 QString findDamagedLinkRecord(const QString& path)
 {
-    if (!QFileInfo::exists(path))
-        return {};
+    if (!QFileInfo::exists(path)) {
+        const QString broken = brokenLinkProblem(path);
+        return broken.isEmpty() ? QString() : QStringLiteral("%1: %2").arg(path, broken);
+    }
     QFile file;
     if (const QString failure = openRegularFile(file, path); !failure.isEmpty())
         return QStringLiteral("%1: %2").arg(path, failure);

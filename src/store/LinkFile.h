@@ -42,6 +42,8 @@ public:
     // be read or decoded, which failure() then names.
     std::optional<LinkRecordView> next();
     const QString& failure() const { return m_failure; }
+    // The bytes of a torn tail that the end of the records left out, once next() reached it.
+    qint64 tornTailBytes() const { return m_tornTail; }
     // Goes to record `record` (from 0), which the next call gives; false, with failure() saying
     // why, when the file cannot be positioned there.
     bool seek(qint64 record);
@@ -51,6 +53,7 @@ private:
     QString m_path;
     qint64 m_size;
     qint64 m_count;
+    qint64 m_tornTail;
     qint64 m_next = 0;        // number of the next record, from 0
     qint64 m_bufferFirst = 0; // number of the buffer's first record
     qint64 m_buffered = 0;
@@ -74,6 +77,9 @@ public:
     // Empty when every record reads, else what stops a reader. An absent file holds no records.
     // A reader that leaves the passwords gets them empty, and more records are kept for it.
     QString open(const QString& path, Passwords passwords = Passwords::Give);
+    // The same, read from the start of a regular file opened already; it stays the caller's and
+    // must outlive the reading. path is for the messages.
+    QString open(QFile& file, const QString& path, Passwords passwords = Passwords::Give);
     // The records a load would give.
     qint64 count() const { return m_reader ? m_reader->count() : 0; }
 
@@ -84,9 +90,13 @@ public:
     // since open() so that a record no longer reads, which failure() then names.
     std::optional<LinkRecordView> next();
     QString failure() const { return m_reader ? m_reader->failure() : QString(); }
+    // The bytes of a torn last record that open() found and left out.
+    qint64 tornTailBytes() const { return m_reader ? m_reader->tornTailBytes() : 0; }
 
 private:
     class KeptCiphers;
+
+    QString readAll(QFile& file, const QString& path, Passwords passwords);
 
     QFile m_file;
     std::optional<LinkRecordReader> m_reader;
@@ -103,18 +113,27 @@ enum class EmptyLinkFile { Delete, Keep };
 struct LinkFileRead {
     std::vector<Entry> entries; // those read before any failure, key numbers 1, 2, 3 ...
     QString failure;            // empty when every record was read
+    qint64 tornTailBytes = 0;   // a torn last record's bytes, left out of the list
     bool ok() const { return failure.isEmpty(); }
 };
 
 // Reads and decrypts every record of the link file. An absent file is an empty list; a file
-// that holds no record is an empty list too, and is deleted unless told to keep it.
+// that holds no record is an empty list too, and is deleted unless told to keep it. A symbolic
+// link that leads nowhere (a synchronised folder not mounted, say) is a failure, never a list.
 LinkFileRead readLinkFile(const QString& path, QByteArrayView password, CipherService& cipher,
                           EmptyLinkFile emptyFile = EmptyLinkFile::Delete);
+// The same, read from the start of a regular file opened already; path is for the messages.
+LinkFileRead readLinkFile(QFile& file, const QString& path, QByteArrayView password,
+                          CipherService& cipher);
 
 // The list loading: the model holds what could be read, in record order. On a failure, what
 // went wrong goes to failure when given.
+// A torn last record that the load left out goes to tornTailBytes when given.
 bool loadList(EntryModel& model, const QString& path, QByteArrayView password,
-              CipherService& cipher, QString* failure = nullptr);
+              CipherService& cipher, QString* failure = nullptr, qint64* tornTailBytes = nullptr);
+
+// What the user is told of a torn last record left out of the list.
+QString tornTailNote(const QString& path, qint64 bytes);
 
 // What stops a reader of the link file (a record that cannot be read or decoded), or empty when
 // every record reads. Nothing is decrypted.

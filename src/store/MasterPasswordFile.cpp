@@ -14,16 +14,33 @@ namespace MasterPasswordFile {
 Check check(const QString& path, QByteArrayView typed, CipherService& cipher)
 {
     Check result;
-    if (!QFileInfo::exists(path))
+    if (!QFileInfo::exists(path)) {
+        // A link that leads nowhere is a file out of reach, not a password never set.
+        if (const QString broken = brokenLinkProblem(path); !broken.isEmpty()) {
+            result.outcome = Outcome::Unreadable;
+            result.failure = QStringLiteral("%1: %2").arg(path, broken);
+        }
         return result;
+    }
     QFile file;
     if (const QString failure = openRegularFile(file, path); !failure.isEmpty()) {
         result.outcome = Outcome::Unreadable;
         result.failure = QStringLiteral("%1: %2").arg(path, failure);
         return result;
     }
+    return check(file, path, typed, cipher);
+}
+
+Check check(QFile& file, const QString& path, QByteArrayView typed, CipherService& cipher)
+{
+    Check result;
     if (file.size() < kRecordSize)
         return result;
+    if (!file.seek(0)) {
+        result.outcome = Outcome::Unreadable;
+        result.failure = QStringLiteral("%1: %2").arg(path, file.errorString());
+        return result;
+    }
     QByteArray record = file.read(kRecordSize);
     if (record.size() != kRecordSize) {
         result.outcome = Outcome::Unreadable;

@@ -6,6 +6,7 @@
 #include <QString>
 
 class CipherService;
+class QFile;
 
 // QuiFil.ini: the master password encrypted under itself, then the check value under it.
 namespace MasterPasswordFile {
@@ -29,6 +30,8 @@ struct Check {
 
 // Compares typed (already trimmed) with the password the file holds, exactly.
 Check check(const QString& path, QByteArrayView typed, CipherService& cipher);
+// The same, read from the start of a regular file opened already; path is for the messages.
+Check check(QFile& file, const QString& path, QByteArrayView typed, CipherService& cipher);
 
 // The record for a new master password; the check value is the one the old record carried.
 QByteArray makeRecord(QByteArrayView password, CipherService& cipher,

@@ -2,10 +2,12 @@
 
 #include "TestData.h"
 #include "startup/AppState.h"
+#include "startup/InstanceLock.h"
 #include "startup/SettingsFile.h"
 #include "startup/Startup.h"
 #include "store/ItemLimits.h"
 #include "store/LinkFile.h"
+#include "store/PairFiles.h"
 #include "store/StoredField.h"
 #include "store/UndoCopies.h"
 #include "store/Windows1252.h"
@@ -30,6 +32,7 @@
 #include <poll.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -218,6 +221,49 @@ QByteArray firstDifference(const QByteArray& actual, const QByteArray& expected)
     return {};
 }
 
+// The calls a run of quillor-cli made in dir, counted by the fault injector: each line's call
+// and first and second path.
+struct FaultPoint {
+    QByteArray call;
+    QString path;
+    QString path2;
+};
+
+QList<FaultPoint> faultPoints(const QString& log)
+{
+    QList<FaultPoint> points;
+    for (const QByteArray& line : TestData::readFile(log).split('\n')) {
+        const QList<QByteArray> fields = line.split('\t');
+        if (fields.size() == 5)
+            points.append({fields[1], QFile::decodeName(fields[2]), QFile::decodeName(fields[3])});
+    }
+    return points;
+}
+
+// quillor-cli under the fault injector: in dir, the call numbered at (from 1) acts as mode says
+// (0 only counts), every call noted in log.
+std::function<void(QProcess&)> underFaults(const QProcessEnvironment& base, const QString& dir,
+                                           const QString& log, int at, const char* mode,
+                                           const QString& workingDirectory)
+{
+    return [=](QProcess& process) {
+        QProcessEnvironment env = base;
+        env.insert(u"LD_PRELOAD"_s, QStringLiteral(QUILLOR_FAULT_INJECT_LIBRARY));
+        env.insert(u"QUILLOR_FAULT_DIR"_s, dir);
+        env.insert(u"QUILLOR_FAULT_LOG"_s, log);
+        env.insert(u"QUILLOR_FAULT_MODE"_s, QString::fromLatin1(mode));
+        env.insert(u"QUILLOR_FAULT_AT"_s, QString::number(at));
+        env.insert(u"QUILLOR_FAULT_ERRNO"_s, u"EIO"_s);
+        // Outcomes are judged, not durability: a sync that is not failed need not wait.
+        env.insert(u"QUILLOR_FAULT_SYNC"_s, u"skip"_s);
+        const QString asan = env.value(u"ASAN_OPTIONS"_s);
+        env.insert(u"ASAN_OPTIONS"_s,
+                   (asan.isEmpty() ? QString() : asan + u':') + u"verify_asan_link_order=0"_s);
+        process.setProcessEnvironment(env);
+        process.setWorkingDirectory(workingDirectory);
+    };
+}
+
 } // namespace
 
 Q_DECLARE_METATYPE(TestData::Item)
@@ -276,6 +322,22 @@ private Q_SLOTS:
     void exportRefusals();
     void salvage_data();
     void salvage();
+
+    void readerSeesOnePair_data();
+    void readerSeesOnePair();
+    void madeButUnsure_data();
+    void madeButUnsure();
+    void leftLockFile_data();
+    void leftLockFile();
+    void lockHeldByAnotherCommand();
+    void linkToNowhere_data();
+    void linkToNowhere();
+    void tornTailIsSaid_data();
+    void tornTailIsSaid();
+    void pendingSwitch_data();
+    void pendingSwitch();
+    void everyFaultToldTruly_data();
+    void everyFaultToldTruly();
 
 private:
     QString root() const { return m_tmp->path(); }
@@ -2221,6 +2283,452 @@ void TestCli::salvage()
     QCOMPARE(TestData::permissionsOf(out), 0600);
     QCOMPARE(findDamagedLinkRecord(out), QString());
     QCOMPARE(readBack(out, kPassword), rows(salvaged));
+}
+
+void TestCli::readerSeesOnePair_data()
+{
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<QByteArray>("listing"); // standard output of the reader, before the change
+
+    const QByteArray tsv = "title\tusername\turl\tpassword\n"
+                           "Example\talice\thttps://example.com/login\ts3cret\n"
+                           "A\\tB\\nC\\\\D\t\thttp://b.example/?q=1\t\n"
+                           "Bank\tbob smith\thttps://bank.example\tp\\\\w\\td\\r\n";
+    QTest::newRow("list") << QStringList{u"list"_s, u"--format"_s, u"tsv"_s, u"--show-passwords"_s}
+                          << tsv;
+    QTest::newRow("show") << QStringList{u"show"_s, u"3"_s, u"--format"_s, u"tsv"_s,
+                                         u"--show-password"_s}
+                          << QByteArray("title\tusername\turl\tpassword\n"
+                                        "Bank\tbob smith\thttps://bank.example\tp\\\\w\\td\\r\n");
+    QTest::newRow("export") << QStringList{u"export"_s, u"--format"_s, u"json"_s, u"-o"_s, u"-"_s}
+                            << QByteArray();
+}
+
+// A password change that runs between a reader's opening of QuiFil.ini and of QuiURL.dab: the
+// reader stops itself there, a real passwd runs to its end, the reader goes on. It must give the
+// old list whole or fail, never the new file read under the old password.
+void TestCli::readerSeesOnePair()
+{
+    QFETCH(QStringList, args);
+    QFETCH(QByteArray, listing);
+    m_writes = true;
+
+    QVERIFY(makeEntries(kEntries));
+    QProcessEnvironment env = m_env;
+    env.insert(u"QUILLOR_CLI_STOP_BETWEEN_OPENS_FOR_TEST"_s, u"1"_s);
+    QProcess reader;
+    reader.setProcessEnvironment(env);
+    reader.start(kCli, QStringList{u"--data-dir"_s, dataDir()} + args);
+    QVERIFY(reader.waitForStarted());
+    reader.write(kPassword + '\n');
+    QVERIFY(reader.waitForBytesWritten());
+    reader.closeWriteChannel();
+    siginfo_t info{};
+    QCOMPARE(
+        ::waitid(P_PID, id_t(reader.processId()), &info, WSTOPPED | WEXITED | WNOWAIT | __WALL), 0);
+    QVERIFY2(info.si_code == CLD_STOPPED, "the reader never stopped between its two opens");
+
+    const Run passwd = cli({u"passwd"_s}, kPassword + "\nQuince 2\nQuince 2\n");
+    QVERIFY2(passwd.exitCode == 0, passwd.describe().constData());
+    QCOMPARE(readBack(linkFilePath(), "Quince 2"), rows(kEntries));
+
+    QCOMPARE(::kill(pid_t(reader.processId()), SIGCONT), 0);
+    QVERIFY(reader.waitForFinished(120'000));
+    QCOMPARE(reader.exitStatus(), QProcess::NormalExit);
+    const QByteArray out = reader.readAllStandardOutput();
+    const QByteArray err = reader.readAllStandardError();
+    const QByteArray described = "exit " + QByteArray::number(reader.exitCode()) +
+                                 ", stdout: " + out.left(400) + ", stderr: " + err;
+    if (reader.exitCode() == 0) {
+        // Only what the files held before the change, in full.
+        if (listing.isEmpty()) {
+            const QJsonArray exported = QJsonDocument::fromJson(out).array();
+            QCOMPARE(exported.size(), kEntries.size());
+            for (qsizetype i = 0; i < kEntries.size(); ++i)
+                QCOMPARE(exported[i].toObject().value(u"password"_s).toString().toUtf8(),
+                         kEntries[i].password);
+        } else {
+            QCOMPARE(out, listing);
+        }
+        return;
+    }
+    QVERIFY2(reader.exitCode() == 1, described.constData());
+    QCOMPARE(out, QByteArray());
+    QVERIFY2(err == "quillor-cli: wrong master password\n" ||
+                 err.contains("kept changing while it was read"),
+             described.constData());
+}
+
+void TestCli::madeButUnsure_data()
+{
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<QByteArray>("input");
+    QTest::addColumn<QByteArray>("call");   // the call that fails, its last in the data directory
+    QTest::addColumn<QString>("on");        // the name it is made on: the directory when empty
+    QTest::addColumn<QByteArray>("master"); // the password the files are under afterwards
+    QTest::addColumn<QList<Item>>("after");
+
+    const QByteArray right = kPassword + '\n';
+    QTest::newRow("edit, its directory not synced")
+        << QStringList{u"edit"_s, u"1"_s, u"--title"_s, u"T"_s} << right << QByteArray("fsync")
+        << QString() << kPassword
+        << QList<Item>{{"T", kEntries[0].url, kEntries[0].userName, kEntries[0].password},
+                       kEntries[1],
+                       kEntries[2]};
+    QTest::newRow("rm, its directory not synced")
+        << QStringList{u"rm"_s, u"2"_s} << right << QByteArray("fsync") << QString() << kPassword
+        << QList<Item>{kEntries[0], kEntries[2]};
+    QTest::newRow("mv, its directory not synced")
+        << QStringList{u"mv"_s, u"3"_s, u"1"_s} << right << QByteArray("fsync") << QString()
+        << kPassword << QList<Item>{kEntries[2], kEntries[0], kEntries[1]};
+    QTest::newRow("passwd, its directory not synced")
+        << QStringList{u"passwd"_s} << right + "Quince 2\nQuince 2\n"
+        << QByteArray("fsync") << QString() << QByteArray("Quince 2") << kEntries;
+    // The commit mark is in place: the switch is decided, and the next writer finishes it.
+    QTest::newRow("passwd, the link file's rename after the mark")
+        << QStringList{u"passwd"_s} << right + "Quince 2\nQuince 2\n"
+        << QByteArray("rename") << u"QuiURL.dab"_s << QByteArray("Quince 2") << kEntries;
+}
+
+// A write that fails once its change is in place says the change was made, with its own exit
+// status: a script that took it for "nothing changed" and ran it again would make it twice.
+void TestCli::madeButUnsure()
+{
+    QFETCH(QStringList, args);
+    QFETCH(QByteArray, input);
+    QFETCH(QByteArray, call);
+    QFETCH(QString, on);
+    QFETCH(QByteArray, master);
+    QFETCH(QList<Item>, after);
+    m_writes = true;
+
+    QVERIFY(makeEntries(kEntries));
+    const QString log = m_tmp->filePath(u"points.log"_s);
+    const QString where = on.isEmpty() ? dataDir() : dataDir() + u'/' + on;
+    // A trial on a copy finds the call; the run on the data directory fails it.
+    const QString trial = m_tmp->filePath(u"trial"_s);
+    QVERIFY(makeDataDir(trial, TestData::masterPasswordRecord(kPassword), LinkFile::Bytes,
+                        TestData::linkFile(kEntries, kPassword)));
+    const Run counted = run(QStringList{u"--data-dir"_s, trial} + args, input,
+                            underFaults(m_env, trial, log, 0, "count", root()));
+    QVERIFY2(counted.exitCode == 0, counted.describe().constData());
+    const QString trialWhere = on.isEmpty() ? trial : trial + u'/' + on;
+    const QList<FaultPoint> points = faultPoints(log);
+    int at = 0;
+    for (qsizetype i = 0; i < points.size(); ++i) {
+        const FaultPoint& p = points[i];
+        if (p.call == call && (call == "rename" ? p.path2 == trialWhere : p.path == trialWhere))
+            at = int(i) + 1;
+    }
+    QVERIFY2(at > 0, "no such call in the trial run");
+
+    QFile::remove(log);
+    const Run r = run(QStringList{u"--data-dir"_s, dataDir()} + args, input,
+                      underFaults(m_env, dataDir(), log, at, "fail", root()));
+    QVERIFY2(r.exitCode == 3, r.describe().constData());
+    QCOMPARE(r.out, QByteArray());
+    const QString err = QString::fromUtf8(r.err);
+    QVERIFY2(err.contains(u"may not survive a power cut"_s) && !err.contains(u"nothing"_s) &&
+                 !err.contains(u"cannot save"_s),
+             r.err.constData());
+
+    // Made: the next writer finishes what is left of it.
+    const Run finish = cli({u"mv"_s, u"1"_s, u"1"_s}, master + '\n');
+    QVERIFY2(finish.exitCode == 0, finish.describe().constData());
+    QCOMPARE(readBack(linkFilePath(), master), rows(after));
+    CipherService cipher;
+    QCOMPARE(MasterPasswordFile::check(dataDir() + u"/QuiFil.ini"_s, master, cipher).outcome,
+             MasterPasswordFile::Outcome::Right);
+}
+
+void TestCli::leftLockFile_data()
+{
+    QTest::addColumn<QByteArray>("content"); // of the lock file left; "killed" for a real kill
+
+    QTest::newRow("empty") << QByteArray();
+    QTest::newRow("garbage") << QByteArray("\x01\xff not a lock\n\0\0", 18);
+    QTest::newRow("a holder that is gone") << QByteArray("quillor-cli 2147483646\n");
+    QTest::newRow("a writer killed at the lock file's first write") << QByteArray("killed");
+}
+
+// A lock file that no live process holds is no lock: the next writer takes it.
+void TestCli::leftLockFile()
+{
+    QFETCH(QByteArray, content);
+    m_writes = true;
+
+    QVERIFY(makeEntries(kEntries));
+    const QString lock = dataDir() + u'/' + kLockFileName;
+    const QStringList add{u"add"_s, u"--title"_s, u"T"_s};
+    const QByteArray input = kPassword + "\npw\n";
+    if (content == "killed") {
+        const QString log = m_tmp->filePath(u"points.log"_s);
+        QVERIFY(run(QStringList{u"--data-dir"_s, dataDir()} + add, input,
+                    underFaults(m_env, dataDir(), log, 0, "count", root()))
+                    .exitCode == 0);
+        QVERIFY(makeEntries(kEntries));
+        int at = 0;
+        const QList<FaultPoint> points = faultPoints(log);
+        for (qsizetype i = 0; i < points.size() && at == 0; ++i) {
+            if (points[i].path == lock && points[i].call.contains("write"))
+                at = int(i) + 1;
+        }
+        QVERIFY2(at > 0, "the lock file is never written");
+        QFile::remove(log);
+        const Run killed = run(QStringList{u"--data-dir"_s, dataDir()} + add, input,
+                               underFaults(m_env, dataDir(), log, at, "kill", root()));
+        QCOMPARE(killed.exitCode, -1);
+        QVERIFY(QFileInfo(lock).isFile());
+    } else {
+        QVERIFY(TestData::writeFile(lock, content));
+    }
+
+    const Run r = cli(add, input);
+    QVERIFY2(r.exitCode == 0, r.describe().constData());
+    QCOMPARE(readBack(linkFilePath(), kPassword),
+             rows(kEntries + QList<Item>{{"T", "", "", "pw"}}));
+    QVERIFY(!QFileInfo::exists(lock));
+}
+
+// The refusal names the command that holds the lock, and what stands at the lock's name that is
+// not a file is the user's: left in place, and said.
+void TestCli::lockHeldByAnotherCommand()
+{
+    m_writes = true;
+    QVERIFY(makeEntries(kEntries));
+    const auto before = filesIn(dataDir());
+    const QStringList rm{u"rm"_s, u"1"_s};
+    {
+        InstanceLock other(u"quillor-cli"_s);
+        QCOMPARE(other.acquire(dataDir()), InstanceLock::Outcome::Locked);
+        const Run r = cli(rm, kPassword + '\n');
+        QVERIFY2(r.exitCode == 1, r.describe().constData());
+        QCOMPARE(QString::fromUtf8(r.err),
+                 u"quillor-cli: quillor-cli (pid %1) is changing %2; try again when it is done "
+                 "(nothing was changed)\n"_s.arg(::getpid())
+                     .arg(dataDir()));
+    }
+    QCOMPARE(filesIn(dataDir()), before);
+
+    const QString lock = dataDir() + u'/' + kLockFileName;
+    QVERIFY(QDir().mkdir(lock));
+    const Run r = cli(rm, kPassword + '\n');
+    QVERIFY2(r.exitCode == 1, r.describe().constData());
+    QVERIFY2(r.err.contains("a directory stands at the lock's name; remove it (nothing was "
+                            "changed)"),
+             r.err.constData());
+    QVERIFY(QFileInfo(lock).isDir());
+    QCOMPARE(readBack(linkFilePath(), kPassword), rows(kEntries));
+}
+
+void TestCli::linkToNowhere_data()
+{
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<QByteArray>("input");
+
+    const QByteArray right = kPassword + '\n';
+    for (const QString& file : {u"QuiURL.dab"_s, u"QuiFil.ini"_s}) {
+        const QByteArray name = file.toLatin1();
+        QTest::addRow("%s, list", name.constData()) << file << QStringList{u"list"_s} << right;
+        QTest::addRow("%s, show", name.constData())
+            << file << QStringList{u"show"_s, u"1"_s} << right;
+        QTest::addRow("%s, export", name.constData())
+            << file << QStringList{u"export"_s, u"--format"_s, u"json"_s, u"-o"_s, u"-"_s} << right;
+        QTest::addRow("%s, add", name.constData())
+            << file << QStringList{u"add"_s, u"--title"_s, u"T"_s} << right + "pw\n";
+        QTest::addRow("%s, passwd", name.constData())
+            << file << QStringList{u"passwd"_s} << right + "Quince\nQuince\n";
+    }
+}
+
+// A data file that is a link to a folder not mounted is missing, not empty: said, and nothing
+// is written through the link or in its place.
+void TestCli::linkToNowhere()
+{
+    QFETCH(QString, file);
+    QFETCH(QStringList, args);
+    QFETCH(QByteArray, input);
+    m_writes = true;
+
+    QVERIFY(makeEntries(kEntries));
+    const QString path = dataDir() + u'/' + file;
+    const QString target = m_tmp->filePath(u"unmounted/"_s) + file;
+    QVERIFY(QFile::remove(path));
+    QVERIFY(QFile::link(target, path));
+    const auto before = filesIn(dataDir());
+    const Run r = cli(args, input);
+    QVERIFY2(r.exitCode == 1, r.describe().constData());
+    QCOMPARE(r.out, QByteArray());
+    QVERIFY2(r.err.contains(QFile::encodeName(path) + ": a symbolic link to " +
+                            QFile::encodeName(target) + ", which cannot be reached"),
+             r.err.constData());
+    QCOMPARE(filesIn(dataDir()), before);
+    QVERIFY(QFileInfo(path).isSymLink());
+    QVERIFY(!QFileInfo::exists(target));
+}
+
+void TestCli::tornTailIsSaid_data()
+{
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<int>("torn"); // bytes of the torn tail
+
+    // Cut in the title, the URL address and the user name.
+    for (const int torn : {1, 1000, 3000}) {
+        QTest::addRow("list, %d bytes", torn) << QStringList{u"list"_s} << torn;
+        QTest::addRow("export, %d bytes", torn)
+            << QStringList{u"export"_s, u"--format"_s, u"json"_s, u"-o"_s, u"-"_s} << torn;
+    }
+}
+
+// A write cut short leaves part of a record at the end; the list leaves it out, and says so.
+void TestCli::tornTailIsSaid()
+{
+    QFETCH(QStringList, args);
+    QFETCH(int, torn);
+
+    const QByteArray whole = TestData::linkFile(kEntries, kPassword);
+    const QByteArray extra = TestData::linkRecord({"Torn", "u", "n", "p"}, kPassword).left(torn);
+    QVERIFY(makeDataDir(dataDir(), TestData::masterPasswordRecord(kPassword), LinkFile::Bytes,
+                        whole + extra));
+    const Run r = cli(args, kPassword + '\n');
+    QVERIFY2(r.exitCode == 0, r.describe().constData());
+    QVERIFY2(r.out.contains("Bank") && !r.out.contains("Torn"), r.out.constData());
+    QVERIFY2(r.err.startsWith("quillor-cli: note: " + QFile::encodeName(linkFilePath()) +
+                              " ends in " + QByteArray::number(torn) +
+                              " bytes that hold no whole entry"),
+             r.err.constData());
+}
+
+void TestCli::pendingSwitch_data()
+{
+    QTest::addColumn<bool>("held"); // whether a live writer holds the lock
+    QTest::addColumn<QString>("message");
+
+    QTest::newRow("a writer at work") << true
+                                      << u"a password change in %1 is in progress; try again when "
+                                         "it is done"_s;
+    QTest::newRow("no one at work") << false
+                                    << u"a password change in %1 was interrupted; start quillor "
+                                       "once to finish it, or run a command of quillor-cli that "
+                                       "writes"_s;
+}
+
+// A reader that finds a switch half done says whether someone is finishing it: "interrupted"
+// sends the user to finish what is running already.
+void TestCli::pendingSwitch()
+{
+    QFETCH(bool, held);
+    QFETCH(QString, message);
+
+    QVERIFY(makeEntries(kEntries));
+    QVERIFY(TestData::writeFile(dataDir() + u"/QuiPair.commit"_s, "replace QuiFil.ini\n"));
+    std::optional<InstanceLock> writer;
+    if (held) {
+        writer.emplace(u"quillor-cli"_s);
+        QCOMPARE(writer->acquire(dataDir()), InstanceLock::Outcome::Locked);
+    }
+    const QString lock = dataDir() + u'/' + kLockFileName;
+    const bool lockFileBefore = QFileInfo::exists(lock);
+    const Run r = list({});
+    QVERIFY2(r.exitCode == 1, r.describe().constData());
+    QCOMPARE(r.out, QByteArray());
+    QCOMPARE(QString::fromUtf8(r.err), u"quillor-cli: "_s + message.arg(dataDir()) + u'\n');
+    QCOMPARE(QFileInfo::exists(lock), lockFileBefore);
+}
+
+void TestCli::everyFaultToldTruly_data()
+{
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<QByteArray>("input");
+    QTest::addColumn<QByteArray>("master"); // the password the change leaves
+    QTest::addColumn<QList<Item>>("after");
+    QTest::addColumn<QByteArray>("mode"); // of the fault injector
+
+    const QByteArray right = kPassword + '\n';
+    const QList<Item> edited{{"T", kEntries[0].url, kEntries[0].userName, kEntries[0].password},
+                             kEntries[1],
+                             kEntries[2]};
+    for (const char* mode : {"fail", "kill"}) {
+        QTest::addRow("add, %s", mode)
+            << QStringList{u"add"_s, u"--title"_s, u"T"_s} << right + "pw\n"
+            << kPassword << (kEntries + QList<Item>{{"T", "", "", "pw"}}) << QByteArray(mode);
+        QTest::addRow("edit, %s", mode) << QStringList{u"edit"_s, u"1"_s, u"--title"_s, u"T"_s}
+                                        << right << kPassword << edited << QByteArray(mode);
+        QTest::addRow("rm, %s", mode) << QStringList{u"rm"_s, u"2"_s} << right << kPassword
+                                      << QList<Item>{kEntries[0], kEntries[2]} << QByteArray(mode);
+        QTest::addRow("mv, %s", mode)
+            << QStringList{u"mv"_s, u"3"_s, u"1"_s} << right << kPassword
+            << QList<Item>{kEntries[2], kEntries[0], kEntries[1]} << QByteArray(mode);
+        QTest::addRow("passwd, %s", mode)
+            << QStringList{u"passwd"_s} << right + "Quince 2\nQuince 2\n"
+            << QByteArray("Quince 2") << kEntries << QByteArray(mode);
+    }
+}
+
+// Each call the command makes in the data directory, failed or killed in turn: what the command
+// says must be what the files hold once the next start has settled them. Exit 0 or 3, the
+// change is there; 1, it is not; killed, one or the other, whole.
+void TestCli::everyFaultToldTruly()
+{
+    QFETCH(QStringList, args);
+    QFETCH(QByteArray, input);
+    QFETCH(QByteArray, master);
+    QFETCH(QList<Item>, after);
+    QFETCH(QByteArray, mode);
+    m_writes = true;
+
+    const QString log = m_tmp->filePath(u"points.log"_s);
+    const QStringList command = QStringList{u"--data-dir"_s, dataDir()} + args;
+    QVERIFY(makeEntries(kEntries));
+    const Run counted = run(command, input, underFaults(m_env, dataDir(), log, 0, "count", root()));
+    QVERIFY2(counted.exitCode == 0, counted.describe().constData());
+    const qsizetype points = faultPoints(log).size();
+    QVERIFY(points > 0);
+
+    CipherService cipher;
+    // "before", "after", or what else the files hold.
+    const auto state = [&]() -> QByteArray {
+        if (const SaveResult settled = PairFiles::settlePairDirectory(dataDir()); !settled)
+            return "cannot settle: " + settled.error().toUtf8();
+        for (const auto& [name, password, items] :
+             {std::tuple("before", kPassword, kEntries), std::tuple("after", master, after)}) {
+            if (MasterPasswordFile::check(dataDir() + u"/QuiFil.ini"_s, password, cipher).outcome ==
+                    MasterPasswordFile::Outcome::Right &&
+                readBack(linkFilePath(), password) == rows(items))
+                return name;
+        }
+        return "neither";
+    };
+    QStringList wrong;
+    for (int at = 1; at <= points; ++at) {
+        QVERIFY(QDir(dataDir()).removeRecursively());
+        QVERIFY(makeEntries(kEntries));
+        QFile::remove(log);
+        const Run r = run(command, input, underFaults(m_env, dataDir(), log, at, mode, root()));
+        const QByteArray found = state();
+        bool told = false;
+        switch (r.exitCode) {
+        case 0:
+            told = found == "after" && r.err.isEmpty();
+            break;
+        case 1:
+            told = found == "before" && !r.err.contains("power cut");
+            break;
+        case 3:
+            told = found == "after" && r.err.contains("may not survive a power cut");
+            break;
+        case -1:
+            told = mode == "kill" && (found == "before" || found == "after");
+            break;
+        }
+        if (!told)
+            wrong << u"at %1 (%2): %3; the files: %4"_s.arg(at).arg(
+                QString::fromUtf8(faultPoints(log).value(at - 1).call),
+                QString::fromUtf8(r.describe()), QString::fromUtf8(found));
+    }
+    qInfo("%lld trials, %lld misreported", qlonglong(points), qlonglong(wrong.size()));
+    QVERIFY2(wrong.isEmpty(), qPrintable(wrong.join(u'\n')));
 }
 
 QTEST_GUILESS_MAIN(TestCli)

@@ -13,9 +13,11 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <cerrno>
+#include <csignal>
 #include <dlfcn.h>
 #include <optional>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 using namespace Qt::StringLiterals;
@@ -163,6 +165,8 @@ private Q_SLOTS:
     void failures_data();
     void failures();
     void secondInstanceIsRefused();
+    void leftLockFile_data();
+    void leftLockFile();
     void staleTemporariesAreRemoved();
     void shortSettingsFileTakesDefaults();
 
@@ -309,6 +313,7 @@ enum class Breakage {
     SettingsIsADirectory,
     SettingsIsAPipe,
     MasterFileIsAPipe,
+    MasterFileLinksNowhere,
     AppDataOfAnotherUser,
     DataDirOfAnotherUser,
     DataDirCannotBeMadePrivate,
@@ -348,6 +353,11 @@ void TestStartup::failures_data()
     QTest::newRow("QuiFil.ini is a pipe")
         << Breakage::MasterFileIsAPipe << u"After.. {settings} ..Read, Sub_Main App. Boot Error"_s
         << u"not a regular file"_s;
+    // A synchronised folder not mounted: a default file there would open the real link file
+    // under the default password.
+    QTest::newRow("QuiFil.ini links to a folder not mounted")
+        << Breakage::MasterFileLinksNowhere
+        << u"After.. {settings} ..Read, Sub_Main App. Boot Error"_s << u"a symbolic link to"_s;
     // Another user could read what is written there, or swap the files for links.
     QTest::newRow("Application Data of another user")
         << Breakage::AppDataOfAnotherUser
@@ -408,6 +418,12 @@ void TestStartup::failures()
                                     : DataPaths::kMasterPasswordFile));
         QVERIFY(pipe->made());
         break;
+    case Breakage::MasterFileLinksNowhere:
+        QVERIFY(QDir().mkpath(f.dataDir()));
+        QVERIFY(QDir().mkpath(f.tmp.filePath(u"unmounted"_s)));
+        QVERIFY(QFile::link(f.tmp.filePath(u"unmounted/QuiFil.ini"_s),
+                            f.dataFile(DataPaths::kMasterPasswordFile)));
+        break;
     case Breakage::AppDataOfAnotherUser:
         QVERIFY(makeForeign(f.appData()));
         break;
@@ -436,6 +452,10 @@ void TestStartup::failures()
     QVERIFY2(outcome.message.contains(reason), qPrintable(outcome.message));
     if (!inTheWay.isEmpty())
         QCOMPARE(TestData::readFile(inTheWay), QByteArray("keep me"));
+    if (breakage == Breakage::MasterFileLinksNowhere) {
+        QVERIFY(QFileInfo(f.dataFile(DataPaths::kMasterPasswordFile)).isSymLink());
+        QCOMPARE(TestData::entriesOf(f.tmp.filePath(u"unmounted"_s)), QStringList());
+    }
     if (!foreign.isEmpty()) {
         QCOMPARE(TestData::permissionsOf(foreign), 0777);
         QCOMPARE(QDir(foreign).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
@@ -464,6 +484,74 @@ void TestStartup::secondInstanceIsRefused()
     QVERIFY(second.paths.dataDirectory.isEmpty());
     QVERIFY(second.checkValue.isEmpty());
     QVERIFY(running.lock->isLocked());
+}
+
+void TestStartup::leftLockFile_data()
+{
+    QTest::addColumn<QByteArray>("left"); // at the lock's name: bytes, or what is made there
+    QTest::addColumn<int>("status");      // StartupOutcome::Status
+
+    const int started = int(StartupOutcome::Status::Started);
+    QTest::newRow("empty file") << QByteArray() << started;
+    QTest::newRow("garbage") << QByteArray("\xff\x00 nothing\n", 11) << started;
+    QTest::newRow("a holder that is gone") << QByteArray("quillor 2147483646\n") << started;
+    QTest::newRow("a holder killed") << QByteArray("(killed)") << started;
+    QTest::newRow("a command that holds it")
+        << QByteArray("(held)") << int(StartupOutcome::Status::AlreadyRunning);
+    QTest::newRow("a directory") << QByteArray("(directory)")
+                                 << int(StartupOutcome::Status::Failed);
+}
+
+// Only a live holder keeps the program out; a lock file without one is taken, whatever it holds.
+// A directory at its name is the user's: left, and said.
+void TestStartup::leftLockFile()
+{
+    QFETCH(QByteArray, left);
+    QFETCH(int, status);
+
+    Fixture f;
+    QVERIFY(QDir().mkpath(f.dataDir()));
+    const QString lock = f.dataFile(kLockFileName);
+    std::optional<InstanceLock> holder;
+    if (left == "(killed)") {
+        const pid_t child = ::fork();
+        QVERIFY(child >= 0);
+        if (child == 0) {
+            InstanceLock held(u"quillor-cli"_s);
+            if (held.acquire(f.dataDir()) == InstanceLock::Outcome::Locked)
+                ::raise(SIGKILL);
+            ::_exit(1);
+        }
+        int wait = 0;
+        QCOMPARE(::waitpid(child, &wait, 0), child);
+        QVERIFY(WIFSIGNALED(wait) && WTERMSIG(wait) == SIGKILL);
+        QVERIFY(TestData::readFile(lock).startsWith("quillor-cli "));
+    } else if (left == "(held)") {
+        holder.emplace(u"quillor-cli"_s);
+        QCOMPARE(holder->acquire(f.dataDir()), InstanceLock::Outcome::Locked);
+    } else if (left == "(directory)") {
+        QVERIFY(QDir().mkdir(lock));
+    } else {
+        QVERIFY(TestData::writeFile(lock, left));
+    }
+
+    AppState state;
+    const StartupOutcome outcome = runStartup(f.env, state);
+    QCOMPARE(int(outcome.status), status);
+    switch (outcome.status) {
+    case StartupOutcome::Status::Started:
+        QVERIFY(outcome.lock && outcome.lock->isLocked());
+        QCOMPARE(TestData::readFile(lock), "quillor " + QByteArray::number(::getpid()) + '\n');
+        break;
+    case StartupOutcome::Status::AlreadyRunning:
+        QCOMPARE(outcome.message, kMultipleInstances);
+        break;
+    case StartupOutcome::Status::Failed:
+        QVERIFY2(outcome.message.contains(lock + u": a directory stands at the lock's name"_s),
+                 qPrintable(outcome.message));
+        QVERIFY(QFileInfo(lock).isDir());
+        break;
+    }
 }
 
 // A write killed part-way leaves its temporary file; the next start removes ours, and only

@@ -110,6 +110,7 @@ private Q_SLOTS:
     void damagedFile();
     void tornTailIsNoRecord_data();
     void tornTailIsNoRecord();
+    void linkToNowhere();
     void unreadablePath();
     void unreadableFile_data();
     void unreadableFile();
@@ -424,27 +425,71 @@ void TestLinkFile::tornTailIsNoRecord_data()
 {
     QTest::addColumn<QByteArray>("file");
     QTest::addColumn<int>("kept");
+    QTest::addColumn<qint64>("torn"); // the bytes left out, which the user is told of
     const QByteArray three = TestData::linkFile(kThreeItems, kPassword);
-    QTest::newRow("torn last record of 2,000 bytes") << three.first(2 * 3584 + 2000) << 2;
+    QTest::newRow("torn last record of 2,000 bytes")
+        << three.first(2 * 3584 + 2000) << 2 << qint64(2000);
     // Rounding up makes a record of 1,793 bytes: too short for its last fields.
-    QTest::newRow("torn last record of 1,793 bytes") << three.first(3584 + 1793) << 1;
+    QTest::newRow("torn last record of 1,793 bytes")
+        << three.first(3584 + 1793) << 1 << qint64(1793);
     QTest::newRow("torn record after a full read")
-        << TestData::linkFile(numberedItems(65), kPassword).chopped(3584 - 2000) << 64;
+        << TestData::linkFile(numberedItems(65), kPassword).chopped(3584 - 2000) << 64
+        << qint64(2000);
+    // Rounded down, a short tail is never read as a record at all.
+    QTest::newRow("torn last record of 1 byte") << three + three.first(1) << 3 << qint64(1);
+    QTest::newRow("torn last record of 1,791 bytes")
+        << three.first(2 * 3584 + 1791) << 2 << qint64(1791);
+    QTest::newRow("whole records") << three << 3 << qint64(0);
 }
 
 void TestLinkFile::tornTailIsNoRecord()
 {
     QFETCH(QByteArray, file);
     QFETCH(int, kept);
+    QFETCH(qint64, torn);
     QVERIFY(TestData::writeFile(m_path, file));
     CipherService cipher;
     EntryModel model;
     QString failure;
-    QVERIFY2(loadList(model, m_path, kPassword, cipher, &failure), qPrintable(failure));
+    qint64 leftOut = -1;
+    QVERIFY2(loadList(model, m_path, kPassword, cipher, &failure, &leftOut), qPrintable(failure));
     QCOMPARE(model.rowCount(), kept);
+    QCOMPARE(leftOut, torn);
+    QCOMPARE(readLinkFile(m_path, kPassword, cipher, EmptyLinkFile::Keep).tornTailBytes, torn);
+    CheckedLinkFile checked;
+    QCOMPARE(checked.open(m_path), QString());
+    QCOMPARE(checked.count(), kept);
+    QCOMPARE(checked.tornTailBytes(), torn);
     QCOMPARE(storedRecordCount(m_path), std::optional<qint64>(kept));
     QCOMPARE(findDamagedLinkRecord(m_path), QString());
     QCOMPARE(TestData::readFile(m_path), file);
+}
+
+// A link file that is a symbolic link to a folder not mounted is missing, not an empty list:
+// every reader says so, and the link stays as it is.
+void TestLinkFile::linkToNowhere()
+{
+    const QString target = m_path + u".unmounted/QuiURL.dab"_s;
+    QVERIFY(QFile::link(target, m_path));
+    CipherService cipher;
+    const QString said =
+        m_path + u": a symbolic link to "_s + target + u", which cannot be reached"_s;
+
+    const LinkFileRead read = readLinkFile(m_path, kPassword, cipher);
+    QVERIFY2(read.failure.startsWith(said), qPrintable(read.failure));
+    EntryModel model;
+    QString failure;
+    QVERIFY(!loadList(model, m_path, kPassword, cipher, &failure));
+    QVERIFY2(failure.startsWith(said), qPrintable(failure));
+    QCOMPARE(storedRecordCount(m_path), std::nullopt);
+    QVERIFY(findDamagedLinkRecord(m_path).startsWith(said));
+    CheckedLinkFile checked;
+    QVERIFY(checked.open(m_path).startsWith(said));
+    // The master password file alike: a password never set would let anyone set one.
+    const MasterPasswordFile::Check check = MasterPasswordFile::check(m_path, kPassword, cipher);
+    QCOMPARE(check.outcome, MasterPasswordFile::Outcome::Unreadable);
+    QVERIFY(check.failure.startsWith(said));
+    QVERIFY(QFileInfo(m_path).isSymLink());
 }
 
 void TestLinkFile::damagedFile()

@@ -4,6 +4,7 @@
 #include "startup/AppState.h"
 #include "startup/OleDate.h"
 #include "startup/SettingsFile.h"
+#include "store/LinkFile.h"
 #include "store/MasterPasswordFile.h"
 #include "ui/Artwork.h"
 #include "ui/main/ClipboardGuard.h"
@@ -114,6 +115,8 @@ private Q_SLOTS:
     void orphanedLinkFile_data();
     void orphanedLinkFile();
     void damagedLinkFile();
+    void tornTailIsSaid();
+    void linkFileLinksNowhere();
     void firstRowSelectedAfterLoad_data();
     void firstRowSelectedAfterLoad();
     void enterKey_data();
@@ -767,6 +770,38 @@ void TestMainWindow::damagedLinkFile()
     QCOMPARE(m_window->model().entry(0).url().toByteArray(), kItems[0].url);
     // Loading never rewrites what it could not read.
     QCOMPARE(TestData::readFile(m_state->paths.linkFilePath), links);
+}
+
+// What a write cut short left at the end is left out of the list, and the user is told.
+void TestMainWindow::tornTailIsSaid()
+{
+    const QByteArray whole = TestData::linkFile(kItems, kPassword);
+    const QByteArray links = whole + whole.first(1000);
+    writeLinks(links);
+    QVERIFY(openMainWindow());
+    QVERIFY(unlock());
+
+    QCOMPARE(m_answers->shown(),
+             QList<ScriptedAnswers::Shown>(
+                 {{MessageKind::Ok, tornTailNote(m_state->paths.linkFilePath, 1000), 0}}));
+    QCOMPARE(m_window->model().rowCount(), kItems.size());
+    QCOMPARE(TestData::readFile(m_state->paths.linkFilePath), links);
+}
+
+// A link file in a synchronised folder that is not mounted is no empty list.
+void TestMainWindow::linkFileLinksNowhere()
+{
+    const QString path = m_state->paths.linkFilePath;
+    const QString target = path + u".unmounted/QuiURL.dab"_s;
+    QVERIFY(QFile::link(target, path));
+    QVERIFY(openMainWindow());
+    QVERIFY(unlock());
+
+    QCOMPARE(m_answers->shown(),
+             QList<ScriptedAnswers::Shown>({{MessageKind::Ok, kLoadFailed, 0}}));
+    QCOMPARE(m_window->model().rowCount(), 0);
+    QVERIFY(QFileInfo(path).isSymLink());
+    QVERIFY(!QFileInfo::exists(target));
 }
 
 void TestMainWindow::firstRowSelectedAfterLoad_data()

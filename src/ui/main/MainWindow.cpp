@@ -730,9 +730,12 @@ void MainWindow::showLocked()
 
 void MainWindow::reloadList()
 {
+    qint64 tornTail = 0;
     if (!loadList(m_model, m_state.paths.linkFilePath, m_state.masterPassword, m_state.cipher,
-                  &m_loadFailure))
+                  &m_loadFailure, &tornTail))
         message(MessageKind::Ok, kLoadListsFailedMessage);
+    else if (tornTail > 0)
+        message(MessageKind::Ok, tornTailNote(m_state.paths.linkFilePath, tornTail));
     // The commands work on the selected row; the view would only point at the first.
     if (m_model.rowCount() > 0)
         selectRow(0);
