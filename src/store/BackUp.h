@@ -32,7 +32,7 @@ SaveResult removePair(const QString& directory);
 SaveResult backUpPair(const QString& dataDirectory, const QString& backUpDirectory);
 
 struct RestoreOutcome {
-    enum class Status { Restored, NoBackUpFiles, Failed };
+    enum class Status { Restored, NoBackUpFiles, NoMasterPasswordFile, Failed };
     Status status = Status::Failed;
     // UnDo now holds the pair that was current before (at least one file of it).
     bool keptForUndo = false;

@@ -6,8 +6,15 @@
 #include "startup/ModuleRoutines.h"
 #include "store/BackUp.h"
 #include "store/MasterPasswordFile.h"
+#include "store/PairFiles.h"
 #include "ui/WaitCursor.h"
 #include "ui/message/ShowMessage.h"
+
+#include <QAction>
+#include <QFile>
+
+#include <array>
+#include <sys/stat.h>
 
 namespace {
 
@@ -34,7 +41,14 @@ const QString kRestoreQuestionText = QStringLiteral(
     "Links Files? \r\n (You Can Undo The Restore \r\nUntil You Close Quillor)\r\n");
 const QString kNoBackUpFiles =
     QStringLiteral("\r\n\r\n\r\nCan't Restore Files: \r\nNo Back-Up Files Exists.\r\n");
+const QString kNoMasterPasswordFile = QStringLiteral(
+    "\r\n\r\n\r\nCan't Restore Files: \r\nThe Back-Up Has No Password File (QuiFil.ini),\r\n"
+    "So No Password Would Open Its Links File.\r\nNothing Was Replaced.\r\n");
 const QString kRestoreDoneText = QStringLiteral("\r\n\r\n\r\nRestore Done.\r\n");
+const QString kLockedAfterRestore = QStringLiteral(
+    "\r\n\r\n\r\nThe Restored Links Files Do Not Open With\r\nThe Password You Entered, So The "
+    "Window\r\nIs Locked. Enter The Password That Was In\r\nEffect When The Back-Up Was Made, Or "
+    "\r\nClick -Undo Previous Restore- To Go Back.\r\n");
 const QString kRestoreFailed =
     QStringLiteral("\r\n\r\n\r\nAn Error Occurred Restoring \r\nWith Your Back-Up Files\r\n");
 
@@ -44,8 +58,28 @@ const QString kUndoQuestionText =
 const QString kNoUndoDirectory =
     QStringLiteral("\r\n\r\n\r\nCan't UnDo Restored Files. \r\n No UnDo Directory\r\n");
 const QString kUndoDoneText = QStringLiteral("\r\n\r\n\r\nUndo Done.\r\n");
+const QString kLockedAfterUndo = QStringLiteral(
+    "\r\n\r\n\r\nThe Links Files Put Back By The Undo Do Not\r\nOpen With The Password You "
+    "Entered, So The\r\nWindow Is Locked. Enter The Password That Was\r\nIn Effect Before The "
+    "Restore.\r\n");
 const QString kUndoFailed =
     QStringLiteral("\r\n\r\n\r\nAn Error Occurred UnDoing \r\nThe Restored Files\r\n");
+
+// Which files a directory's pair names: every replacement renames new files over the old names,
+// so a pair that was switched has a new file, or none, under one of them.
+using PairIdentity = std::array<std::pair<dev_t, ino_t>, 2>;
+
+PairIdentity identityOf(const QString& directory)
+{
+    PairIdentity identity{};
+    const QString names[] = {PairFiles::kMasterPasswordFile, PairFiles::kLinkFile};
+    for (std::size_t i = 0; i < identity.size(); ++i) {
+        struct stat info {};
+        if (::lstat(QFile::encodeName(directory + u'/' + names[i]).constData(), &info) == 0)
+            identity[i] = {info.st_dev, info.st_ino};
+    }
+    return identity;
+}
 
 } // namespace
 
@@ -66,7 +100,24 @@ void BackUpCommands::connectTo(const MainMenus& menus)
     wire("mnu1BUfiles", [this] { backUp(); });
     wire("mnu1BURestore", [this] { restore(); });
     m_undoEntry = wire("mnu1BUundo", [this] { undo(); });
-    m_undoEntry->setVisible(false);
+    offerUndoWhileKept();
+}
+
+// What UnDo holds decides, not what this run did: a pair kept there by an earlier run that
+// closed while the window was locked is offered too.
+void BackUpCommands::offerUndoWhileKept()
+{
+    const QString undo = BackUp::undoDirectory(m_window.state().paths.dataDirectory);
+    m_undoEntry->setVisible(BackUp::membersIn(undo).any());
+}
+
+// A failure reported after the switch was decided leaves the new pair in place; settling
+// finishes a switch left half done, and then the names show whether it happened.
+bool BackUpCommands::switchedSince(const std::array<std::pair<dev_t, ino_t>, 2>& before)
+{
+    const QString directory = m_window.state().paths.dataDirectory;
+    (void)PairFiles::settlePairDirectory(directory);
+    return PairFiles::switchPending(directory) || identityOf(directory) != before;
 }
 
 // A question the user switched off counts as Yes.
@@ -113,68 +164,97 @@ void BackUpCommands::restore()
     }
     if (!asked(kRestoreQuestionText, kRestoreQuestion))
         return;
+    // A links file without its password file would lock the window for good: no password
+    // opens it, and the next start would set the default one beside it.
+    const BackUp::Members backUp = BackUp::membersIn(directory);
+    if (backUp.linkFile && !backUp.masterPasswordFile) {
+        m_window.message(MessageKind::Ok, kNoMasterPasswordFile);
+        return;
+    }
+    const PairIdentity before = identityOf(state.paths.dataDirectory);
     const BackUp::RestoreOutcome outcome = [&] {
         WaitCursor wait;
         return BackUp::restoreFromBackUp(state.paths.dataDirectory, directory);
     }();
-    if (outcome.keptForUndo)
-        m_undoEntry->setVisible(true);
+    offerUndoWhileKept();
     using Status = BackUp::RestoreOutcome::Status;
     switch (outcome.status) {
     case Status::Failed:
-        m_window.message(MessageKind::Ok, kRestoreFailed);
-        return;
+        if (!switchedSince(before)) {
+            m_window.message(MessageKind::Ok, kRestoreFailed);
+            return;
+        }
+        if (!m_window.finishMadeUnsure(outcome.failure))
+            return;
+        break;
     case Status::NoBackUpFiles:
         m_window.message(MessageKind::Ok, kNoBackUpFiles);
+        return;
+    case Status::NoMasterPasswordFile:
+        m_window.message(MessageKind::Ok, kNoMasterPasswordFile);
         return;
     case Status::Restored:
         break;
     }
-    showReplacedPair();
-    tell(kRestoreDoneText, kRestoreDone);
+    const bool locked = showReplacedPair();
+    if (outcome.status == Status::Restored)
+        tell(kRestoreDoneText, kRestoreDone);
+    if (locked)
+        m_window.message(MessageKind::Ok, kLockedAfterRestore);
 }
 
 void BackUpCommands::undo()
 {
     if (!asked(kUndoQuestionText, kUndoQuestion))
         return;
+    const PairIdentity before = identityOf(m_window.state().paths.dataDirectory);
     const BackUp::UndoOutcome outcome = [&] {
         WaitCursor wait;
         return BackUp::undoRestore(m_window.state().paths.dataDirectory);
     }();
-    if (outcome.pairReplaced)
-        showReplacedPair();
     using Status = BackUp::UndoOutcome::Status;
+    // The kept pair stays in UnDo when its copy back may not outlast a power cut.
+    const bool madeUnsure =
+        !outcome.pairReplaced && outcome.status == Status::Failed && switchedSince(before);
+    if (madeUnsure && !m_window.finishMadeUnsure(outcome.failure)) {
+        offerUndoWhileKept();
+        return;
+    }
+    const bool locked = (outcome.pairReplaced || madeUnsure) && showReplacedPair();
+    offerUndoWhileKept();
     switch (outcome.status) {
     case Status::NoUndoDirectory:
         m_window.message(MessageKind::Ok, kNoUndoDirectory);
         return;
     case Status::Failed:
-        m_window.message(MessageKind::Ok, kUndoFailed);
-        return;
+        if (!madeUnsure)
+            m_window.message(MessageKind::Ok, kUndoFailed);
+        break;
     case Status::Undone:
     case Status::NothingKept:
+        tell(kUndoDoneText, kUndoDone);
         break;
     }
-    m_undoEntry->setVisible(false);
-    tell(kUndoDoneText, kUndoDone);
+    if (locked)
+        m_window.message(MessageKind::Ok, kLockedAfterUndo);
 }
 
 // The list follows the new pair only when the password in memory opens it; a pair under
 // another password would be decrypted into garbage, and the next change would write that
 // garbage back or mix two passwords in one file. Such a pair locks the window until its own
-// password is typed.
-void BackUpCommands::showReplacedPair()
+// password is typed. True when it locked the window.
+bool BackUpCommands::showReplacedPair()
 {
     AppState& state = m_window.state();
     if (!m_window.isUnlocked())
-        return;
+        return false;
     const MasterPasswordFile::Check check = MasterPasswordFile::check(
         state.paths.masterPasswordPath, state.masterPassword, state.cipher);
     if (check.outcome != MasterPasswordFile::Outcome::Right) {
         m_window.showLocked();
-        return;
+        return true;
     }
     state.checkValue = check.checkValue;
     m_window.reloadList();
+    return false;
 }

@@ -467,6 +467,15 @@ void OptionsWindow::showBackUpDirectory(const QString& directory)
         m_backUpDirectory.clear();
 }
 
+void OptionsWindow::removeOldPair(const QString& directory)
+{
+    const SaveResult removed = BackUp::removePair(directory);
+    if (!removed.made())
+        message(MessageKind::Ok, kOldNotDeleted);
+    else if (!removed)
+        message(MessageKind::Ok, MainWindow::madeUnsureText(removed.error()));
+}
+
 // Files already in the new directory are kept or deleted; the old back-up files are moved
 // along or deleted; then the setting takes the new directory.
 void OptionsWindow::applyBackUpDirectory()
@@ -484,17 +493,20 @@ void OptionsWindow::applyBackUpDirectory()
     if (TestDirectory(oldDirectory) == 0 && BackUp::membersIn(oldDirectory).any()) {
         if (newExists) {
             if (message(MessageKind::YesNo, kMoveFiles) == MessageAnswer::Yes) {
-                // The old pair leaves its directory only once the new one holds it whole.
-                if (!BackUp::copyPair(oldDirectory, newDirectory)) {
+                // The old pair leaves its directory only once the new one holds it whole, and
+                // for sure: a copy that may not outlast a power cut keeps the old one.
+                const SaveResult copied = BackUp::copyPair(oldDirectory, newDirectory);
+                if (!copied.made()) {
                     message(MessageKind::Ok, kNotMoved);
                     return;
                 }
-                if (!BackUp::removePair(oldDirectory))
-                    message(MessageKind::Ok, kOldNotDeleted);
+                if (!copied)
+                    message(MessageKind::Ok, MainWindow::madeUnsureText(copied.error()));
+                else
+                    removeOldPair(oldDirectory);
             }
-        } else if (message(MessageKind::YesNo, kDeleteOldFiles) == MessageAnswer::Yes &&
-                   !BackUp::removePair(oldDirectory)) {
-            message(MessageKind::Ok, kOldNotDeleted);
+        } else if (message(MessageKind::YesNo, kDeleteOldFiles) == MessageAnswer::Yes) {
+            removeOldPair(oldDirectory);
         }
     }
     s.backupDirectory = newDirectory;
