@@ -585,14 +585,20 @@ void TestBackUpCommands::failedBackUpKeepsTheOldPair()
     QVERIFY(!undoOffered());
 }
 
-// Each row: the window's pair operation that fails once its switch is decided, at the first
-// rename that puts the new pair in place.
+// Each row: the window's write that fails once its change is in place or decided, and where:
+// the first call of a kind after the last rename onto a name of the data directory. For a pair,
+// the rename that starts its switch once the commit mark is in place; for the links file alone,
+// the sync of the directory it was renamed into.
 void TestBackUpCommands::madeUnsureFollowsThePairOnDisk_data()
 {
     QTest::addColumn<QString>("operation");
-    QTest::newRow("restore") << u"restore"_s;
-    QTest::newRow("undo") << u"undo"_s;
-    QTest::newRow("change password") << u"change password"_s;
+    QTest::addColumn<QString>("after");
+    QTest::addColumn<QByteArray>("failed");
+    QTest::newRow("restore") << u"restore"_s << u"QuiPair.commit"_s << QByteArray("rename");
+    QTest::newRow("undo") << u"undo"_s << u"QuiPair.commit"_s << QByteArray("rename");
+    QTest::newRow("change password")
+        << u"change password"_s << u"QuiPair.commit"_s << QByteArray("rename");
+    QTest::newRow("move down") << u"move down"_s << u"QuiURL.dab"_s << QByteArray("fsync");
 }
 
 // The window runs in a process of its own under the fault injector, once to count the calls on
@@ -601,6 +607,8 @@ void TestBackUpCommands::madeUnsureFollowsThePairOnDisk_data()
 void TestBackUpCommands::madeUnsureFollowsThePairOnDisk()
 {
     QFETCH(QString, operation);
+    QFETCH(QString, after);
+    QFETCH(QByteArray, failed);
     if (qEnvironmentVariableIsSet("QUILLOR_FAULT_DIR")) {
         madeUnsureInChild(operation);
         return;
@@ -637,24 +645,25 @@ void TestBackUpCommands::madeUnsureFollowsThePairOnDisk()
     const QString counted = run(0);
     QVERIFY2(counted.isEmpty(), qPrintable(counted));
 
-    // The rename after the data directory's last commit mark is the first of its switch.
-    const QString mark = QFileInfo(data).canonicalFilePath() + u"/QuiPair.commit"_s;
+    const QString canonical = QFileInfo(data).canonicalFilePath();
+    const QString anchor = canonical + u'/' + after;
     qint64 at = 0;
-    bool markSeen = false;
+    bool anchorSeen = false;
     for (const QByteArray& line : TestData::readFile(log).split('\n')) {
         const QList<QByteArray> fields = line.split('\t');
-        if (fields.size() != 5 || !fields[1].startsWith("rename"))
+        if (fields.size() != 5)
             continue;
-        if (QFile::decodeName(fields[3]) == mark) {
-            markSeen = true;
+        if (fields[1].startsWith("rename") && QFile::decodeName(fields[3]) == anchor) {
+            anchorSeen = true;
             at = 0;
-        } else if (markSeen && at == 0) {
+        } else if (anchorSeen && at == 0 && fields[1].startsWith(failed) &&
+                   (failed != "fsync" || QFile::decodeName(fields[2]) == canonical)) {
             at = fields[0].toLongLong();
         }
     }
     QVERIFY2(at > 0, TestData::readFile(log).constData());
-    const QString failed = run(at);
-    QVERIFY2(failed.isEmpty(), qPrintable(failed));
+    const QString faulted = run(at);
+    QVERIFY2(faulted.isEmpty(), qPrintable(faulted));
     QVERIFY(TestData::readFile(log).contains("\tfail\n"));
 }
 
@@ -666,7 +675,8 @@ void TestBackUpCommands::madeUnsureInChild(const QString& operation)
     QVERIFY(TestData::writeFile(m_state->paths.masterPasswordPath,
                                 TestData::masterPasswordRecord(kPassword)));
     const bool changePassword = operation == u"change password"_s;
-    if (!changePassword) {
+    const bool move = operation == u"move down"_s;
+    if (!changePassword && !move) {
         writeBackUp(items("Old", 3), kPassword);
         m_state->settings.backupDirectory = backUpDir();
     }
@@ -690,6 +700,14 @@ void TestBackUpCommands::madeUnsureInChild(const QString& operation)
         listed = titlesOf(items("Current", 2));
         // Its copy back may not outlast a power cut: the kept pair stays.
         undoAfter = faulted;
+    } else if (move) {
+        m_window->selectRow(0);
+        trigger("mnu1Movedown");
+        const QList<TestData::Item> current = items("Current", 2);
+        expected = {pairIn(data).master, TestData::linkFile({current[1], current[0]}, kPassword),
+                    true};
+        listed = titlesOf({current[1], current[0]});
+        undoAfter = false;
     } else {
         auto* passwordBox = m_window->findChild<QLineEdit*>(u"Text4"_s);
         auto* changeButton = m_window->findChild<QPushButton*>(u"Command4"_s);
@@ -718,8 +736,10 @@ void TestBackUpCommands::madeUnsureInChild(const QString& operation)
     // The switch finished, and the list is the one on disk.
     QVERIFY(!QFileInfo::exists(data + u"/QuiPair.commit"_s));
     const PairBytes onDisk = pairIn(data);
-    if (changePassword) {
+    if (changePassword || move) {
         QCOMPARE(onDisk.master, expected.master);
+        if (move)
+            QCOMPARE(onDisk.link, expected.link);
         QCOMPARE(TestData::entriesOf(data), QStringList({u"QuiFil.ini"_s, u"QuiURL.dab"_s}));
     } else {
         QCOMPARE(onDisk, expected);
