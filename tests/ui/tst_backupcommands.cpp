@@ -489,6 +489,8 @@ void TestBackUpCommands::undoFromTheLockedWindow()
     QVERIFY(!undoOffered());
     QVERIFY(!button->isVisible());
     QVERIFY(!m_window->isUnlocked());
+    if (how == u"tab"_s)
+        QVERIFY(m_window->findChild<QWidget*>(u"Text4"_s)->hasFocus());
     typeAndEnter(QString::fromLatin1(kPassword));
     QVERIFY(m_window->isUnlocked());
     QCOMPARE(titlesShown(), titlesOf(items("Current", 2)));

@@ -629,7 +629,11 @@ void MainWindow::showAppMenu()
 
 void MainWindow::showUndoRestoreButton()
 {
+    const bool hadFocus = m_undoRestoreButton->hasFocus();
     m_undoRestoreButton->setVisible(!m_unlocked && m_menus->action("mnu1BUundo")->isVisible());
+    // Once the undo is done, the password it wants is what comes next.
+    if (hadFocus && !m_unlocked && m_undoRestoreButton->isHidden())
+        m_passwordBox->setFocus(Qt::OtherFocusReason);
 }
 
 void MainWindow::showListMenu(const QPoint& globalPos)
