@@ -6,6 +6,7 @@
 #include "TestData.h"
 #include "WindowFixture.h"
 #include "store/LinkRecord.h"
+#include "store/PairFiles.h"
 #include "ui/main/MainMenus.h"
 
 #include <QLabel>
@@ -57,6 +58,10 @@ const QString kMadeUnsure = u"\r\n\r\n\r\nThe Change Was Made, But It May Not\r\
 const QString kTypeNewPassword =
     u"\r\n\r\n\r\nType-In Your New Password.  Then Click The -Change Password- Button, Again"_s;
 const QString kNowInEffect = u"\r\n\r\n\r\nYour New Password Is Now In Effect"_s;
+const QString kApplyToBackUp = u"\r\n\r\n\r\nYou Have Back-Up Files Encrypted With \r\nThe Old "
+                               u"Password.  Do You Want To Apply \r\nThe New Passwod To Them?"_s;
+const QString kAppliedToBackUp =
+    u"\r\n\r\n\r\nYour New Password Has Been Applied \r\nTo Your Back-Up Files."_s;
 
 QList<TestData::Item> items(const QByteArray& prefix, int count)
 {
@@ -135,7 +140,10 @@ private:
     QStringList titlesShown() const;
     void writeBackUp(const QList<TestData::Item>& list, const QByteArray& password,
                      bool withMaster = true);
-    QString backUpDir() const { return m_elsewhere->filePath(u"back-up"_s); }
+    QString backUpDir() const
+    {
+        return m_backUpDir.isEmpty() ? m_elsewhere->filePath(u"back-up"_s) : m_backUpDir;
+    }
     QString undoDir() const { return m_state->paths.dataDirectory + u"/UnDo"_s; }
     QWidget* undoButton() const { return m_window->findChild<QWidget*>(u"UndoRestoreButton"_s); }
     bool undoButtonShown() const { return undoButton() && undoButton()->isVisible(); }
@@ -144,6 +152,7 @@ private:
     void madeUnsureInChild(const QString& operation);
 
     std::unique_ptr<QTemporaryDir> m_elsewhere;
+    QString m_backUpDir;
 };
 
 void TestBackUpCommands::initTestCase()
@@ -164,6 +173,7 @@ void TestBackUpCommands::cleanup()
 {
     tearDownFixture();
     m_elsewhere.reset();
+    m_backUpDir.clear();
 }
 
 bool TestBackUpCommands::openUnlocked(const QList<TestData::Item>& list)
@@ -588,24 +598,26 @@ void TestBackUpCommands::failedBackUpKeepsTheOldPair()
 }
 
 // Each row: the window's write that fails once its change is in place or decided, and where:
-// the first call of a kind after the last rename onto a name of the data directory. For a pair,
-// the rename that starts its switch once the commit mark is in place; for the links file alone,
-// the sync of the directory it was renamed into.
+// the first call of a kind after the last rename onto a name in the data or back-up directory.
+// For a pair, the rename that starts its switch once the commit mark is in place; for the links
+// file alone, the sync of the directory it was renamed into.
 void TestBackUpCommands::madeUnsureFollowsThePairOnDisk_data()
 {
     QTest::addColumn<QString>("operation");
     QTest::addColumn<QString>("after");
     QTest::addColumn<QByteArray>("failed");
-    QTest::newRow("restore") << u"restore"_s << u"QuiPair.commit"_s << QByteArray("rename");
-    QTest::newRow("undo") << u"undo"_s << u"QuiPair.commit"_s << QByteArray("rename");
+    QTest::newRow("restore") << u"restore"_s << u"data/QuiPair.commit"_s << QByteArray("rename");
+    QTest::newRow("undo") << u"undo"_s << u"data/QuiPair.commit"_s << QByteArray("rename");
     QTest::newRow("change password")
-        << u"change password"_s << u"QuiPair.commit"_s << QByteArray("rename");
-    QTest::newRow("move down") << u"move down"_s << u"QuiURL.dab"_s << QByteArray("fsync");
+        << u"change password"_s << u"data/QuiPair.commit"_s << QByteArray("rename");
+    QTest::newRow("back-up re-encrypted")
+        << u"back-up re-encrypted"_s << u"back-up/QuiPair.commit"_s << QByteArray("rename");
+    QTest::newRow("move down") << u"move down"_s << u"data/QuiURL.dab"_s << QByteArray("fsync");
 }
 
-// The window runs in a process of its own under the fault injector, once to count the calls on
-// the data directory, once failing the one chosen; that process judges the window against the
-// disk.
+// The window runs in a process of its own under the fault injector, once to count the calls in
+// the directory that holds its data and back-up directories, once failing the one chosen; that
+// process judges the window against the disk.
 void TestBackUpCommands::madeUnsureFollowsThePairOnDisk()
 {
     QFETCH(QString, operation);
@@ -617,15 +629,15 @@ void TestBackUpCommands::madeUnsureFollowsThePairOnDisk()
     }
     QTemporaryDir scratch;
     QVERIFY(scratch.isValid());
-    const QString data = scratch.filePath(u"data"_s);
+    const QString watched = scratch.filePath(u"watched"_s);
     const QString log = scratch.filePath(u"points.log"_s);
     const auto run = [&](qint64 at) {
         QFile::remove(log);
-        QDir(data).removeRecursively();
-        QDir().mkdir(data);
+        QDir(watched).removeRecursively();
+        QDir().mkpath(watched + u"/data"_s);
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert(u"LD_PRELOAD"_s, QStringLiteral(QUILLOR_FAULT_INJECT_LIBRARY));
-        env.insert(u"QUILLOR_FAULT_DIR"_s, data);
+        env.insert(u"QUILLOR_FAULT_DIR"_s, watched);
         env.insert(u"QUILLOR_FAULT_LOG"_s, log);
         env.insert(u"QUILLOR_FAULT_MODE"_s, u"fail"_s);
         env.insert(u"QUILLOR_FAULT_AT"_s, QString::number(at));
@@ -647,8 +659,9 @@ void TestBackUpCommands::madeUnsureFollowsThePairOnDisk()
     const QString counted = run(0);
     QVERIFY2(counted.isEmpty(), qPrintable(counted));
 
-    const QString canonical = QFileInfo(data).canonicalFilePath();
+    const QString canonical = QFileInfo(watched).canonicalFilePath();
     const QString anchor = canonical + u'/' + after;
+    const QString synced = QFileInfo(anchor).absolutePath();
     qint64 at = 0;
     bool anchorSeen = false;
     for (const QByteArray& line : TestData::readFile(log).split('\n')) {
@@ -659,7 +672,7 @@ void TestBackUpCommands::madeUnsureFollowsThePairOnDisk()
             anchorSeen = true;
             at = 0;
         } else if (anchorSeen && at == 0 && fields[1].startsWith(failed) &&
-                   (failed != "fsync" || QFile::decodeName(fields[2]) == canonical)) {
+                   (failed != "fsync" || QFile::decodeName(fields[2]) == synced)) {
             at = fields[0].toLongLong();
         }
     }
@@ -671,14 +684,16 @@ void TestBackUpCommands::madeUnsureFollowsThePairOnDisk()
 
 void TestBackUpCommands::madeUnsureInChild(const QString& operation)
 {
-    const QString data = qEnvironmentVariable("QUILLOR_FAULT_DIR");
+    const QString data = qEnvironmentVariable("QUILLOR_FAULT_DIR") + u"/data"_s;
+    m_backUpDir = qEnvironmentVariable("QUILLOR_FAULT_DIR") + u"/back-up"_s;
     const bool faulted = qEnvironmentVariableIntValue("QUILLOR_FAULT_AT") > 0;
     m_state->paths = DataPaths::forDataDirectory(data);
     QVERIFY(TestData::writeFile(m_state->paths.masterPasswordPath,
                                 TestData::masterPasswordRecord(kPassword)));
-    const bool changePassword = operation == u"change password"_s;
+    const bool backUpReencrypted = operation == u"back-up re-encrypted"_s;
+    const bool changePassword = operation == u"change password"_s || backUpReencrypted;
     const bool move = operation == u"move down"_s;
-    if (!changePassword && !move) {
+    if ((!changePassword && !move) || backUpReencrypted) {
         writeBackUp(items("Old", 3), kPassword);
         m_state->settings.backupDirectory = backUpDir();
     }
@@ -713,6 +728,12 @@ void TestBackUpCommands::madeUnsureInChild(const QString& operation)
     } else {
         auto* passwordBox = m_window->findChild<QLineEdit*>(u"Text4"_s);
         auto* changeButton = m_window->findChild<QPushButton*>(u"Command4"_s);
+        if (backUpReencrypted) {
+            // The password in effect, then Yes to the back-up's question.
+            m_answers->queue(MessageAnswer::Ok);
+            m_answers->queue(MessageAnswer::Ok);
+            m_answers->queue(kYes);
+        }
         passwordBox->setText(QString::fromLatin1(kPassword));
         changeButton->click();
         passwordBox->setText(QString::fromLatin1(kOtherPassword));
@@ -720,6 +741,8 @@ void TestBackUpCommands::madeUnsureInChild(const QString& operation)
         expected = {TestData::masterPasswordRecord(kOtherPassword), {}, true};
         listed = titlesOf(items("Current", 2));
         shown = {kTypeNewPassword, kNowInEffect};
+        if (backUpReencrypted)
+            shown << kApplyToBackUp << kAppliedToBackUp;
         undoAfter = false;
         QCOMPARE(m_state->masterPassword, kOtherPassword);
     }
@@ -728,7 +751,8 @@ void TestBackUpCommands::madeUnsureInChild(const QString& operation)
 
     const QStringList texts = m_answers->texts();
     QCOMPARE(texts.size(), shown.size() + 1);
-    const qsizetype at = changePassword ? 1 : 0;
+    // After what it follows: the new password in effect, or the back-up's question and answer.
+    const qsizetype at = backUpReencrypted ? 4 : changePassword ? 1 : 0;
     QVERIFY2(texts[at].startsWith(kMadeUnsure), qPrintable(texts[at]));
     QVERIFY2(texts[at].contains(u"Input/output error"_s), qPrintable(texts[at]));
     QStringList others = texts;
@@ -752,6 +776,12 @@ void TestBackUpCommands::madeUnsureInChild(const QString& operation)
     QCOMPARE(undoOffered(), undoAfter);
     if (undoAfter && operation == u"undo"_s)
         QCOMPARE(pairIn(undoDir()), current);
+    if (backUpReencrypted) {
+        QCOMPARE(pairIn(backUpDir()),
+                 PairBytes({TestData::masterPasswordRecord(kOtherPassword),
+                            TestData::linkFile(items("Old", 3), kOtherPassword), true}));
+        QVERIFY(!PairFiles::switchPending(backUpDir()));
+    }
 }
 
 QTEST_MAIN(TestBackUpCommands)

@@ -160,8 +160,14 @@ void PasswordCommands::offerBackUpPair(const QByteArray& oldPassword, const QByt
         return;
     const SaveResult applied = ReencryptBackUpFiles(directory, oldPassword, newPassword);
     m_window.message(MessageKind::Ok, applied.made() ? kAppliedToBackUp : kNotAppliedToBackUp);
-    if (applied.made() && !applied)
-        m_window.message(MessageKind::Ok, MainWindow::madeUnsureText(applied.error()));
+    if (applied.made() && !applied) {
+        // Decided: finished now where it can be, else by the next back-up or restore.
+        const SaveResult settled = PairFiles::settlePairDirectory(directory);
+        m_window.message(MessageKind::Ok,
+                         MainWindow::madeUnsureText(
+                             settled ? applied.error()
+                                     : applied.error() + QStringLiteral("\r\n") + settled.error()));
+    }
 }
 
 SaveResult PasswordCommands::ReencryptBackUpFiles(const QString& directory,
