@@ -9,6 +9,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QStandardPaths>
 
 #include <cstring>
@@ -211,17 +212,27 @@ StartupOutcome runStartup(const StartupEnvironment& env, AppState& state)
     // would open the link file beside it under the default password.
     if (const QString broken = brokenLinkProblem(paths.masterPasswordPath); !broken.isEmpty())
         return failed({afterStep, QStringLiteral("%1: %2").arg(paths.masterPasswordPath, broken)});
-    if (TestFileReadable(paths.masterPasswordPath) != 0) {
-        const QString defaultMaster =
-            paths.programDirectory + u'/' + DataPaths::kMasterPasswordFile;
-        if (const auto failure =
-                copyDefaultFile(defaultMaster, paths.masterPasswordPath, afterStep))
-            return failed(*failure);
+    // Beside a links file whose own password file is gone, the default password would "open" it
+    // into garbage. None is set then: the window says that no password opens the files, and an
+    // undo of the restore that left them so, when one is kept, still can.
+    const QFileInfo linkFile(paths.linkFilePath);
+    const bool orphanedLinks =
+        !QFileInfo::exists(paths.masterPasswordPath) && linkFile.exists() && linkFile.size() > 0;
+    if (!orphanedLinks) {
+        if (TestFileReadable(paths.masterPasswordPath) != 0) {
+            const QString defaultMaster =
+                paths.programDirectory + u'/' + DataPaths::kMasterPasswordFile;
+            if (const auto failure =
+                    copyDefaultFile(defaultMaster, paths.masterPasswordPath, afterStep))
+                return failed(*failure);
+        }
+        // Something there that is no file (a pipe, a directory) could never be unlocked.
+        QFile master;
+        if (const QString reason = openRegularFile(master, paths.masterPasswordPath);
+            !reason.isEmpty())
+            return failed(
+                {afterStep, QStringLiteral("%1: %2").arg(paths.masterPasswordPath, reason)});
     }
-    // Something there that is no file (a pipe, a directory) could never be unlocked.
-    QFile master;
-    if (const QString reason = openRegularFile(master, paths.masterPasswordPath); !reason.isEmpty())
-        return failed({afterStep, QStringLiteral("%1: %2").arg(paths.masterPasswordPath, reason)});
 
     applyFirstRun(state.settings, env.now);
     resolveListFont(state.settings, env.fontFamilies, env.generalFontFamily);

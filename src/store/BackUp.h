@@ -66,7 +66,7 @@ SaveResult copyBackUpPair(const QString& from, const QString& to);
 SaveResult removeBackUpPair(const QString& directory);
 
 struct RestoreOutcome {
-    enum class Status { Restored, NoBackUpFiles, Failed, NoMasterPasswordFile };
+    enum class Status { Restored, NoBackUpFiles, NoMasterPasswordFile, Failed };
     Status status = Status::Failed;
     // UnDo now holds the pair that was current before (at least one file of it).
     bool keptForUndo = false;

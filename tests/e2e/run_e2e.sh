@@ -3,7 +3,8 @@
 # five wrong passwords, a second instance on the same data directory, an entry typed into the
 # Enter Items window and found again after a new start, entries moved and deleted through the
 # list menu, a new master password, Delete Password && Files, a back-up restored and undone
-# through the application menu, and a clean stop on SIGTERM. Openbox runs on the display because
+# through the application menu, a restore under another password undone from the locked window
+# after a new start, and a clean stop on SIGTERM. Openbox runs on the display because
 # without a window manager the keyboard focus never comes back to a window after a modal one
 # closes, and typed keys go nowhere. Screenshots land in the build directory.
 #   tests/e2e/run_e2e.sh BUILD_DIR
@@ -683,6 +684,66 @@ scenario_backup() {
         grep -q --fixed-strings "$backups" "$dir/QuiSetts.ini"
 }
 
+# A back-up under another password, made with quillor-cli, restored over the list: the window
+# locks and says why; closed locked, it keeps the pair from before the restore, and the next
+# start offers the undo from the locked window, reached with Tab. Builds on scenario_backup's
+# profile and back-up directory.
+scenario_locked_restore() {
+    echo "== a restore under another password, undone from the locked window"
+    local -x XDG_DATA_HOME=$work/backup-profile
+    local dir backups other pid
+    dir=$(data_dir)
+    backups="$work/my backups"
+    other="$work/other pair"
+    mkdir -p "$other"
+    cp "$dir/QuiFil.ini" "$dir/QuiURL.dab" "$other/"
+    printf 'Pomelo\nKumquat\nKumquat\n' |
+        "$build/quillor-cli" --data-dir "$other" passwd >"$work/other-passwd.log" 2>&1 ||
+        { fail "quillor-cli puts a copy of the pair under another password"; return 1; }
+    cp "$other/QuiFil.ini" "$other/QuiURL.dab" "$backups/"
+    cp "$dir/QuiFil.ini" "$work/before.ini"
+    cp "$dir/QuiURL.dab" "$work/before.dab"
+
+    start_quillor locked-restore
+    pid=$app_pid
+    wait_locked_window "$pid" || return 1
+    unlock_with_pomelo || { fail "\"Pomelo\" unlocks the list"; return 1; }
+    app_menu "$pid" r || return 1
+    answer_yes "$pid" "the restore question" || return 1
+    answer_message "$pid" "\"Restore Done.\"" || return 1
+    answer_message "$pid" "why the window locked" "$build/e2e-locked-restore.png" || return 1
+    check "the restored pair is in place" cmp -s "$dir/QuiFil.ini" "$backups/QuiFil.ini"
+    check "the window is locked: its password box shows" \
+        wait_pixel "$main_wid" $BOX_X $BOX_Y $BOX_COLOUR
+    import -frame -window "$main_wid" "$build/e2e-locked-undo.png"
+    xdotool key Escape
+    wait_exit "$pid" 15 || { fail "Escape ends the locked program"; return 1; }
+    check "closed locked, UnDo keeps the password file from before the restore" \
+        cmp -s "$dir/UnDo/QuiFil.ini" "$work/before.ini"
+    check "closed locked, UnDo keeps the link file from before the restore" \
+        cmp -s "$dir/UnDo/QuiURL.dab" "$work/before.dab"
+
+    start_quillor locked-undo
+    pid=$app_pid
+    wait_locked_window "$pid" || return 1
+    # From the password box past "Enter" and "Change Password".
+    xdotool key --delay 20 Tab Tab Tab space
+    answer_yes "$pid" "the undo question, from the locked window" || return 1
+    answer_message "$pid" "\"Undo Done.\"" || return 1
+    check "the undo puts back the password file from before the restore" \
+        cmp -s "$dir/QuiFil.ini" "$work/before.ini"
+    check "the undo puts back the link file from before the restore" \
+        cmp -s "$dir/QuiURL.dab" "$work/before.dab"
+    wait_active "$main_wid" || { fail "the focus comes back to the main window"; return 1; }
+    xdotool mousemove --window "$main_wid" $BOX_X $BOX_Y click 1
+    unlock_with_pomelo || { fail "\"Pomelo\" opens the pair put back"; return 1; }
+    pass "\"Pomelo\" opens the pair put back"
+    check "the list shows the entry again" wait_one_row "$main_wid"
+    xdotool key Escape
+    wait_exit "$pid" 15 || { fail "Escape ends the program"; return 1; }
+    check "closed with the pair open, UnDo is emptied" test -z "$(ls -A "$dir/UnDo")"
+}
+
 # Told to stop, the program closes as if Escape had been pressed: the settings are written (their
 # digit code's filler is new at every writing, so the file changes) and it ends with code 0.
 scenario_terminate() {
@@ -723,7 +784,7 @@ rm -f "$build"/e2e-*.png
 
 scenario_first_start && scenario_wrong_passwords && scenario_second_instance
 scenario_enter_items && scenario_change_list && scenario_delete_password
-scenario_backup
+scenario_backup && scenario_locked_restore
 scenario_terminate
 scenario_on_top
 scenario_file_size_limit

@@ -169,6 +169,8 @@ private Q_SLOTS:
     void leftLockFile();
     void staleTemporariesAreRemoved();
     void shortSettingsFileTakesDefaults();
+    void keptUndoPairAndOrphanedLinks_data();
+    void keptUndoPairAndOrphanedLinks();
 
     void testDirectory_data();
     void testDirectory();
@@ -744,6 +746,52 @@ void TestStartup::profileDirectory()
     QCOMPARE(defaultProfileDirectory(), profile);
     QCOMPARE(dataDirectoryFor(defaultProfileDirectory()), profile + u"/Application Data/Quillor"_s);
     QCOMPARE(StartupEnvironment::current(u"/opt/bin"_s).profileDirectory, profile);
+}
+
+// Each row: the links file the data directory holds without a password file. A pair kept in
+// UnDo, by a window that closed locked after a restore, is left for the window to offer.
+void TestStartup::keptUndoPairAndOrphanedLinks_data()
+{
+    QTest::addColumn<QByteArray>("links");
+    QTest::addColumn<bool>("defaultSet");
+    QTest::newRow("no links file") << QByteArray() << true;
+    QTest::newRow("empty links file") << QByteArray("") << true;
+    QTest::newRow("links under another password")
+        << TestData::linkRecord({"Title", "https://a.example", "user", "pass"}, "Kumquat") << false;
+}
+
+void TestStartup::keptUndoPairAndOrphanedLinks()
+{
+    QFETCH(QByteArray, links);
+    QFETCH(bool, defaultSet);
+    Fixture f;
+    {
+        AppState first;
+        QCOMPARE(runStartup(f.env, first).status, StartupOutcome::Status::Started);
+    }
+    QVERIFY(QFile::remove(f.dataFile(u"QuiFil.ini"_s)));
+    if (!links.isNull())
+        QVERIFY(TestData::writeFile(f.dataFile(u"QuiURL.dab"_s), links));
+    const QString undo = f.dataFile(u"UnDo"_s);
+    QVERIFY(QDir().mkdir(undo));
+    const QByteArray keptMaster = TestData::masterPasswordRecord("Kumquat");
+    const QByteArray keptLinks =
+        TestData::linkRecord({"Kept", "https://k.example", "me", "secret"}, "Kumquat");
+    QVERIFY(TestData::writeFile(undo + u"/QuiFil.ini"_s, keptMaster));
+    QVERIFY(TestData::writeFile(undo + u"/QuiURL.dab"_s, keptLinks));
+
+    AppState state;
+    const StartupOutcome outcome = runStartup(f.env, state);
+    QCOMPARE(outcome.status, StartupOutcome::Status::Started);
+    QVERIFY2(outcome.message.isEmpty(), qPrintable(outcome.message));
+    QCOMPARE(QFile::exists(f.dataFile(u"QuiFil.ini"_s)), defaultSet);
+    if (defaultSet)
+        QCOMPARE(TestData::readFile(f.dataFile(u"QuiFil.ini"_s)), f.defaultMaster);
+    if (!links.isNull())
+        QCOMPARE(TestData::readFile(f.dataFile(u"QuiURL.dab"_s)), links);
+    QCOMPARE(TestData::entriesOf(undo), QStringList({u"QuiFil.ini"_s, u"QuiURL.dab"_s}));
+    QCOMPARE(TestData::readFile(undo + u"/QuiFil.ini"_s), keptMaster);
+    QCOMPARE(TestData::readFile(undo + u"/QuiURL.dab"_s), keptLinks);
 }
 
 QTEST_GUILESS_MAIN(TestStartup)

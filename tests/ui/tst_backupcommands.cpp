@@ -6,9 +6,11 @@
 #include "TestData.h"
 #include "WindowFixture.h"
 #include "store/LinkRecord.h"
+#include "store/PairFiles.h"
 #include "ui/main/MainMenus.h"
 
 #include <QLabel>
+#include <QProcess>
 
 using namespace Qt::StringLiterals;
 using TestData::kPassword;
@@ -39,6 +41,27 @@ const QString kUndoQuestion = u"\r\n\r\n\r\nDo You Want To Undo The Restored Lin
 const QString kNoUndoDirectory =
     u"\r\n\r\n\r\nCan't UnDo Restored Files. \r\n No UnDo Directory\r\n"_s;
 const QString kUndoDone = u"\r\n\r\n\r\nUndo Done.\r\n"_s;
+const QString kNoMasterPasswordFile =
+    u"\r\n\r\n\r\nCan't Restore Files: \r\nThe Back-Up Has No Password File (QuiFil.ini),\r\nSo "
+    u"No Password Would Open Its Links File.\r\nNothing Was Replaced.\r\n"_s;
+const QString kLockedAfterRestore =
+    u"\r\n\r\n\r\nThe Restored Links Files Do Not Open With\r\nThe Password You Entered, So The "
+    u"Window\r\nIs Locked. Enter The Password That Was In\r\nEffect When The Back-Up Was Made, Or "
+    u"\r\nClick -Undo Previous Restore- To Go Back.\r\n"_s;
+const QString kLockedAfterUndo =
+    u"\r\n\r\n\r\nThe Links Files Put Back By The Undo Do Not\r\nOpen With The Password You "
+    u"Entered, So The\r\nWindow Is Locked. Enter The Password That Was\r\nIn Effect Before The "
+    u"Restore.\r\n"_s;
+// Followed by what failed.
+const QString kMadeUnsure = u"\r\n\r\n\r\nThe Change Was Made, But It May Not\r\nSurvive A "
+                            u"Power Cut Or A System Crash:\r\n"_s;
+const QString kTypeNewPassword =
+    u"\r\n\r\n\r\nType-In Your New Password.  Then Click The -Change Password- Button, Again"_s;
+const QString kNowInEffect = u"\r\n\r\n\r\nYour New Password Is Now In Effect"_s;
+const QString kApplyToBackUp = u"\r\n\r\n\r\nYou Have Back-Up Files Encrypted With \r\nThe Old "
+                               u"Password.  Do You Want To Apply \r\nThe New Passwod To Them?"_s;
+const QString kAppliedToBackUp =
+    u"\r\n\r\n\r\nYour New Password Has Been Applied \r\nTo Your Back-Up Files."_s;
 
 QList<TestData::Item> items(const QByteArray& prefix, int count)
 {
@@ -102,7 +125,13 @@ private Q_SLOTS:
     void undoWithoutUndoDirectory();
     void closingEmptiesUndo();
     void restoreUnderAnotherPasswordLocks();
+    void undoFromTheLockedWindow_data();
+    void undoFromTheLockedWindow();
+    void closingLockedKeepsUndo_data();
+    void closingLockedKeepsUndo();
     void failedBackUpKeepsTheOldPair();
+    void madeUnsureFollowsThePairOnDisk_data();
+    void madeUnsureFollowsThePairOnDisk();
 
 private:
     [[nodiscard]] bool openUnlocked(const QList<TestData::Item>& list);
@@ -111,10 +140,19 @@ private:
     QStringList titlesShown() const;
     void writeBackUp(const QList<TestData::Item>& list, const QByteArray& password,
                      bool withMaster = true);
-    QString backUpDir() const { return m_elsewhere->filePath(u"back-up"_s); }
-    QString undoDir() const { return m_dir->filePath(u"UnDo"_s); }
+    QString backUpDir() const
+    {
+        return m_backUpDir.isEmpty() ? m_elsewhere->filePath(u"back-up"_s) : m_backUpDir;
+    }
+    QString undoDir() const { return m_state->paths.dataDirectory + u"/UnDo"_s; }
+    QWidget* undoButton() const { return m_window->findChild<QWidget*>(u"UndoRestoreButton"_s); }
+    bool undoButtonShown() const { return undoButton() && undoButton()->isVisible(); }
+    [[nodiscard]] bool restoreLocked();
+    [[nodiscard]] bool tabTo(const QWidget* target);
+    void madeUnsureInChild(const QString& operation);
 
     std::unique_ptr<QTemporaryDir> m_elsewhere;
+    QString m_backUpDir;
 };
 
 void TestBackUpCommands::initTestCase()
@@ -135,6 +173,7 @@ void TestBackUpCommands::cleanup()
 {
     tearDownFixture();
     m_elsewhere.reset();
+    m_backUpDir.clear();
 }
 
 bool TestBackUpCommands::openUnlocked(const QList<TestData::Item>& list)
@@ -237,6 +276,9 @@ void TestBackUpCommands::restore_data()
     QTest::newRow("neither back-up file")
         << true << 0 << false << false << QStringList{kRestoreQuestion, kNoBackUpFiles} << current
         << true;
+    QTest::newRow("QuiURL.dab without QuiFil.ini")
+        << true << 3 << false << false << QStringList{kRestoreQuestion, kNoMasterPasswordFile}
+        << current << false;
     QTest::newRow("messages 1 to 6 switched off")
         << true << 3 << true << true << QStringList() << titlesOf(items("Old", 3)) << true;
 }
@@ -271,6 +313,10 @@ void TestBackUpCommands::restore()
     QCOMPARE(pairIn(m_dir->path()), restored ? backUp : current);
     if (undoAfter)
         QCOMPARE(pairIn(undoDir()), current);
+    else
+        QVERIFY(!QFileInfo::exists(undoDir() + u"/QuiFil.ini"_s) &&
+                !QFileInfo::exists(undoDir() + u"/QuiURL.dab"_s));
+    QVERIFY(!undoButtonShown());
 }
 
 void TestBackUpCommands::restoreThenUndo()
@@ -363,20 +409,24 @@ void TestBackUpCommands::restoreUnderAnotherPasswordLocks()
     m_answers->queue(kYes);
     trigger("mnu1BURestore");
 
-    // The completion still shows; the list does not, and nothing is left to write it back.
-    QCOMPARE(m_answers->texts(), QStringList({kRestoreQuestion, kRestoreDone}));
+    // The completion still shows, and why the window locked; the list does not, and nothing is
+    // left to write it back.
+    QCOMPARE(m_answers->texts(),
+             QStringList({kRestoreQuestion, kRestoreDone, kLockedAfterRestore}));
     QVERIFY(!m_window->isUnlocked());
     QCOMPARE(m_window->model().rowCount(), 0);
     QVERIFY(m_state->masterPassword.isEmpty());
     QVERIFY(m_window->findChild<QLabel*>(u"Picture1"_s)->isVisible());
     QVERIFY(m_window->findChild<QWidget*>(u"Picture2"_s)->isVisible());
     QVERIFY(undoOffered());
+    QVERIFY(undoButtonShown());
 
     // The old password is now a wrong one; the restored pair's own opens it.
     typeAndEnter(QString::fromLatin1(kPassword));
     QVERIFY(!m_window->isUnlocked());
     typeAndEnter(QString::fromLatin1(kOtherPassword));
     QVERIFY(m_window->isUnlocked());
+    QVERIFY(!undoButtonShown());
     QCOMPARE(titlesShown(), titlesOf(items("Old", 3)));
     QCOMPARE(pairIn(m_dir->path()), pairIn(backUpDir()));
 
@@ -384,7 +434,139 @@ void TestBackUpCommands::restoreUnderAnotherPasswordLocks()
     m_answers->queue(kYes);
     trigger("mnu1BUundo");
     QVERIFY(!m_window->isUnlocked());
+    QCOMPARE(m_answers->texts().mid(m_answers->texts().size() - 3),
+             QStringList({kUndoQuestion, kUndoDone, kLockedAfterUndo}));
+    typeAndEnter(QString::fromLatin1(kPassword));
+    QVERIFY(m_window->isUnlocked());
+    QCOMPARE(titlesShown(), titlesOf(items("Current", 2)));
+}
+
+// The list shows a pair under kPassword; a back-up under another password is restored over it.
+bool TestBackUpCommands::restoreLocked()
+{
+    writeBackUp(items("Old", 3), kOtherPassword);
+    m_state->settings.backupDirectory = backUpDir();
+    if (!openUnlocked(items("Current", 2)))
+        return false;
+    m_answers->queue(kYes);
+    trigger("mnu1BURestore");
+    return !m_window->isUnlocked() &&
+           m_answers->texts() == QStringList({kRestoreQuestion, kRestoreDone, kLockedAfterRestore});
+}
+
+// As a person does it: Tab from the focused control until the target has the focus.
+bool TestBackUpCommands::tabTo(const QWidget* target)
+{
+    for (int i = 0; i < 12 && QApplication::focusWidget() != target; ++i)
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    return QApplication::focusWidget() == target;
+}
+
+void TestBackUpCommands::undoFromTheLockedWindow_data()
+{
+    QTest::addColumn<QString>("how");
+    QTest::newRow("Tab, then Space") << u"tab"_s;
+    QTest::newRow("mouse") << u"mouse"_s;
+}
+
+// The menu is behind the cover while the window is locked; the undo is not.
+void TestBackUpCommands::undoFromTheLockedWindow()
+{
+    QFETCH(QString, how);
+    const PairBytes current = [&] {
+        writeLinks(items("Current", 2));
+        return pairIn(m_dir->path());
+    }();
+    QVERIFY(restoreLocked());
+    QVERIFY(undoButtonShown());
+    QWidget* button = undoButton();
+    // On the cover, under the password panel, whole inside the window at its smallest.
+    m_window->resize(m_window->minimumSize());
+    const QRect panel = m_window->findChild<QWidget*>(u"Picture1"_s)->geometry();
+    QVERIFY(m_window->rect().contains(button->geometry()));
+    QVERIFY(!panel.intersects(button->geometry()));
+    QVERIFY(m_window->findChild<QWidget*>(u"Text4"_s)->hasFocus());
+
+    m_answers->queue(kYes);
+    if (how == u"tab"_s) {
+        QVERIFY(tabTo(button));
+        QTest::keyClick(button, Qt::Key_Space);
+    } else {
+        QTest::mouseClick(button, Qt::LeftButton);
+    }
+    QCOMPARE(m_answers->texts().mid(3), QStringList({kUndoQuestion, kUndoDone}));
+    QCOMPARE(pairIn(m_dir->path()), current);
+    QVERIFY(!undoOffered());
+    QVERIFY(!button->isVisible());
+    QVERIFY(!m_window->isUnlocked());
+    if (how == u"tab"_s)
+        QVERIFY(m_window->findChild<QWidget*>(u"Text4"_s)->hasFocus());
+    typeAndEnter(QString::fromLatin1(kPassword));
+    QVERIFY(m_window->isUnlocked());
+    QCOMPARE(titlesShown(), titlesOf(items("Current", 2)));
+    QVERIFY(m_window->listMatchesFile());
+}
+
+// Each row: how the window closes after a restore locked it. Only a close with the restored
+// pair opened lets the kept pair go.
+void TestBackUpCommands::closingLockedKeepsUndo_data()
+{
+    QTest::addColumn<QString>("how");
+    QTest::addColumn<bool>("kept");
+    QTest::newRow("Escape") << u"escape"_s << true;
+    QTest::newRow("close box") << u"close"_s << true;
+    QTest::newRow("fifth wrong password") << u"fifth"_s << true;
+    QTest::newRow("restored pair opened first") << u"opened"_s << false;
+}
+
+void TestBackUpCommands::closingLockedKeepsUndo()
+{
+    QFETCH(QString, how);
+    QFETCH(bool, kept);
+    const PairBytes current = [&] {
+        writeLinks(items("Current", 2));
+        return pairIn(m_dir->path());
+    }();
+    QVERIFY(restoreLocked());
+    const PairBytes restored = pairIn(m_dir->path());
+    if (how == u"escape"_s) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
+    } else if (how == u"close"_s) {
+        QVERIFY(m_window->close());
+    } else if (how == u"fifth"_s) {
+        // The password of the pair before the restore is a wrong one now.
+        for (int n = 0; n < 5; ++n)
+            typeAndEnter(QString::fromLatin1(kPassword));
+    } else {
+        typeAndEnter(QString::fromLatin1(kOtherPassword));
+        QVERIFY(m_window->isUnlocked());
+        QVERIFY(m_window->close());
+    }
+    QVERIFY(!m_window->isVisible());
+    QVERIFY(!m_state->mainWindowOpen);
+    QCOMPARE(pairIn(m_dir->path()), restored);
+    if (!kept) {
+        QVERIFY(!QFileInfo::exists(undoDir() + u"/QuiFil.ini"_s));
+        QVERIFY(!QFileInfo::exists(undoDir() + u"/QuiURL.dab"_s));
+        m_window.reset();
+        QVERIFY(openMainWindow());
+        QVERIFY(!undoOffered());
+        QVERIFY(!undoButtonShown());
+        return;
+    }
+    QCOMPARE(pairIn(undoDir()), current);
+
+    // The next start offers it, from the locked window.
+    m_window.reset();
+    QVERIFY(openMainWindow());
+    QVERIFY(undoOffered());
+    QVERIFY(undoButtonShown());
+    QVERIFY(tabTo(undoButton()));
+    m_answers->queue(kYes);
+    QTest::keyClick(undoButton(), Qt::Key_Space);
     QCOMPARE(m_answers->texts().last(), kUndoDone);
+    QCOMPARE(pairIn(m_dir->path()), current);
+    QVERIFY(!undoButtonShown());
     typeAndEnter(QString::fromLatin1(kPassword));
     QVERIFY(m_window->isUnlocked());
     QCOMPARE(titlesShown(), titlesOf(items("Current", 2)));
@@ -413,6 +595,193 @@ void TestBackUpCommands::failedBackUpKeepsTheOldPair()
     QCOMPARE(pairIn(m_dir->path()), current);
     QCOMPARE(titlesShown(), titlesOf(items("Current", 4)));
     QVERIFY(!undoOffered());
+}
+
+// Each row: the window's write that fails once its change is in place or decided, and where:
+// the first call of a kind after the last rename onto a name in the data or back-up directory.
+// For a pair, the rename that starts its switch once the commit mark is in place; for the links
+// file alone, the sync of the directory it was renamed into.
+void TestBackUpCommands::madeUnsureFollowsThePairOnDisk_data()
+{
+    QTest::addColumn<QString>("operation");
+    QTest::addColumn<QString>("after");
+    QTest::addColumn<QByteArray>("failed");
+    QTest::newRow("restore") << u"restore"_s << u"data/QuiPair.commit"_s << QByteArray("rename");
+    QTest::newRow("undo") << u"undo"_s << u"data/QuiPair.commit"_s << QByteArray("rename");
+    QTest::newRow("change password")
+        << u"change password"_s << u"data/QuiPair.commit"_s << QByteArray("rename");
+    QTest::newRow("back-up re-encrypted")
+        << u"back-up re-encrypted"_s << u"back-up/QuiPair.commit"_s << QByteArray("rename");
+    QTest::newRow("move down") << u"move down"_s << u"data/QuiURL.dab"_s << QByteArray("fsync");
+}
+
+// The window runs in a process of its own under the fault injector, once to count the calls in
+// the directory that holds its data and back-up directories, once failing the one chosen; that
+// process judges the window against the disk.
+void TestBackUpCommands::madeUnsureFollowsThePairOnDisk()
+{
+    QFETCH(QString, operation);
+    QFETCH(QString, after);
+    QFETCH(QByteArray, failed);
+    if (qEnvironmentVariableIsSet("QUILLOR_FAULT_DIR")) {
+        madeUnsureInChild(operation);
+        return;
+    }
+    QTemporaryDir scratch;
+    QVERIFY(scratch.isValid());
+    const QString watched = scratch.filePath(u"watched"_s);
+    const QString log = scratch.filePath(u"points.log"_s);
+    const auto run = [&](qint64 at) {
+        QFile::remove(log);
+        QDir(watched).removeRecursively();
+        QDir().mkpath(watched + u"/data"_s);
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(u"LD_PRELOAD"_s, QStringLiteral(QUILLOR_FAULT_INJECT_LIBRARY));
+        env.insert(u"QUILLOR_FAULT_DIR"_s, watched);
+        env.insert(u"QUILLOR_FAULT_LOG"_s, log);
+        env.insert(u"QUILLOR_FAULT_MODE"_s, u"fail"_s);
+        env.insert(u"QUILLOR_FAULT_AT"_s, QString::number(at));
+        env.insert(u"QUILLOR_FAULT_ERRNO"_s, u"EIO"_s);
+        const QString asan = env.value(u"ASAN_OPTIONS"_s);
+        env.insert(u"ASAN_OPTIONS"_s,
+                   (asan.isEmpty() ? QString() : asan + u':') + u"verify_asan_link_order=0"_s);
+        QProcess child;
+        child.setProcessEnvironment(env);
+        child.setProcessChannelMode(QProcess::MergedChannels);
+        child.start(QCoreApplication::applicationFilePath(),
+                    {u"madeUnsureFollowsThePairOnDisk:"_s + operation});
+        child.waitForFinished(-1);
+        const QString output = QString::fromLocal8Bit(child.readAll());
+        return child.exitStatus() == QProcess::NormalExit && child.exitCode() == 0
+                   ? QString()
+                   : output + u"\nexit "_s + QString::number(child.exitCode());
+    };
+    const QString counted = run(0);
+    QVERIFY2(counted.isEmpty(), qPrintable(counted));
+
+    const QString canonical = QFileInfo(watched).canonicalFilePath();
+    const QString anchor = canonical + u'/' + after;
+    const QString synced = QFileInfo(anchor).absolutePath();
+    qint64 at = 0;
+    bool anchorSeen = false;
+    for (const QByteArray& line : TestData::readFile(log).split('\n')) {
+        const QList<QByteArray> fields = line.split('\t');
+        if (fields.size() != 5)
+            continue;
+        if (fields[1].startsWith("rename") && QFile::decodeName(fields[3]) == anchor) {
+            anchorSeen = true;
+            at = 0;
+        } else if (anchorSeen && at == 0 && fields[1].startsWith(failed) &&
+                   (failed != "fsync" || QFile::decodeName(fields[2]) == synced)) {
+            at = fields[0].toLongLong();
+        }
+    }
+    QVERIFY2(at > 0, TestData::readFile(log).constData());
+    const QString faulted = run(at);
+    QVERIFY2(faulted.isEmpty(), qPrintable(faulted));
+    QVERIFY(TestData::readFile(log).contains("\tfail\n"));
+}
+
+void TestBackUpCommands::madeUnsureInChild(const QString& operation)
+{
+    const QString data = qEnvironmentVariable("QUILLOR_FAULT_DIR") + u"/data"_s;
+    m_backUpDir = qEnvironmentVariable("QUILLOR_FAULT_DIR") + u"/back-up"_s;
+    const bool faulted = qEnvironmentVariableIntValue("QUILLOR_FAULT_AT") > 0;
+    m_state->paths = DataPaths::forDataDirectory(data);
+    QVERIFY(TestData::writeFile(m_state->paths.masterPasswordPath,
+                                TestData::masterPasswordRecord(kPassword)));
+    const bool backUpReencrypted = operation == u"back-up re-encrypted"_s;
+    const bool changePassword = operation == u"change password"_s || backUpReencrypted;
+    const bool move = operation == u"move down"_s;
+    if ((!changePassword && !move) || backUpReencrypted) {
+        writeBackUp(items("Old", 3), kPassword);
+        m_state->settings.backupDirectory = backUpDir();
+    }
+    m_state->settings.messageSuppression.replace(0, 6, u"111111"_s);
+    QVERIFY(openUnlocked(items("Current", 2)));
+    const PairBytes current = pairIn(data);
+
+    QStringList shown;
+    PairBytes expected;
+    QStringList listed;
+    bool undoAfter = true;
+    if (operation == u"restore"_s) {
+        trigger("mnu1BURestore");
+        expected = pairIn(backUpDir());
+        listed = titlesOf(items("Old", 3));
+    } else if (operation == u"undo"_s) {
+        trigger("mnu1BURestore");
+        QCOMPARE(titlesShown(), titlesOf(items("Old", 3)));
+        trigger("mnu1BUundo");
+        expected = current;
+        listed = titlesOf(items("Current", 2));
+        // Its copy back may not outlast a power cut: the kept pair stays.
+        undoAfter = faulted;
+    } else if (move) {
+        m_window->selectRow(0);
+        trigger("mnu1Movedown");
+        const QList<TestData::Item> current = items("Current", 2);
+        expected = {pairIn(data).master, TestData::linkFile({current[1], current[0]}, kPassword),
+                    true};
+        listed = titlesOf({current[1], current[0]});
+        undoAfter = false;
+    } else {
+        auto* passwordBox = m_window->findChild<QLineEdit*>(u"Text4"_s);
+        auto* changeButton = m_window->findChild<QPushButton*>(u"Command4"_s);
+        if (backUpReencrypted) {
+            // The password in effect, then Yes to the back-up's question.
+            m_answers->queue(MessageAnswer::Ok);
+            m_answers->queue(MessageAnswer::Ok);
+            m_answers->queue(kYes);
+        }
+        passwordBox->setText(QString::fromLatin1(kPassword));
+        changeButton->click();
+        passwordBox->setText(QString::fromLatin1(kOtherPassword));
+        changeButton->click();
+        expected = {TestData::masterPasswordRecord(kOtherPassword), {}, true};
+        listed = titlesOf(items("Current", 2));
+        shown = {kTypeNewPassword, kNowInEffect};
+        if (backUpReencrypted)
+            shown << kApplyToBackUp << kAppliedToBackUp;
+        undoAfter = false;
+        QCOMPARE(m_state->masterPassword, kOtherPassword);
+    }
+    if (!faulted)
+        return;
+
+    const QStringList texts = m_answers->texts();
+    QCOMPARE(texts.size(), shown.size() + 1);
+    // After what it follows: the new password in effect, or the back-up's question and answer.
+    const qsizetype at = backUpReencrypted ? 4 : changePassword ? 1 : 0;
+    QVERIFY2(texts[at].startsWith(kMadeUnsure), qPrintable(texts[at]));
+    QVERIFY2(texts[at].contains(u"Input/output error"_s), qPrintable(texts[at]));
+    QStringList others = texts;
+    others.removeAt(at);
+    QCOMPARE(others, shown);
+
+    // The switch finished, and the list is the one on disk.
+    QVERIFY(!QFileInfo::exists(data + u"/QuiPair.commit"_s));
+    const PairBytes onDisk = pairIn(data);
+    if (changePassword || move) {
+        QCOMPARE(onDisk.master, expected.master);
+        if (move)
+            QCOMPARE(onDisk.link, expected.link);
+        QCOMPARE(TestData::entriesOf(data), QStringList({u"QuiFil.ini"_s, u"QuiURL.dab"_s}));
+    } else {
+        QCOMPARE(onDisk, expected);
+    }
+    QVERIFY(m_window->isUnlocked());
+    QCOMPARE(titlesShown(), listed);
+    QVERIFY(m_window->listMatchesFile());
+    QCOMPARE(undoOffered(), undoAfter);
+    if (undoAfter && operation == u"undo"_s)
+        QCOMPARE(pairIn(undoDir()), current);
+    if (backUpReencrypted) {
+        QCOMPARE(pairIn(backUpDir()),
+                 PairBytes({TestData::masterPasswordRecord(kOtherPassword),
+                            TestData::linkFile(items("Old", 3), kOtherPassword), true}));
+        QVERIFY(!PairFiles::switchPending(backUpDir()));
+    }
 }
 
 QTEST_MAIN(TestBackUpCommands)

@@ -1088,20 +1088,30 @@ void TestMainWindow::columnWidthsRoundTrip()
     QCOMPARE(read.settings->columnWidths, written);
 }
 
+// Each row: whether UnDo exists, the kept files in it, whether the pair in place was opened
+// before the window closed. Closed locked, the kept files are the way back from a pair whose
+// password the user may not know: they stay, and the next start offers them.
 void TestMainWindow::closingDeletesUndoCopies_data()
 {
     QTest::addColumn<bool>("undoDirectory");
     QTest::addColumn<QStringList>("present");
-    QTest::newRow("both copies") << true << QStringList({u"QuiFil.ini"_s, u"QuiURL.dab"_s});
-    QTest::newRow("link file copy only") << true << QStringList(u"QuiURL.dab"_s);
-    QTest::newRow("empty directory") << true << QStringList();
-    QTest::newRow("no directory") << false << QStringList();
+    QTest::addColumn<bool>("opened");
+    const QStringList both{u"QuiFil.ini"_s, u"QuiURL.dab"_s};
+    QTest::newRow("both copies") << true << both << true;
+    QTest::newRow("link file copy only") << true << QStringList(u"QuiURL.dab"_s) << true;
+    QTest::newRow("empty directory") << true << QStringList() << true;
+    QTest::newRow("no directory") << false << QStringList() << true;
+    QTest::newRow("both copies, closed locked") << true << both << false;
+    QTest::newRow("link file copy only, closed locked")
+        << true << QStringList(u"QuiURL.dab"_s) << false;
+    QTest::newRow("empty directory, closed locked") << true << QStringList() << false;
 }
 
 void TestMainWindow::closingDeletesUndoCopies()
 {
     QFETCH(bool, undoDirectory);
     QFETCH(QStringList, present);
+    QFETCH(bool, opened);
 
     const QString undo = m_dir->filePath(u"UnDo"_s);
     if (undoDirectory) {
@@ -1111,10 +1121,20 @@ void TestMainWindow::closingDeletesUndoCopies()
     for (const QString& name : present)
         QVERIFY(TestData::writeFile(undo + u'/' + name, "copy"));
     QVERIFY(openMainWindow());
+    const bool offered = !present.isEmpty();
+    QCOMPARE(m_window->menus().action("mnu1BUundo")->isVisible(), offered);
+    QWidget* undoButton = child("UndoRestoreButton");
+    QCOMPARE(undoButton && undoButton->isVisible(), offered);
+    if (opened)
+        QVERIFY(unlock());
     QVERIFY(m_window->close());
 
-    QVERIFY(!QFile::exists(undo + u"/QuiFil.ini"_s));
-    QVERIFY(!QFile::exists(undo + u"/QuiURL.dab"_s));
+    for (const QString& name : {u"QuiFil.ini"_s, u"QuiURL.dab"_s}) {
+        const QString path = undo + u'/' + name;
+        QCOMPARE(QFile::exists(path), !opened && present.contains(name));
+        if (!opened && present.contains(name))
+            QCOMPARE(TestData::readFile(path), QByteArray("copy"));
+    }
     QCOMPARE(QFileInfo(undo).isDir(), undoDirectory);
     QCOMPARE(QFile::exists(undo + u"/notes.txt"_s), undoDirectory);
     // The live files are not touched.

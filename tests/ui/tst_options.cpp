@@ -88,6 +88,7 @@ private Q_SLOTS:
     void chooseDirectory();
     void applyDirectory_data();
     void applyDirectory();
+    void moveMadeButNotFinishedKeepsTheOldPair();
 
 private:
     [[nodiscard]] bool openOptions(const char* entry = "mnu1ApSettings");
@@ -689,6 +690,40 @@ void TestOptions::applyDirectory()
     QCOMPARE(oldNow, oldAfter);
     QCOMPARE(filesIn(newDir), newAfter);
     QCOMPARE(TestData::entriesOf(newDir).size(), newAfter.size());
+}
+
+// The move's switch in the new directory is decided, then cannot be finished: what stands where
+// its QuiURL.dab is to go is a directory. The copy of the old QuiFil.ini is in place, so the
+// move is not reported as failed; the old pair stays, as the copy that is sure.
+void TestOptions::moveMadeButNotFinishedKeepsTheOldPair()
+{
+    const QString oldDir = path(u"old"_s);
+    const QString newDir = path(u"new"_s);
+    const QByteArray oldMaster = "old QuiFil.ini";
+    QVERIFY(QDir().mkpath(oldDir));
+    QVERIFY(TestData::writeFile(oldDir + u"/QuiFil.ini"_s, oldMaster));
+    m_state->settings.backupDirectory = oldDir;
+    QVERIFY(QDir().mkpath(newDir + u"/QuiURL.dab/inside"_s));
+
+    QVERIFY(openOptions());
+    m_state->settings.messageSuppression[9] = u'1';
+    chooserGives(newDir);
+    click("Command4");
+    m_answers->queue(kYes);
+    m_answers->queue(kYes);
+    click("Command3");
+    QTRY_VERIFY(!options());
+
+    const QStringList texts = m_answers->texts();
+    QCOMPARE(texts.size(), 3);
+    QCOMPARE(texts.mid(0, 2), QStringList({kKeepFiles, kMoveFiles}));
+    QVERIFY2(texts[2].startsWith(u"\r\n\r\n\r\nThe Change Was Made, But It May Not\r\nSurvive A "
+                                 u"Power Cut Or A System Crash:\r\n"_s),
+             qPrintable(texts[2]));
+    QCOMPARE(TestData::readFile(newDir + u"/QuiFil.ini"_s), oldMaster);
+    QCOMPARE(TestData::entriesOf(oldDir), QStringList(u"QuiFil.ini"_s));
+    QCOMPARE(TestData::readFile(oldDir + u"/QuiFil.ini"_s), oldMaster);
+    QCOMPARE(m_state->settings.backupDirectory, newDir);
 }
 
 QTEST_MAIN(TestOptions)

@@ -9,6 +9,8 @@
 #include "ui/WaitCursor.h"
 #include "ui/message/ShowMessage.h"
 
+#include <QAction>
+
 namespace {
 
 constexpr qint16 kBackUpQuestion = 1;
@@ -34,7 +36,14 @@ const QString kRestoreQuestionText = QStringLiteral(
     "Links Files? \r\n (You Can Undo The Restore \r\nUntil You Close Quillor)\r\n");
 const QString kNoBackUpFiles =
     QStringLiteral("\r\n\r\n\r\nCan't Restore Files: \r\nNo Back-Up Files Exists.\r\n");
+const QString kNoMasterPasswordFile = QStringLiteral(
+    "\r\n\r\n\r\nCan't Restore Files: \r\nThe Back-Up Has No Password File (QuiFil.ini),\r\n"
+    "So No Password Would Open Its Links File.\r\nNothing Was Replaced.\r\n");
 const QString kRestoreDoneText = QStringLiteral("\r\n\r\n\r\nRestore Done.\r\n");
+const QString kLockedAfterRestore = QStringLiteral(
+    "\r\n\r\n\r\nThe Restored Links Files Do Not Open With\r\nThe Password You Entered, So The "
+    "Window\r\nIs Locked. Enter The Password That Was In\r\nEffect When The Back-Up Was Made, Or "
+    "\r\nClick -Undo Previous Restore- To Go Back.\r\n");
 const QString kRestoreFailed =
     QStringLiteral("\r\n\r\n\r\nAn Error Occurred Restoring \r\nWith Your Back-Up Files\r\n");
 
@@ -44,6 +53,10 @@ const QString kUndoQuestionText =
 const QString kNoUndoDirectory =
     QStringLiteral("\r\n\r\n\r\nCan't UnDo Restored Files. \r\n No UnDo Directory\r\n");
 const QString kUndoDoneText = QStringLiteral("\r\n\r\n\r\nUndo Done.\r\n");
+const QString kLockedAfterUndo = QStringLiteral(
+    "\r\n\r\n\r\nThe Links Files Put Back By The Undo Do Not\r\nOpen With The Password You "
+    "Entered, So The\r\nWindow Is Locked. Enter The Password That Was\r\nIn Effect Before The "
+    "Restore.\r\n");
 const QString kUndoFailed =
     QStringLiteral("\r\n\r\n\r\nAn Error Occurred UnDoing \r\nThe Restored Files\r\n");
 
@@ -66,7 +79,15 @@ void BackUpCommands::connectTo(const MainMenus& menus)
     wire("mnu1BUfiles", [this] { backUp(); });
     wire("mnu1BURestore", [this] { restore(); });
     m_undoEntry = wire("mnu1BUundo", [this] { undo(); });
-    m_undoEntry->setVisible(false);
+    offerUndoWhileKept();
+}
+
+// What UnDo holds decides, not what this run did: a pair kept there by an earlier run that
+// closed while the window was locked is offered too.
+void BackUpCommands::offerUndoWhileKept()
+{
+    const QString undo = BackUp::undoDirectory(m_window.state().paths.dataDirectory);
+    m_undoEntry->setVisible(BackUp::membersIn(undo).any());
 }
 
 // A question the user switched off counts as Yes.
@@ -117,22 +138,29 @@ void BackUpCommands::restore()
         WaitCursor wait;
         return BackUp::restoreFromBackUp(state.paths.dataDirectory, directory);
     }();
-    if (outcome.keptForUndo)
-        m_undoEntry->setVisible(true);
+    offerUndoWhileKept();
     using Status = BackUp::RestoreOutcome::Status;
     switch (outcome.status) {
     case Status::Failed:
-    case Status::NoMasterPasswordFile:
         m_window.message(MessageKind::Ok, kRestoreFailed);
         return;
     case Status::NoBackUpFiles:
         m_window.message(MessageKind::Ok, kNoBackUpFiles);
         return;
+    case Status::NoMasterPasswordFile:
+        m_window.message(MessageKind::Ok, kNoMasterPasswordFile);
+        return;
     case Status::Restored:
+        // Made, but it may not outlast a power cut: said instead of "Restore Done.".
+        if (outcome.unsure && !m_window.finishMadeUnsure(outcome.failure))
+            return;
         break;
     }
-    showReplacedPair();
-    tell(kRestoreDoneText, kRestoreDone);
+    const bool locked = showReplacedPair();
+    if (!outcome.unsure)
+        tell(kRestoreDoneText, kRestoreDone);
+    if (locked)
+        m_window.message(MessageKind::Ok, kLockedAfterRestore);
 }
 
 void BackUpCommands::undo()
@@ -143,39 +171,49 @@ void BackUpCommands::undo()
         WaitCursor wait;
         return BackUp::undoRestore(m_window.state().paths.dataDirectory);
     }();
-    if (outcome.pairReplaced)
-        showReplacedPair();
     using Status = BackUp::UndoOutcome::Status;
+    // The kept pair stays in UnDo when its copy back may not outlast a power cut.
+    const bool madeUnsure = outcome.unsure;
+    if (madeUnsure && !m_window.finishMadeUnsure(outcome.failure)) {
+        offerUndoWhileKept();
+        return;
+    }
+    const bool locked = (outcome.pairReplaced || madeUnsure) && showReplacedPair();
+    offerUndoWhileKept();
     switch (outcome.status) {
     case Status::NoUndoDirectory:
         m_window.message(MessageKind::Ok, kNoUndoDirectory);
         return;
     case Status::Failed:
-        m_window.message(MessageKind::Ok, kUndoFailed);
-        return;
+        if (!madeUnsure)
+            m_window.message(MessageKind::Ok, kUndoFailed);
+        break;
     case Status::Undone:
     case Status::NothingKept:
+        if (!madeUnsure)
+            tell(kUndoDoneText, kUndoDone);
         break;
     }
-    m_undoEntry->setVisible(false);
-    tell(kUndoDoneText, kUndoDone);
+    if (locked)
+        m_window.message(MessageKind::Ok, kLockedAfterUndo);
 }
 
 // The list follows the new pair only when the password in memory opens it; a pair under
 // another password would be decrypted into garbage, and the next change would write that
 // garbage back or mix two passwords in one file. Such a pair locks the window until its own
-// password is typed.
-void BackUpCommands::showReplacedPair()
+// password is typed. True when it locked the window.
+bool BackUpCommands::showReplacedPair()
 {
     AppState& state = m_window.state();
     if (!m_window.isUnlocked())
-        return;
+        return false;
     const MasterPasswordFile::Check check = MasterPasswordFile::check(
         state.paths.masterPasswordPath, state.masterPassword, state.cipher);
     if (check.outcome != MasterPasswordFile::Outcome::Right) {
         m_window.showLocked();
-        return;
+        return true;
     }
     state.checkValue = check.checkValue;
     m_window.reloadList();
+    return false;
 }

@@ -2,12 +2,16 @@
 
 #include <QObject>
 
+#include <array>
+#include <sys/types.h>
+#include <utility>
+
 class MainMenus;
 class MainWindow;
 class QAction;
 
 // "Back-Up Your Links Files", "Restore w/ Back-Up Files" and "Undo Previous Restore". The undo
-// entry shows while UnDo holds the pair that a restore replaced.
+// entry shows while UnDo holds the pair that a restore replaced, also from an earlier run.
 class BackUpCommands : public QObject {
     Q_OBJECT
 public:
@@ -22,7 +26,8 @@ public:
 private:
     bool asked(const QString& question, qint16 number);
     void tell(const QString& text, qint16 number);
-    void showReplacedPair();
+    bool showReplacedPair();
+    void offerUndoWhileKept();
 
     MainWindow& m_window;
     QAction* m_undoEntry = nullptr;

@@ -47,9 +47,14 @@ bool ListEditCommands::save(const std::vector<const Entry*>& entries)
         return SaveListToLinkFile(state.paths.linkFilePath, entries, state.masterPassword,
                                   state.cipher);
     }();
-    if (!saved)
+    if (!saved.made()) {
         m_window.message(MessageKind::Ok, kSaveFailed);
-    return saved.ok();
+        return false;
+    }
+    // In place, if not yet for sure: the list follows the file.
+    if (!saved)
+        m_window.message(MessageKind::Ok, MainWindow::madeUnsureText(saved.error()));
+    return true;
 }
 
 void ListEditCommands::move(Move move)

@@ -43,6 +43,9 @@ Geometry compute(double w, double h, bool unlocked)
 
     g.passwordPanel = QRectF((w - kPasswordPanel.width()) / 2, (h - kPasswordPanel.height()) / 2,
                              kPasswordPanel.width(), kPasswordPanel.height());
+    g.undoRestoreButton =
+        QRectF((w - kUndoRestoreButton.width()) / 2, g.passwordPanel.bottom() + kUndoRestoreGap,
+               kUndoRestoreButton.width(), kUndoRestoreButton.height());
     return g;
 }
 

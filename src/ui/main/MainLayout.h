@@ -18,6 +18,9 @@ inline constexpr QRectF kPasswordBox{1005, 1215, 4155, 330};
 inline constexpr QRectF kChangePasswordButton{1395, 1740, 1530, 330};
 inline constexpr QRectF kDeletePasswordButton{3195, 1740, 1950, 330};
 inline constexpr QRectF kVersionLabel{195, 1785, 1110, 240};
+// Under the password panel, on the cover, while a restore can be undone from the locked window.
+inline constexpr QRectF kUndoRestoreButton{0, 0, 2580, 390};
+inline constexpr double kUndoRestoreGap = 120;
 inline constexpr QRectF kCover{4065, 825, 2190, 3420};
 inline constexpr QRectF kCoverLogo{0, 60, 1500, 1500};
 inline constexpr QRectF kOnTopBox{105, 5085, 975, 210};
@@ -35,7 +38,7 @@ inline constexpr double kFirstHeight = 4890;
 
 struct Geometry {
     QRectF menuButton, smallLogo, enterItemsButton, list, cover, coverLogo, passwordPanel;
-    QRectF onTopBox, oneClickBox, revealBox;
+    QRectF onTopBox, oneClickBox, revealBox, undoRestoreButton;
     double focusMarkerTop = 0;
 };
 

@@ -16,6 +16,7 @@
 #include "startup/OleDate.h"
 #include "startup/SettingsFile.h"
 #include "store/LinkFile.h"
+#include "store/PairFiles.h"
 #include "store/StoredField.h"
 #include "store/UndoCopies.h"
 #include "store/Unlock.h"
@@ -67,6 +68,9 @@ const QString kListDoesNotMatchFile = QStringLiteral(
     "\r\nRestore Your Back-Up Files, Or Copy The Entries \r\nThe List Shows Before You Change "
     "It.\r\n(%1)");
 const QString kSettingsNotSaved = QStringLiteral("\r\n\r\n\r\nUnable To Save Your Settings\r\n%1");
+const QString kMadeUnsure =
+    QStringLiteral("\r\n\r\n\r\nThe Change Was Made, But It May Not\r\nSurvive A Power Cut Or "
+                   "A System Crash:\r\n%1");
 
 QLabel* pictureLabel(QWidget* parent, const char* name, PictureLabel::Painter painter)
 {
@@ -119,6 +123,10 @@ MainWindow::MainWindow(AppState& state, QWidget* parent)
     m_appCommands->connectTo(*m_menus);
     m_backUpCommands = new BackUpCommands(*this);
     m_backUpCommands->connectTo(*m_menus);
+    QAction* undoRestore = m_menus->action("mnu1BUundo");
+    connect(m_undoRestoreButton, &QPushButton::clicked, undoRestore, &QAction::trigger);
+    connect(undoRestore, &QAction::visibleChanged, this, &MainWindow::showUndoRestoreButton);
+    showUndoRestoreButton();
     addShortcuts();
 
     m_model.setUserNamesHidden(m_state.settings.hiddenUserNames == 1);
@@ -135,6 +143,7 @@ MainWindow::MainWindow(AppState& state, QWidget* parent)
                  {m_enterButton},
                  {m_changePasswordButton},
                  {m_deletePasswordButton},
+                 {m_undoRestoreButton},
                  {m_versionLabel},
                  {m_onTopBox, MainLayout::toPixels(narrowest.onTopBox).width()},
                  {m_oneClickBox, MainLayout::toPixels(narrowest.oneClickBox).width()}});
@@ -235,14 +244,23 @@ void MainWindow::createControls()
     m_versionLabel->setAlignment(Qt::AlignCenter);
     m_versionLabel->setGeometry(toPixels(kVersionLabel));
 
+    // Undo Previous Restore, while the window is locked: the menu is behind the cover, and the
+    // pair a restore put in place may be one whose password the user does not know.
+    m_undoRestoreButton =
+        button(this, "UndoRestoreButton", QStringLiteral("Undo Previous Restore"));
+    m_undoRestoreButton->hide();
+
     // Front to back: the password panel, the focus marker, the cover, the rest.
     m_cover->raise();
     m_focusMarker->raise();
     m_passwordPanel->raise();
+    m_undoRestoreButton->raise();
 
     setTabOrder(m_passwordBox, m_enterButton);
     setTabOrder(m_enterButton, m_changePasswordButton);
-    setTabOrder(m_changePasswordButton, m_deletePasswordButton);
+    // Before Delete, whose losing the focus hands it back to the password box.
+    setTabOrder(m_changePasswordButton, m_undoRestoreButton);
+    setTabOrder(m_undoRestoreButton, m_deletePasswordButton);
     setTabOrder(m_deletePasswordButton, m_menuButton);
     setTabOrder(m_menuButton, m_list);
     setTabOrder(m_list, m_findBar);
@@ -558,6 +576,7 @@ void MainWindow::relayout()
     m_oneClickBox->setGeometry(toPixels(g.oneClickBox));
     m_focusMarker->move(m_focusMarker->x(), twipsToPixels(g.focusMarkerTop));
     m_passwordPanel->setGeometry(toPixels(g.passwordPanel));
+    m_undoRestoreButton->setGeometry(toPixels(g.undoRestoreButton));
 }
 
 void MainWindow::savePlacement()
@@ -606,6 +625,15 @@ void MainWindow::uncoverIfUnlocked()
 void MainWindow::showAppMenu()
 {
     m_menus->appMenu()->popup(m_menuButton->mapToGlobal(QPoint(0, m_menuButton->height())));
+}
+
+void MainWindow::showUndoRestoreButton()
+{
+    const bool hadFocus = m_undoRestoreButton->hasFocus();
+    m_undoRestoreButton->setVisible(!m_unlocked && m_menus->action("mnu1BUundo")->isVisible());
+    // Once the undo is done, the password it wants is what comes next.
+    if (hadFocus && !m_unlocked && m_undoRestoreButton->isHidden())
+        m_passwordBox->setFocus(Qt::OtherFocusReason);
 }
 
 void MainWindow::showListMenu(const QPoint& globalPos)
@@ -707,6 +735,7 @@ void MainWindow::showUnlocked()
     m_passwordPanel->hide();
     m_cover->hide();
     m_unlocked = true;
+    showUndoRestoreButton();
     relayout();
     m_list->setFocus(Qt::OtherFocusReason);
 }
@@ -725,7 +754,23 @@ void MainWindow::showLocked()
     relayout();
     m_cover->show();
     m_passwordPanel->show();
+    showUndoRestoreButton();
     m_passwordBox->setFocus(Qt::OtherFocusReason);
+}
+
+QString MainWindow::madeUnsureText(const QString& failure)
+{
+    return kMadeUnsure.arg(failure);
+}
+
+bool MainWindow::finishMadeUnsure(const QString& failure)
+{
+    const SaveResult settled = PairFiles::settlePairDirectory(m_state.paths.dataDirectory);
+    message(MessageKind::Ok,
+            madeUnsureText(settled ? failure : failure + QStringLiteral("\r\n") + settled.error()));
+    if (!settled)
+        showLocked();
+    return settled.ok();
 }
 
 void MainWindow::reloadList()
@@ -842,9 +887,16 @@ void MainWindow::closeEvent(QCloseEvent* event)
         message(MessageKind::Ok, kSettingsNotSaved.arg(saved.error()));
     m_enterItems->close();
     m_appCommands->closeOptionsWindow();
-    if (const QString failed = deleteUndoCopies(m_state.paths.dataDirectory); !failed.isEmpty())
-        message(MessageKind::Ok,
-                QStringLiteral("\r\n\r\n\r\nUnable To Delete The UnDo Copies\r\n") + failed);
+    // The pair a restore replaced is kept until the pair in its place has been opened: while
+    // the window is locked, that pair may be one whose password the user does not know, and the
+    // kept one is the only way back. Since every close with the pair open empties UnDo, a pair
+    // found there at the next start is one kept so (or left by a run that never closed), and is
+    // offered again.
+    if (m_unlocked) {
+        if (const QString failed = deleteUndoCopies(m_state.paths.dataDirectory); !failed.isEmpty())
+            message(MessageKind::Ok,
+                    QStringLiteral("\r\n\r\n\r\nUnable To Delete The UnDo Copies\r\n") + failed);
+    }
     m_clipboard->clearIfOurs();
     m_state.mainWindowOpen = false;
     event->accept();

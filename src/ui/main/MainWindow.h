@@ -84,6 +84,12 @@ public:
     // The opposite, after the pair on disk changed to one the password in memory does not open:
     // the list emptied, the password forgotten, the panel and the cover shown.
     void showLocked();
+    // After a pair operation that failed once its switch was decided: the switch finished, and
+    // the user told that the change is made but may not outlast a power cut. False when the
+    // data directory could not be settled; the window is locked then, as its pair may be half
+    // switched until the next start finishes it.
+    bool finishMadeUnsure(const QString& failure);
+    static QString madeUnsureText(const QString& failure);
     // The selected rows, ascending.
     std::vector<int> selectedRows() const;
 
@@ -122,6 +128,7 @@ private:
     void listClicked();
     void listDoubleClicked();
     void showAppMenu();
+    void showUndoRestoreButton();
     bool keyPressed(QObject* watched, QKeyEvent* event);
 
     AppState& m_state;
@@ -151,6 +158,7 @@ private:
     QLabel* m_versionLabel = nullptr;              // Label6
     QWidget* m_cover = nullptr;                    // Picture2
     QLabel* m_coverLogo = nullptr;                 // Image4
+    QPushButton* m_undoRestoreButton = nullptr;
     QCheckBox* m_onTopBox = nullptr;               // Check2
     QCheckBox* m_oneClickBox = nullptr;            // Check1
     QLabel* m_revealBox = nullptr;                 // Label4

@@ -128,15 +128,18 @@ void PasswordCommands::setNewPassword()
         return reencryptPair(state.paths.dataDirectory, oldPassword, newPassword, state.checkValue,
                              state.cipher);
     }();
-    if (!changed) {
+    if (!changed.made()) {
         m_window.message(MessageKind::Ok, kCannotCreate);
         m_window.close();
         return;
     }
+    // Decided, if not finished: the pair on disk is under the new password from here on.
     state.masterPassword = newPassword;
     // Auto-enter would type the old password at the next start and count it as a bad one.
     if (state.settings.autoEnter == 1)
         state.settings.autoEnterPassword = Windows1252::toUnicode(newPassword);
+    if (!changed && !m_window.finishMadeUnsure(changed.error()))
+        return;
     m_window.message(MessageKind::Ok, kNowInEffect);
     m_window.reloadList();
     offerBackUpPair(oldPassword, newPassword);
@@ -155,31 +158,41 @@ void PasswordCommands::offerBackUpPair(const QByteArray& oldPassword, const QByt
         TestFileReadable(inDirectory(directory, PairFiles::kLinkFile)) == 0;
     if (!any || m_window.message(MessageKind::YesNo, kApplyToBackUp) != MessageAnswer::Yes)
         return;
-    const bool applied = ReencryptBackUpFiles(directory, oldPassword, newPassword);
-    m_window.message(MessageKind::Ok, applied ? kAppliedToBackUp : kNotAppliedToBackUp);
+    const SaveResult applied = ReencryptBackUpFiles(directory, oldPassword, newPassword);
+    m_window.message(MessageKind::Ok, applied.made() ? kAppliedToBackUp : kNotAppliedToBackUp);
+    if (applied.made() && !applied) {
+        // Decided: finished now where it can be, else by the next back-up or restore.
+        const SaveResult settled = PairFiles::settlePairDirectory(directory);
+        m_window.message(MessageKind::Ok,
+                         MainWindow::madeUnsureText(
+                             settled ? applied.error()
+                                     : applied.error() + QStringLiteral("\r\n") + settled.error()));
+    }
 }
 
-bool PasswordCommands::ReencryptBackUpFiles(const QString& directory, const QByteArray& oldPassword,
-                                            const QByteArray& newPassword)
+SaveResult PasswordCommands::ReencryptBackUpFiles(const QString& directory,
+                                                  const QByteArray& oldPassword,
+                                                  const QByteArray& newPassword)
 {
     AppState& state = m_window.state();
     // Another profile's back-up of the same directory waits; a directory others can write to,
     // or a link in a file's place, is not written through.
     const BackUp::DirectoryLock lock(directory, BackUp::DirectoryLock::Mode::Exclusive);
     if (!lock.failure().isEmpty())
-        return false;
+        return SaveResult::failure(lock.failure());
     for (const QString& name : {PairFiles::kMasterPasswordFile, PairFiles::kLinkFile}) {
-        if (QFileInfo(inDirectory(directory, name)).isSymLink())
-            return false;
+        if (const QString path = inDirectory(directory, name); QFileInfo(path).isSymLink())
+            return SaveResult::failure(
+                QStringLiteral("%1: a symbolic link, which is not followed here").arg(path));
     }
     const QString passwordPath = inDirectory(directory, PairFiles::kMasterPasswordFile);
     if (TestFileReadable(passwordPath) != 0)
-        return false;
+        return SaveResult::failure(passwordPath);
     // A back-up pair under some other password would be decrypted into garbage and stored so.
     const auto check = MasterPasswordFile::check(passwordPath, oldPassword, state.cipher);
     if (check.outcome != MasterPasswordFile::Outcome::Right)
-        return false;
-    return reencryptPair(directory, oldPassword, newPassword, state.checkValue, state.cipher).ok();
+        return SaveResult::failure(passwordPath);
+    return reencryptPair(directory, oldPassword, newPassword, state.checkValue, state.cipher);
 }
 
 void PasswordCommands::deletePasswordAndFiles()

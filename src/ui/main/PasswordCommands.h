@@ -1,5 +1,7 @@
 #pragma once
 
+#include "store/SaveResult.h"
+
 #include <QByteArray>
 #include <QObject>
 
@@ -25,8 +27,8 @@ private:
     void proveCurrentPassword();
     void setNewPassword();
     void offerBackUpPair(const QByteArray& oldPassword, const QByteArray& newPassword);
-    bool ReencryptBackUpFiles(const QString& directory, const QByteArray& oldPassword,
-                              const QByteArray& newPassword);
+    SaveResult ReencryptBackUpFiles(const QString& directory, const QByteArray& oldPassword,
+                                    const QByteArray& newPassword);
 
     MainWindow& m_window;
     QLineEdit& m_passwordBox;

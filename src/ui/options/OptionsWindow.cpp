@@ -474,6 +474,15 @@ void OptionsWindow::showBackUpDirectory(const QString& directory)
         m_backUpDirectory.clear();
 }
 
+void OptionsWindow::removeOldPair(const QString& directory)
+{
+    const SaveResult removed = BackUp::removeBackUpPair(directory);
+    if (!removed.made())
+        message(MessageKind::Ok, kOldNotDeleted);
+    else if (!removed)
+        message(MessageKind::Ok, MainWindow::madeUnsureText(removed.error()));
+}
+
 // Files already in the new directory are kept or deleted; the old back-up files are moved
 // along or deleted; then the setting takes the new directory.
 void OptionsWindow::applyBackUpDirectory()
@@ -491,19 +500,20 @@ void OptionsWindow::applyBackUpDirectory()
     if (TestDirectory(oldDirectory) == 0 && BackUp::membersIn(oldDirectory).any()) {
         if (newExists) {
             if (message(MessageKind::YesNo, kMoveFiles) == MessageAnswer::Yes) {
-                // The old pair leaves its directory only once the new one holds it whole.
+                // The old pair leaves its directory only once the new one holds it whole, and
+                // for sure: a copy that may not outlast a power cut keeps the old one.
                 const SaveResult copied = BackUp::copyBackUpPair(oldDirectory, newDirectory);
                 if (!copied.made()) {
                     message(MessageKind::Ok, kNotMoved);
                     return;
                 }
-                // A copy that may not outlast a power cut leaves the old pair where it is.
-                if (copied.ok() && !BackUp::removeBackUpPair(oldDirectory).made())
-                    message(MessageKind::Ok, kOldNotDeleted);
+                if (!copied)
+                    message(MessageKind::Ok, MainWindow::madeUnsureText(copied.error()));
+                else
+                    removeOldPair(oldDirectory);
             }
-        } else if (message(MessageKind::YesNo, kDeleteOldFiles) == MessageAnswer::Yes &&
-                   !BackUp::removeBackUpPair(oldDirectory).made()) {
-            message(MessageKind::Ok, kOldNotDeleted);
+        } else if (message(MessageKind::YesNo, kDeleteOldFiles) == MessageAnswer::Yes) {
+            removeOldPair(oldDirectory);
         }
     }
     s.backupDirectory = newDirectory;

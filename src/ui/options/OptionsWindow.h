@@ -51,6 +51,7 @@ private:
     void createAboutPanel();
     void load();
     void applyBackUpDirectory();
+    void removeOldPair(const QString& directory);
     void showBackUpDirectory(const QString& directory);
     qint16 message(qint16 kind, const QString& text, qint16 number = 0);
 
