@@ -18,6 +18,7 @@ class QLockFile;
 constexpr int kExitSuccess = 0;
 constexpr int kExitFailure = 1;
 constexpr int kExitUsage = 2;
+constexpr int kExitMadeUnsure = 3;
 
 // What every command gets: the data directory settled by the global options, its own
 // arguments, and the cipher service whose reports go to standard error.

@@ -12,6 +12,8 @@
 //   QUILLOR_FAULT_SYNC   "skip": a watched fsync or fdatasync is counted and acted on, but does
 //                        not wait for the disk (a killed process loses nothing a sync would keep;
 //                        the test judges durability from the log)
+//   QUILLOR_FAULT_TMPFILE "unsupported": an O_TMPFILE open in the watched directory fails with
+//                        EOPNOTSUPP, uncounted, as on a file system without unnamed files
 //
 // Written in C against libc alone, so that it runs before and beneath everything it watches.
 
@@ -38,6 +40,7 @@ static long faultAt;
 static enum mode faultMode = MODE_COUNT;
 static int faultErrno = EIO;
 static int skipSync;
+static int noTmpfile;
 static int logFd = -1;
 static long counter;
 static int ready;
@@ -74,6 +77,8 @@ __attribute__((constructor)) static void setUp(void)
     faultErrno = parseErrno(getenv("QUILLOR_FAULT_ERRNO"));
     const char* sync = getenv("QUILLOR_FAULT_SYNC");
     skipSync = sync && strcmp(sync, "skip") == 0;
+    const char* unnamed = getenv("QUILLOR_FAULT_TMPFILE");
+    noTmpfile = unnamed && strcmp(unnamed, "unsupported") == 0;
     // Raw system calls from here on: the log must not count itself.
     logFd =
         (int)syscall(SYS_openat, AT_FDCWD, log, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
@@ -205,6 +210,16 @@ static enum verdict twoPathPoint(const char* call, int fromDir, const char* from
         return -1;                                                                                 \
     }
 
+// An O_TMPFILE open refused as the file system would refuse it, before it is counted.
+static int tmpfileRefused(int dirFd, const char* path, int flags)
+{
+    if (!ready || !noTmpfile || (flags & O_TMPFILE) != O_TMPFILE)
+        return 0;
+    char resolved[PATH_MAX];
+    resolve(dirFd, path, resolved);
+    return isWatched(resolved);
+}
+
 static int modeOf(int flags, va_list args)
 {
     return (flags & O_CREAT) || (flags & O_TMPFILE) == O_TMPFILE ? va_arg(args, int) : 0;
@@ -221,6 +236,10 @@ static int modeOf(int flags, va_list args)
         va_start(args, flags);                                                                     \
         const int mode = modeOf(flags, args);                                                      \
         va_end(args);                                                                              \
+        if (tmpfileRefused(dirFd, path, flags)) {                                                  \
+            errno = EOPNOTSUPP;                                                                    \
+            return -1;                                                                             \
+        }                                                                                          \
         FAILED(pathPoint(OPEN_NAME(name, flags), dirFd, path));                                    \
         return real_##name(dirFd, path, flags, mode);                                              \
     }
@@ -233,6 +252,10 @@ static int modeOf(int flags, va_list args)
         va_start(args, flags);                                                                     \
         const int mode = modeOf(flags, args);                                                      \
         va_end(args);                                                                              \
+        if (tmpfileRefused(AT_FDCWD, path, flags)) {                                               \
+            errno = EOPNOTSUPP;                                                                    \
+            return -1;                                                                             \
+        }                                                                                          \
         FAILED(pathPoint(OPEN_NAME(name, flags), AT_FDCWD, path));                                 \
         return real_##name(path, flags, mode);                                                     \
     }

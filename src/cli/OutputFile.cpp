@@ -1,0 +1,247 @@
+#include "OutputFile.h"
+
+#include <QFile>
+#include <QRandomGenerator>
+
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+// As many as the kernel follows in one path.
+constexpr int kMostLinks = 40;
+constexpr int kTemporaryAttempts = 100;
+
+QString systemError(int error)
+{
+    return qt_error_string(error);
+}
+
+// A name for the temporary beside name: a dot and six letters or digits.
+QByteArray temporaryName(const QByteArray& name)
+{
+    static const char kLetters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+    QByteArray out = name + '.';
+    for (int i = 0; i < 6; ++i)
+        out += kLetters[QRandomGenerator::system()->bounded(int(sizeof kLetters) - 1)];
+    return out;
+}
+
+// Whether a user other than the one running the command may add or replace names in the
+// directory: its group counts when that is not the user's own.
+bool othersMayWrite(const struct stat& directory)
+{
+    return (directory.st_mode & S_IWOTH) ||
+           ((directory.st_mode & S_IWGRP) && directory.st_gid != ::getegid());
+}
+
+} // namespace
+
+OutputFile::OutputFile(const QString& path)
+    : m_shown(path)
+{
+    if (resolve(path))
+        createTemporary();
+}
+
+OutputFile::~OutputFile()
+{
+    cancel();
+    if (m_directory >= 0)
+        ::close(m_directory);
+}
+
+QString OutputFile::error() const
+{
+    return m_error.isEmpty() ? QString() : QStringLiteral("%1: %2").arg(m_shown, m_error);
+}
+
+void OutputFile::fail(const QString& reason)
+{
+    if (m_error.isEmpty())
+        m_error = reason.isEmpty() ? QStringLiteral("write failed") : reason;
+}
+
+// Finds the directory and the name to replace, following a link at the end only as the class
+// comment says; the directories on the way are opened by the kernel.
+bool OutputFile::resolve(const QString& path)
+{
+    QByteArray current = QFile::encodeName(path);
+    for (int links = 0;; ++links) {
+        const qsizetype slash = current.lastIndexOf('/');
+        const QByteArray directory =
+            slash < 0 ? QByteArray(".") : slash == 0 ? QByteArray("/") : current.left(slash);
+        const QByteArray name = current.mid(slash + 1);
+        if (name.isEmpty() || name == "." || name == "..") {
+            fail(systemError(EISDIR));
+            return false;
+        }
+        if (m_directory >= 0)
+            ::close(m_directory);
+        m_directory = ::open(directory.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (m_directory < 0) {
+            fail(systemError(errno));
+            return false;
+        }
+        struct stat st {};
+        if (::fstatat(m_directory, name.constData(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+            if (errno != ENOENT) {
+                fail(systemError(errno));
+                return false;
+            }
+            m_name = name;
+            return true;
+        }
+        if (S_ISDIR(st.st_mode)) {
+            fail(systemError(EISDIR));
+            return false;
+        }
+        if (!S_ISLNK(st.st_mode)) {
+            // The rename would put a plain file in place of a device or a pipe.
+            if (!S_ISREG(st.st_mode)) {
+                fail(QStringLiteral("not a regular file"));
+                return false;
+            }
+            m_name = name;
+            return true;
+        }
+        struct stat dir {};
+        if (::fstat(m_directory, &dir) != 0) {
+            fail(systemError(errno));
+            return false;
+        }
+        if (st.st_uid != ::geteuid()) {
+            fail(QStringLiteral("a link that another user owns; it is not followed (give the "
+                                "file it leads to, or another name)"));
+            return false;
+        }
+        // Without the sticky bit, anyone who writes the directory can swap the link for theirs.
+        if (othersMayWrite(dir) && !(dir.st_mode & S_ISVTX)) {
+            fail(QStringLiteral("a link in a directory that other users write to; it is not "
+                                "followed (give the file it leads to, or another name)"));
+            return false;
+        }
+        if (links == kMostLinks) {
+            fail(systemError(ELOOP));
+            return false;
+        }
+        char target[PATH_MAX];
+        const ssize_t n = ::readlinkat(m_directory, name.constData(), target, sizeof target);
+        if (n < 0 || n == ssize_t(sizeof target)) {
+            fail(systemError(n < 0 ? errno : ENAMETOOLONG));
+            return false;
+        }
+        const QByteArray to(target, n);
+        current = to.startsWith('/') ? to : directory + '/' + to;
+    }
+}
+
+bool OutputFile::createTemporary()
+{
+    // Unnamed first: a kill part-way leaves nothing behind. /proc gives it its name at the end.
+    static const bool canName = ::access("/proc/self/fd", X_OK) == 0;
+    if (canName) {
+        m_fd = ::openat(m_directory, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
+        if (m_fd >= 0)
+            return true;
+    }
+    // Some file systems have no unnamed files: a named one, never readable by others, not even
+    // for a moment, and removed on failure.
+    for (int attempt = 0; attempt < kTemporaryAttempts; ++attempt) {
+        const QByteArray candidate = temporaryName(m_name);
+        m_fd = ::openat(m_directory, candidate.constData(),
+                        O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+        if (m_fd >= 0) {
+            m_temporary = candidate;
+            return true;
+        }
+        if (errno != EEXIST)
+            break;
+    }
+    fail(systemError(errno));
+    return false;
+}
+
+bool OutputFile::write(QByteArrayView bytes)
+{
+    if (!m_error.isEmpty())
+        return false;
+    const char* at = bytes.data();
+    qsizetype left = bytes.size();
+    while (left > 0) {
+        const ssize_t n = ::write(m_fd, at, std::size_t(left));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            fail(systemError(n < 0 ? errno : ENOSPC));
+            return false;
+        }
+        at += n;
+        left -= n;
+    }
+    return true;
+}
+
+SaveResult OutputFile::commit()
+{
+    const auto failed = [this] {
+        const QString message = error();
+        cancel();
+        return SaveResult::failure(message);
+    };
+    if (!m_error.isEmpty())
+        return failed();
+    if (::fchmod(m_fd, 0600) != 0 || ::fsync(m_fd) != 0) {
+        fail(systemError(errno));
+        return failed();
+    }
+    if (m_temporary.isEmpty()) {
+        char self[64];
+        std::snprintf(self, sizeof self, "/proc/self/fd/%d", m_fd);
+        for (int attempt = 0; attempt < kTemporaryAttempts && m_temporary.isEmpty(); ++attempt) {
+            const QByteArray candidate = temporaryName(m_name);
+            if (::linkat(AT_FDCWD, self, m_directory, candidate.constData(), AT_SYMLINK_FOLLOW) ==
+                0)
+                m_temporary = candidate;
+            else if (errno != EEXIST)
+                break;
+        }
+        if (m_temporary.isEmpty()) {
+            fail(systemError(errno));
+            return failed();
+        }
+    }
+    const int fd = m_fd;
+    m_fd = -1;
+    if (::close(fd) != 0) {
+        fail(systemError(errno));
+        return failed();
+    }
+    if (::renameat(m_directory, m_temporary.constData(), m_directory, m_name.constData()) != 0) {
+        fail(systemError(errno));
+        return failed();
+    }
+    m_temporary.clear();
+    // The new file is in place; only its name may not outlast a power cut.
+    if (::fsync(m_directory) != 0)
+        return SaveResult::madeUnsure(QStringLiteral("%1: %2").arg(m_shown, systemError(errno)));
+    return {};
+}
+
+void OutputFile::cancel()
+{
+    if (m_fd >= 0) {
+        ::close(m_fd);
+        m_fd = -1;
+    }
+    if (!m_temporary.isEmpty()) {
+        ::unlinkat(m_directory, m_temporary.constData(), 0);
+        m_temporary.clear();
+    }
+    if (m_error.isEmpty())
+        m_error = QStringLiteral("writing cancelled");
+}
