@@ -542,9 +542,9 @@ QByteArray exportText(const OpenedData& data, ExportFormat format, bool safeCell
                              Csv::Quoting::Always, safeCells);
             break;
         case ExportFormat::Bitwarden:
-            out += csvRecord(
-                {{}, {}, u"login"_s, title, {}, {}, u"0"_s, url, userName, password, {}},
-                Csv::Quoting::WhenNeeded, safeCells);
+            out +=
+                csvRecord({{}, {}, u"login"_s, title, {}, {}, u"0"_s, url, userName, password, {}},
+                          Csv::Quoting::WhenNeeded, safeCells);
             break;
         case ExportFormat::Json:
             array.append(QJsonObject{{u"title"_s, title},

@@ -73,8 +73,9 @@ bool OutputFile::resolve(const QString& path)
     QByteArray current = QFile::encodeName(path);
     for (int links = 0;; ++links) {
         const qsizetype slash = current.lastIndexOf('/');
-        const QByteArray directory =
-            slash < 0 ? QByteArray(".") : slash == 0 ? QByteArray("/") : current.left(slash);
+        const QByteArray directory = slash < 0    ? QByteArray(".")
+                                     : slash == 0 ? QByteArray("/")
+                                                  : current.left(slash);
         const QByteArray name = current.mid(slash + 1);
         if (name.isEmpty() || name == "." || name == "..") {
             fail(systemError(EISDIR));

@@ -109,7 +109,8 @@ int runSalvage(CommandContext& context)
     const auto reportRuns = [&](std::size_t runs, const QString& nextTitle) {
         for (std::size_t r = 0; r < runs; ++r) {
             for (qint64 i = skipped[r].first; i <= skipped[r].last; ++i) {
-                QString line = QStringLiteral("record %1 skipped: %2").arg(i).arg(skipped[r].reason);
+                QString line =
+                    QStringLiteral("record %1 skipped: %2").arg(i).arg(skipped[r].reason);
                 if (!lastTitle.isEmpty())
                     line += QStringLiteral(", after %1").arg(lastTitle);
                 if (!nextTitle.isEmpty())
@@ -155,7 +156,9 @@ int runSalvage(CommandContext& context)
         const QString title = titleOf(*record, master->view(), context.cipher);
         reportSkipped(title);
         lastTitle = title;
-        writer.write(*clean);
+        if (!writer.write(*clean))
+            return fail(
+                QStringLiteral("cannot write the salvaged records: %1").arg(writer.error()));
         ++kept;
     }
     reportSkipped({});

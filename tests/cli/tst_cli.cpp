@@ -2366,11 +2366,10 @@ void TestCli::outputFaults()
                         : !QFileInfo::exists(target) || QFile::remove(target);
     };
     QVERIFY(restore());
-    const QStringList args =
-        QStringList{u"--data-dir"_s, dataDir()} +
-        (command == u"export" ? QStringList{u"export"_s, u"--format"_s, u"keepassxc"_s, u"-o"_s,
-                                            target}
-                              : QStringList{u"salvage"_s, u"-o"_s, target});
+    const QStringList args = QStringList{u"--data-dir"_s, dataDir()} +
+                             (command == u"export" ? QStringList{u"export"_s, u"--format"_s,
+                                                                 u"keepassxc"_s, u"-o"_s, target}
+                                                   : QStringList{u"salvage"_s, u"-o"_s, target});
     const QString log = m_tmp->filePath(u"faults.log"_s);
     const auto injected = [&](const QByteArray& faultMode, int at) {
         return [&, faultMode, at](QProcess& process) {
@@ -2509,9 +2508,9 @@ void TestCli::controlCharacters()
 
     const QByteArray c = character.toLatin1();
     const QByteArray item = "a" + c + "b";
-    const QString refusal = u"the control character \\x%1 (character 2) cannot be stored: an item "
-                            "holds none but tab"_s.arg(int(character.front().unicode()), 2, 16,
-                                                       QLatin1Char('0'));
+    const QString refusal =
+        u"the control character \\x%1 (character 2) cannot be stored: an item "
+        "holds none but tab"_s.arg(int(character.front().unicode()), 2, 16, QLatin1Char('0'));
     struct Attempt {
         QStringList args;
         QByteArray input;
@@ -2576,8 +2575,8 @@ void TestCli::exportKeepsControlCharacters()
     const QList<Item> entries = kEntries + QList<Item>{{"Caf\xe9", "", "", "\"\r\n,"}};
     QVERIFY(makeEntries(entries));
     const QString file = m_tmp->filePath(u"export.csv"_s);
-    const Run r = cli({u"export"_s, u"--format"_s, u"keepassxc"_s, u"-o"_s, file},
-                      kPassword + '\n');
+    const Run r =
+        cli({u"export"_s, u"--format"_s, u"keepassxc"_s, u"-o"_s, file}, kPassword + '\n');
     QVERIFY2(r.exitCode == 0, r.describe().constData());
     const std::vector<Csv::Record> records =
         Csv::parse(QString::fromUtf8(TestData::readFile(file)));
@@ -2649,9 +2648,9 @@ void TestCli::safeCells()
             QCOMPARE(r.out.mid(r.out.indexOf("\r\n") + 2), record.toUtf8());
         }
     }
-    const Run json = cli({u"export"_s, u"--format"_s, u"json"_s, u"-o"_s, u"-"_s,
-                          u"--safe-cells"_s},
-                         kPassword + '\n');
+    const Run json =
+        cli({u"export"_s, u"--format"_s, u"json"_s, u"-o"_s, u"-"_s, u"--safe-cells"_s},
+            kPassword + '\n');
     QVERIFY2(json.exitCode == 2, json.describe().constData());
     QVERIFY2(json.err.startsWith("quillor-cli: --safe-cells is for the CSV formats"),
              json.err.constData());
@@ -2695,14 +2694,14 @@ void TestCli::importSummaryUnwritten()
             process.setWorkingDirectory(root());
         };
     };
-    const Run counted = run(QStringList{u"--data-dir"_s, dataDir()} + args, kPassword + '\n',
-                            injected("count", 0));
+    const Run counted =
+        run(QStringList{u"--data-dir"_s, dataDir()} + args, kPassword + '\n', injected("count", 0));
     QVERIFY2(counted.exitCode == 0, counted.describe().constData());
     int directorySync = 0;
     for (const QByteArray& line : TestData::readFile(log).split('\n')) {
         const QByteArrayList fields = line.split('\t');
-        if (fields.size() >= 3 && fields[1] == "fsync" && QFileInfo(QString::fromUtf8(fields[2])) ==
-                                                              QFileInfo(dataDir()))
+        if (fields.size() >= 3 && fields[1] == "fsync" &&
+            QFileInfo(QString::fromUtf8(fields[2])) == QFileInfo(dataDir()))
             directorySync = fields[0].toInt();
     }
     QVERIFY(directorySync > 0);
@@ -2738,8 +2737,8 @@ void TestCli::salvageDamagedTailInLittleMemory()
     const QString out = m_tmp->filePath(u"salvaged.dab"_s);
     const QString errPath = m_tmp->filePath(u"salvage.err"_s);
     const QByteArray program = QFile::encodeName(kCli);
-    QByteArrayList args{program, "--data-dir", QFile::encodeName(dataDir()), "salvage", "-o",
-                        QFile::encodeName(out)};
+    QByteArrayList args{program,   "--data-dir", QFile::encodeName(dataDir()),
+                        "salvage", "-o",         QFile::encodeName(out)};
     QByteArrayList environment;
     for (const QString& variable : m_env.toStringList())
         environment << variable.toLocal8Bit();
@@ -2773,7 +2772,7 @@ void TestCli::salvageDamagedTailInLittleMemory()
                       ssize_t(password.size());
     ::close(input[1]);
     int status = 0;
-    rusage usage {};
+    rusage usage{};
     QCOMPARE(::wait4(pid, &status, 0, &usage), pid);
     QVERIFY(sent);
     QVERIFY2(WIFEXITED(status) && WEXITSTATUS(status) == 0,
