@@ -66,42 +66,64 @@ void OutputFile::fail(const QString& reason)
         m_error = reason.isEmpty() ? QStringLiteral("write failed") : reason;
 }
 
-// Finds the directory and the name to replace, following a link at the end only as the class
-// comment says; the directories on the way are opened by the kernel.
+// Walks the path a name at a time, from an open directory to the next, so that every link on
+// the way is seen before it is followed: one on the way as the kernel's link protection has it,
+// whether or not the system turns that on; the one at the end as the class comment says.
 bool OutputFile::resolve(const QString& path)
 {
-    QByteArray current = QFile::encodeName(path);
-    for (int links = 0;; ++links) {
-        const qsizetype slash = current.lastIndexOf('/');
-        const QByteArray directory = slash < 0    ? QByteArray(".")
-                                     : slash == 0 ? QByteArray("/")
-                                                  : current.left(slash);
-        const QByteArray name = current.mid(slash + 1);
-        if (name.isEmpty() || name == "." || name == "..") {
-            fail(systemError(EISDIR));
-            return false;
-        }
+    QByteArray rest = QFile::encodeName(path);
+    const auto openStart = [this](const QByteArray& from) {
         if (m_directory >= 0)
             ::close(m_directory);
-        m_directory = ::open(directory.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        if (m_directory < 0) {
+        m_directory = ::open(from.startsWith('/') ? "/" : ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (m_directory < 0)
             fail(systemError(errno));
+        return m_directory >= 0;
+    };
+    if (!openStart(rest))
+        return false;
+    int links = 0;
+    for (;;) {
+        while (rest.startsWith('/'))
+            rest.remove(0, 1);
+        const qsizetype slash = rest.indexOf('/');
+        const bool last = slash < 0;
+        const QByteArray name = last ? rest : rest.left(slash);
+        const QByteArray after = last ? QByteArray() : rest.mid(slash + 1);
+        if (!last && name == ".") {
+            rest = after;
+            continue;
+        }
+        if (last && (name.isEmpty() || name == "." || name == "..")) {
+            fail(systemError(EISDIR));
             return false;
         }
         struct stat st {};
         if (::fstatat(m_directory, name.constData(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
-            if (errno != ENOENT) {
+            if (!last || errno != ENOENT) {
                 fail(systemError(errno));
                 return false;
             }
             m_name = name;
             return true;
         }
-        if (S_ISDIR(st.st_mode)) {
-            fail(systemError(EISDIR));
-            return false;
-        }
         if (!S_ISLNK(st.st_mode)) {
+            if (!last) {
+                const int next = ::openat(m_directory, name.constData(),
+                                          O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+                if (next < 0) {
+                    fail(systemError(errno));
+                    return false;
+                }
+                ::close(m_directory);
+                m_directory = next;
+                rest = after;
+                continue;
+            }
+            if (S_ISDIR(st.st_mode)) {
+                fail(systemError(EISDIR));
+                return false;
+            }
             // The rename would put a plain file in place of a device or a pipe.
             if (!S_ISREG(st.st_mode)) {
                 fail(QStringLiteral("not a regular file"));
@@ -115,29 +137,38 @@ bool OutputFile::resolve(const QString& path)
             fail(systemError(errno));
             return false;
         }
-        if (st.st_uid != ::geteuid()) {
+        const bool mine = st.st_uid == ::geteuid();
+        if (last && !mine) {
             fail(QStringLiteral("a link that another user owns; it is not followed (give the "
                                 "file it leads to, or another name)"));
             return false;
         }
         // Without the sticky bit, anyone who writes the directory can swap the link for theirs.
-        if (othersMayWrite(dir) && !(dir.st_mode & S_ISVTX)) {
+        if (last && othersMayWrite(dir) && !(dir.st_mode & S_ISVTX)) {
             fail(QStringLiteral("a link in a directory that other users write to; it is not "
                                 "followed (give the file it leads to, or another name)"));
             return false;
         }
-        if (links == kMostLinks) {
+        if (!last && (dir.st_mode & S_ISVTX) && (dir.st_mode & S_IWOTH) && !mine &&
+            st.st_uid != dir.st_uid) {
+            fail(QStringLiteral("%1 on the way is a link that another user owns in a shared "
+                                "directory; it is not followed")
+                     .arg(QFile::decodeName(name)));
+            return false;
+        }
+        if (++links > kMostLinks) {
             fail(systemError(ELOOP));
             return false;
         }
         char target[PATH_MAX];
         const ssize_t n = ::readlinkat(m_directory, name.constData(), target, sizeof target);
-        if (n < 0 || n == ssize_t(sizeof target)) {
-            fail(systemError(n < 0 ? errno : ENAMETOOLONG));
+        if (n <= 0 || n == ssize_t(sizeof target)) {
+            fail(systemError(n < 0 ? errno : n == 0 ? ENOENT : ENAMETOOLONG));
             return false;
         }
-        const QByteArray to(target, n);
-        current = to.startsWith('/') ? to : directory + '/' + to;
+        rest = QByteArray(target, n) + (last ? QByteArray() : '/' + after);
+        if (rest.startsWith('/') && !openStart(rest))
+            return false;
     }
 }
 

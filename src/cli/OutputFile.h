@@ -12,8 +12,8 @@
 //
 // The target may lie in a directory that others write to (/tmp). A link there is followed only
 // when it is the user's own and nobody else can put another in its place: a link planted by
-// someone else would have the command replace whatever it points at. The directories on the way
-// are left to the kernel, whose link protection applies to them.
+// someone else would have the command replace whatever it points at. A link on the way to it is
+// followed as the kernel's link protection would, even where the system leaves that off.
 class OutputFile {
 public:
     explicit OutputFile(const QString& path);

@@ -2248,31 +2248,41 @@ void TestCli::outputLinks_data()
     QTest::addColumn<QString>("command");
     QTest::addColumn<bool>("othersLink"); // planted by another user
     QTest::addColumn<int>("directoryMode");
+    QTest::addColumn<bool>("onTheWay"); // a link to a directory, the file given beneath it
     QTest::addColumn<QString>("refusal"); // empty when the link is followed
 
-    const QString others = u"a link that another user owns; it is not followed"_s;
-    const QString swappable = u"a link in a directory that other users write to; it is not "
-                              "followed"_s;
+    const QString others = u"out: a link that another user owns; it is not followed"_s;
+    const QString swappable = u"out: a link in a directory that other users write to; it is "
+                              "not followed"_s;
+    const QString othersOnTheWay = u"out/out: out on the way is a link that another user owns "
+                                   "in a shared directory; it is not followed"_s;
     for (const QString& command : {u"export"_s, u"salvage"_s}) {
         const QByteArray name = command.toLatin1();
         QTest::newRow(name + ", another user's link in a sticky directory")
-            << command << true << 01777 << others;
+            << command << true << 01777 << false << others;
         QTest::newRow(name + ", my link in a sticky directory")
-            << command << false << 01777 << QString();
+            << command << false << 01777 << false << QString();
         QTest::newRow(name + ", my link where anyone may swap it")
-            << command << false << 0777 << swappable;
-        QTest::newRow(name + ", my link in my directory") << command << false << 0700 << QString();
+            << command << false << 0777 << false << swappable;
+        QTest::newRow(name + ", my link in my directory")
+            << command << false << 0700 << false << QString();
+        QTest::newRow(name + ", another user's link on the way, in a sticky directory")
+            << command << true << 01777 << true << othersOnTheWay;
+        QTest::newRow(name + ", my link on the way, in a sticky directory")
+            << command << false << 01777 << true << QString();
     }
 }
 
 // A link at the name given to -o, as someone may plant in /tmp: followed only when it is the
-// user's own and no one else can put another in its place. The file it leads to is never
-// written otherwise.
+// user's own and no one else can put another in its place. A link to a directory on the way is
+// followed as the kernel's link protection would, whether or not the system has it on. The file
+// it leads to is never written otherwise.
 void TestCli::outputLinks()
 {
     QFETCH(QString, command);
     QFETCH(bool, othersLink);
     QFETCH(int, directoryMode);
+    QFETCH(bool, onTheWay);
     QFETCH(QString, refusal);
     m_writes = true;
     if (othersLink && ::geteuid() != 0)
@@ -2284,13 +2294,16 @@ void TestCli::outputLinks()
     const QString shared = m_tmp->filePath(u"shared"_s);
     QVERIFY(QDir().mkdir(shared));
     QCOMPARE(::chmod(QFile::encodeName(shared).constData(), mode_t(directoryMode)), 0);
-    const QString victim = m_tmp->filePath(u"victim"_s);
+    const QString victimDir = m_tmp->filePath(u"victim"_s);
+    QVERIFY(QDir().mkdir(victimDir));
+    const QString victim = victimDir + u"/out"_s;
     QVERIFY(TestData::writeFile(victim, "the victim's own"));
     const QString link = shared + u"/out"_s;
+    const QString linked = onTheWay ? victimDir : victim;
     if (othersLink) {
         QProcess plant;
         plant.start(u"setpriv"_s, {u"--reuid=65534"_s, u"--regid=65534"_s, u"--clear-groups"_s,
-                                   u"ln"_s, u"-s"_s, victim, link});
+                                   u"ln"_s, u"-s"_s, linked, link});
         if (!plant.waitForFinished() || plant.exitStatus() != QProcess::NormalExit ||
             plant.exitCode() != 0)
             QSKIP("setpriv cannot run ln as another user here");
@@ -2298,19 +2311,20 @@ void TestCli::outputLinks()
         QCOMPARE(::lstat(QFile::encodeName(link).constData(), &st), 0);
         QCOMPARE(st.st_uid, uid_t(65534));
     } else {
-        QVERIFY(QFile::link(victim, link));
+        QVERIFY(QFile::link(linked, link));
     }
     const auto before = filesIn(root());
 
+    const QString given = onTheWay ? link + u"/out"_s : link;
     const QStringList args = command == u"export"
-                                 ? QStringList{u"export"_s, u"--format"_s, u"json"_s, u"-o"_s, link}
-                                 : QStringList{u"salvage"_s, u"-o"_s, link};
+                                 ? QStringList{u"export"_s, u"--format"_s, u"json"_s, u"-o"_s, given}
+                                 : QStringList{u"salvage"_s, u"-o"_s, given};
     const Run r = cli(args, kPassword + '\n');
     QVERIFY(QFileInfo(link).isSymLink());
-    QCOMPARE(QFileInfo(link).symLinkTarget(), victim);
+    QCOMPARE(QFileInfo(link).symLinkTarget(), linked);
     if (!refusal.isEmpty()) {
         QVERIFY2(r.exitCode == 1, r.describe().constData());
-        QVERIFY2(QString::fromUtf8(r.err).contains(link + u": "_s + refusal), r.err.constData());
+        QVERIFY2(QString::fromUtf8(r.err).contains(shared + u'/' + refusal), r.err.constData());
         QCOMPARE(filesIn(root()), before);
         return;
     }
@@ -2321,6 +2335,7 @@ void TestCli::outputLinks()
         QCOMPARE(readBack(victim, kPassword), rows(kEntries));
     QCOMPARE(TestData::permissionsOf(victim), 0600);
     QCOMPARE(TestData::entriesOf(shared), QStringList{u"out"_s});
+    QCOMPARE(TestData::entriesOf(victimDir), QStringList{u"out"_s});
 }
 
 void TestCli::outputFaults_data()
