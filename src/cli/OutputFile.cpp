@@ -5,7 +5,9 @@
 
 #include <cerrno>
 #include <climits>
+#include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -31,6 +33,22 @@ QByteArray temporaryName(const QByteArray& name)
     return out;
 }
 
+// The named temporary of the file being written, for the signal handler: a clear-text export
+// must not outlive a Ctrl-C. Only a kill, which no handler sees, leaves it (readable by the user
+// alone).
+volatile std::sig_atomic_t signalDirectory = -1;
+char signalName[NAME_MAX + 1];
+constexpr int kEndingSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
+static_assert(std::size(kEndingSignals) == OutputFile::kEndingSignalCount);
+
+extern "C" void removeTemporaryAndEnd(int signal)
+{
+    if (signalDirectory >= 0)
+        ::unlinkat(int(signalDirectory), signalName, 0);
+    ::signal(signal, SIG_DFL);
+    ::raise(signal);
+}
+
 // Whether a user other than the one running the command may add or replace names in the
 // directory: its group counts when that is not the user's own.
 bool othersMayWrite(const struct stat& directory)
@@ -51,6 +69,7 @@ OutputFile::OutputFile(const QString& path)
 OutputFile::~OutputFile()
 {
     cancel();
+    unguard();
     if (m_directory >= 0)
         ::close(m_directory);
 }
@@ -189,6 +208,7 @@ bool OutputFile::createTemporary()
                         O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
         if (m_fd >= 0) {
             m_temporary = candidate;
+            guard();
             return true;
         }
         if (errno != EEXIST)
@@ -237,9 +257,10 @@ SaveResult OutputFile::commit()
         for (int attempt = 0; attempt < kTemporaryAttempts && m_temporary.isEmpty(); ++attempt) {
             const QByteArray candidate = temporaryName(m_name);
             if (::linkat(AT_FDCWD, self, m_directory, candidate.constData(), AT_SYMLINK_FOLLOW) ==
-                0)
+                0) {
                 m_temporary = candidate;
-            else if (errno != EEXIST)
+                guard();
+            } else if (errno != EEXIST)
                 break;
         }
         if (m_temporary.isEmpty()) {
@@ -258,6 +279,7 @@ SaveResult OutputFile::commit()
         return failed();
     }
     m_temporary.clear();
+    unguard();
     // The new file is in place; only its name may not outlast a power cut.
     if (::fsync(m_directory) != 0)
         return SaveResult::madeUnsure(QStringLiteral("%1: %2").arg(m_shown, systemError(errno)));
@@ -274,6 +296,35 @@ void OutputFile::cancel()
         ::unlinkat(m_directory, m_temporary.constData(), 0);
         m_temporary.clear();
     }
+    unguard();
     if (m_error.isEmpty())
         m_error = QStringLiteral("writing cancelled");
+}
+
+void OutputFile::guard()
+{
+    if (m_guarded || std::size_t(m_temporary.size()) >= sizeof signalName)
+        return;
+    std::memcpy(signalName, m_temporary.constData(), std::size_t(m_temporary.size()) + 1);
+    signalDirectory = m_directory;
+    struct sigaction remove {};
+    remove.sa_handler = removeTemporaryAndEnd;
+    sigemptyset(&remove.sa_mask);
+    for (std::size_t i = 0; i < std::size(kEndingSignals); ++i) {
+        ::sigaction(kEndingSignals[i], nullptr, &m_previous[i]);
+        // A signal the user has the command ignore (nohup) stays ignored.
+        if (m_previous[i].sa_handler != SIG_IGN)
+            ::sigaction(kEndingSignals[i], &remove, nullptr);
+    }
+    m_guarded = true;
+}
+
+void OutputFile::unguard()
+{
+    if (!m_guarded)
+        return;
+    signalDirectory = -1;
+    for (std::size_t i = 0; i < std::size(kEndingSignals); ++i)
+        ::sigaction(kEndingSignals[i], &m_previous[i], nullptr);
+    m_guarded = false;
 }

@@ -6,6 +6,8 @@
 #include <QByteArrayView>
 #include <QString>
 
+#include <csignal>
+
 // A file a command writes where the user names it (an export, a salvaged link file), replaced
 // whole or not at all, mode 0600 from its first byte: the bytes go to a temporary beside the
 // target, which is synced and renamed over it only when every write succeeded.
@@ -31,10 +33,15 @@ public:
     // Removes the temporary; the target stays as it was.
     void cancel();
 
+    static constexpr std::size_t kEndingSignalCount = 4;
+
 private:
     bool resolve(const QString& path);
     bool createTemporary();
     void fail(const QString& reason);
+    // While a named temporary exists, an ending signal removes it first.
+    void guard();
+    void unguard();
 
     QString m_shown; // the name as the user gave it
     QString m_error;
@@ -42,4 +49,6 @@ private:
     int m_fd = -1;
     QByteArray m_name;      // the target, in m_directory
     QByteArray m_temporary; // its named temporary; empty while an unnamed one is open
+    struct sigaction m_previous[kEndingSignalCount] {};
+    bool m_guarded = false;
 };

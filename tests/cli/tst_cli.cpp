@@ -2347,7 +2347,8 @@ void TestCli::outputFaults_data()
 
     for (const QString& command : {u"export"_s, u"salvage"_s}) {
         for (const bool unnamedFiles : {true, false}) {
-            for (const QByteArray& mode : {QByteArray("kill"), QByteArray("fail")}) {
+            for (const QByteArray& mode :
+                 {QByteArray("kill"), QByteArray("term"), QByteArray("fail")}) {
                 for (const bool replaces : {true, false}) {
                     QTest::addRow("%s, %s, %s, %s", qPrintable(command),
                                   unnamedFiles ? "unnamed files" : "no unnamed files",
@@ -2359,9 +2360,10 @@ void TestCli::outputFaults_data()
     }
 }
 
-// The command killed, or a call failed, at every system call it makes in the directory of its
-// output: the file there is the previous one or the whole new one; the exit status says which; a
-// temporary left by a kill was never readable by others, and a failure removes its own.
+// The command killed, ended by SIGTERM, or a call failed, at every system call it makes in the
+// directory of its output: the file there is the previous one or the whole new one; the exit
+// status says which; a temporary left by a kill was never readable by others, and a signal or a
+// failure removes its own.
 void TestCli::outputFaults()
 {
     QFETCH(QString, command);
@@ -2432,6 +2434,11 @@ void TestCli::outputFaults()
                 QVERIFY2(TestData::permissionsOf(path) == 0600, where.constData());
                 QVERIFY(QFile::remove(path));
             }
+            continue;
+        }
+        if (mode == "term") {
+            QVERIFY2(r.exitCode == -1 && left.isEmpty(),
+                     qPrintable(left.join(u", "_s) + u' ' + QString::fromUtf8(where)));
             continue;
         }
         QVERIFY2(left.isEmpty(), qPrintable(left.join(u", "_s) + u' ' + QString::fromUtf8(where)));

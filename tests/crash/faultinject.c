@@ -7,7 +7,8 @@
 //                        tear, fail, or empty); so the test learns how many points there are
 //   QUILLOR_FAULT_AT     the point to act at; 0 or absent only counts
 //   QUILLOR_FAULT_MODE   kill: SIGKILL before the call; tear: a write puts half its bytes down,
-//                        then SIGKILL; fail: the call fails with QUILLOR_FAULT_ERRNO
+//                        then SIGKILL; fail: the call fails with QUILLOR_FAULT_ERRNO; term:
+//                        SIGTERM before the call, which its handler may survive to make
 //   QUILLOR_FAULT_ERRNO  ENOSPC, EIO, EACCES or EMFILE
 //   QUILLOR_FAULT_SYNC   "skip": a watched fsync or fdatasync is counted and acted on, but does
 //                        not wait for the disk (a killed process loses nothing a sync would keep;
@@ -32,7 +33,7 @@
 #include <sys/uio.h>
 #include <unistd.h>
 
-enum mode { MODE_COUNT, MODE_KILL, MODE_TEAR, MODE_FAIL };
+enum mode { MODE_COUNT, MODE_KILL, MODE_TEAR, MODE_FAIL, MODE_TERM };
 
 static char watched[PATH_MAX];
 static size_t watchedLength;
@@ -74,6 +75,8 @@ __attribute__((constructor)) static void setUp(void)
         faultMode = MODE_TEAR;
     else if (mode && strcmp(mode, "fail") == 0)
         faultMode = MODE_FAIL;
+    else if (mode && strcmp(mode, "term") == 0)
+        faultMode = MODE_TERM;
     faultErrno = parseErrno(getenv("QUILLOR_FAULT_ERRNO"));
     const char* sync = getenv("QUILLOR_FAULT_SYNC");
     skipSync = sync && strcmp(sync, "skip") == 0;
@@ -149,6 +152,11 @@ static enum verdict point(const char* call, const char* path, const char* path2,
     if (faultMode == MODE_FAIL) {
         note(k, call, path, path2, "fail");
         return FAIL;
+    }
+    if (faultMode == MODE_TERM) {
+        note(k, call, path, path2, "term");
+        syscall(SYS_kill, syscall(SYS_getpid), SIGTERM);
+        return COUNTED;
     }
     if (faultMode == MODE_TEAR && tearable) {
         note(k, call, path, path2, "tear");
