@@ -133,11 +133,13 @@ int runSalvage(CommandContext& context)
             reportRuns(1, {});
         skipped.push_back({record, record, reason});
     };
+    // One buffer for every record: a long damaged stretch allocates nothing as it goes.
+    QByteArray buffer(kLinkRecordSize, Qt::Uninitialized);
     for (qint64 i = 0; i < count; ++i) {
         const qint64 offset = i * kLinkRecordSize;
         const qint64 want = std::min<qint64>(kLinkRecordSize, size - offset);
-        QByteArray bytes(want, Qt::Uninitialized);
-        if (!source.seek(offset) || source.read(bytes.data(), want) != want) {
+        const QByteArrayView bytes(buffer.constData(), want);
+        if (!source.seek(offset) || source.read(buffer.data(), want) != want) {
             skip(i + 1, QStringLiteral("it cannot be read (%1)").arg(source.errorString()));
             continue;
         }
