@@ -3,6 +3,7 @@
 #include "startup/InstanceLock.h"
 #include "startup/Startup.h"
 #include "store/FileAccess.h"
+#include "store/ItemLimits.h"
 #include "store/LinkFile.h"
 #include "store/MasterPasswordFile.h"
 #include "store/PairFiles.h"
@@ -117,6 +118,15 @@ std::optional<Secret> readMasterPassword()
 std::optional<QByteArray> storableItem(const QString& text, int maxLength, bool trim,
                                        QString& problem)
 {
+    // Invisible in the window and live in a terminal; a NUL would end the item for a C reader.
+    if (const qsizetype at = firstControlCharacter(text); at >= 0) {
+        const qsizetype place = QStringView(text).first(at).toUcs4().size() + 1;
+        problem = QStringLiteral("the control character %1 (character %2) cannot be stored: "
+                                 "an item holds none but tab")
+                      .arg(visible(text.mid(at, 1)))
+                      .arg(place);
+        return std::nullopt;
+    }
     if (const qsizetype at = Windows1252::firstUnencodable(text); at >= 0) {
         const bool pair = text.at(at).isHighSurrogate() && at + 1 < text.size() &&
                           text.at(at + 1).isLowSurrogate();

@@ -1,11 +1,12 @@
 #include "ExportImport.h"
 
 #include "Csv.h"
+#include "OutputFile.h"
 #include "store/CipherGuard.h"
 #include "store/EntryWriter.h"
+#include "store/FileAccess.h"
 #include "store/ItemLimits.h"
 #include "store/LinkFileRewrite.h"
-#include "store/SafeFileWriter.h"
 #include "store/Windows1252.h"
 
 #include <QDir>
@@ -26,13 +27,20 @@ namespace {
 
 const char kExportHelp[] =
     "usage: quillor-cli [--data-dir DIR] export --format keepassxc|bitwarden|json -o FILE\n"
+    "                   [--safe-cells]\n"
     "\n"
     "Writes every entry, its password in clear text, to FILE (readable by you alone) in\n"
     "a form another password manager imports: KeePassXC's or Bitwarden's CSV, or JSON.\n"
-    "The master password is the first line of standard input.\n"
+    "A link as FILE is followed only when it is yours, in a directory where no one else\n"
+    "can replace it. The master password is the first line of standard input. Exit\n"
+    "status 3: FILE is written, but may not outlast a power cut.\n"
     "\n"
     "  --format FORMAT  keepassxc, bitwarden or json\n"
-    "  -o FILE          the file to write; - for standard output\n";
+    "  -o FILE          the file to write; - for standard output\n"
+    "  --safe-cells     a CSV cell that begins with =, +, -, @, tab or carriage return\n"
+    "                   gets a ' in front, so that a spreadsheet shows it as text\n"
+    "                   instead of running it as a formula; the ' is then part of the\n"
+    "                   item for a password manager that imports the file\n";
 
 const char kImportHelp[] =
     "usage: quillor-cli [--data-dir DIR] import FILE\n"
@@ -41,10 +49,12 @@ const char kImportHelp[] =
     "Adds the entries of another password manager's CSV export at the end of the list:\n"
     "KeePassXC's, Bitwarden's, or the passwords exported by Chrome or Firefox. The\n"
     "columns are found by the names in the first line. All or nothing: when a row cannot\n"
-    "be stored (a character outside Windows-1252, an item longer than its box), every such\n"
-    "row is named by its line and nothing is added. Title, URL address and user name are\n"
-    "trimmed of blanks; a password is kept as it is. Items other than logins are left out\n"
-    "with a line each. The master password is the first line of standard input.\n"
+    "be stored (a character outside Windows-1252, a control character other than tab, an\n"
+    "item longer than its box), every such row is named by its line and nothing is added.\n"
+    "Title, URL address and user name are trimmed of blanks; a password is kept as it is.\n"
+    "Items other than logins are left out with a line each. The master password is the\n"
+    "first line of standard input. Exit status 3: the entries were added, but the change\n"
+    "may not outlast a power cut, or the summary could not be written.\n"
     "\n"
     "  --format FORMAT  keepassxc, bitwarden, chrome or firefox\n"
     "  --dry-run        show what would be added; change nothing\n";
@@ -297,11 +307,12 @@ void planRow(const ImportFormat& format, const QString& file, const Csv::Record&
 // Reads and checks the whole export; a message when the file as a whole cannot be used.
 QString planImport(const QString& path, const ImportFormat& format, ImportPlan& plan)
 {
-    QFile file(path);
+    QFile file;
     if (QFileInfo(path).isDir())
         return QStringLiteral("%1: is a directory").arg(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return QStringLiteral("%1: %2").arg(path, file.errorString());
+    // A pipe would hang the command, a device never end.
+    if (const QString reason = openRegularFile(file, path); !reason.isEmpty())
+        return QStringLiteral("%1: %2").arg(path, reason);
     QByteArray bytes = file.read(kLargestImport + 1);
     if (file.error() != QFileDevice::NoError)
         return QStringLiteral("%1: %2").arg(path, file.errorString());
@@ -438,22 +449,65 @@ int runImport(CommandContext& context)
         entries.emplace_back(item.title, item.url, item.userName, encrypted->passwordCipher,
                              int(entries.size()) + 1);
     }
-    if (const SaveResult saved =
-            SaveListToLinkFile(data.paths.linkFilePath, entries, master->view(), context.cipher);
-        !saved)
+    const SaveResult saved =
+        SaveListToLinkFile(data.paths.linkFilePath, entries, master->view(), context.cipher);
+    if (!saved.made())
         return fail(QStringLiteral("nothing was imported: %1").arg(saved.error()));
-    if (!writeOut(QStringLiteral("imported %1 into %2, which now holds %3\n")
-                      .arg(entryCount(added), data.paths.dataDirectory,
-                           entryCount(qsizetype(entries.size())))
-                      .toUtf8()))
-        return fail(QStringLiteral("cannot write to standard output"));
+    const QString summary = QStringLiteral("imported %1 into %2, which now holds %3")
+                                .arg(entryCount(added), data.paths.dataDirectory,
+                                     entryCount(qsizetype(entries.size())));
+    // The entries are in: a script that took this for a failure and ran again would add them
+    // twice.
+    if (!saved) {
+        printError(summary);
+        printError(QStringLiteral("the import is made, but may not outlast a power cut: %1")
+                       .arg(saved.error()));
+        return kExitMadeUnsure;
+    }
+    if (!writeOut((summary + u'\n').toUtf8())) {
+        printError(summary);
+        printError(QStringLiteral("the import is made, but its summary cannot be written to "
+                                  "standard output"));
+        return kExitMadeUnsure;
+    }
     return kExitSuccess;
 }
 
 enum class ExportFormat { KeePassXc, Bitwarden, Json };
 
-QByteArray exportText(const OpenedData& data, ExportFormat format, QByteArrayView master,
-                      CipherService& cipher)
+// A cell a spreadsheet would take for a formula (OWASP's list of first characters), made text
+// by a leading apostrophe.
+QString safeCell(const QString& cell)
+{
+    if (cell.isEmpty())
+        return cell;
+    switch (cell.front().unicode()) {
+    case u'=':
+    case u'+':
+    case u'-':
+    case u'@':
+    case u'\t':
+    case u'\r':
+        return u'\'' + cell;
+    default:
+        return cell;
+    }
+}
+
+QString csvRecord(QStringList fields, Csv::Quoting quoting, bool safeCells)
+{
+    if (safeCells) {
+        for (QString& field : fields)
+            field = safeCell(field);
+    }
+    QString record = Csv::formatRecord(fields, quoting);
+    for (QString& field : fields)
+        secureWipe(field);
+    return record;
+}
+
+QByteArray exportText(const OpenedData& data, ExportFormat format, bool safeCells,
+                      QByteArrayView master, CipherService& cipher)
 {
     QString out;
     QJsonArray array;
@@ -484,14 +538,13 @@ QByteArray exportText(const OpenedData& data, ExportFormat format, QByteArrayVie
         switch (format) {
         case ExportFormat::KeePassXc:
             // KeePassXC's own export names the top group "Root"; icon 0 is its key.
-            out += Csv::formatRecord(
-                {u"Root"_s, title, userName, password, url, {}, {}, u"0"_s, {}, {}},
-                Csv::Quoting::Always);
+            out += csvRecord({u"Root"_s, title, userName, password, url, {}, {}, u"0"_s, {}, {}},
+                             Csv::Quoting::Always, safeCells);
             break;
         case ExportFormat::Bitwarden:
-            out += Csv::formatRecord(
-                {{}, {}, u"login"_s, title, {}, {}, u"0"_s, url, userName, password, {}},
-                Csv::Quoting::WhenNeeded);
+            out +=
+                csvRecord({{}, {}, u"login"_s, title, {}, {}, u"0"_s, url, userName, password, {}},
+                          Csv::Quoting::WhenNeeded, safeCells);
             break;
         case ExportFormat::Json:
             array.append(QJsonObject{{u"title"_s, title},
@@ -522,7 +575,8 @@ QString resolvedPath(const QString& path)
 int runExport(CommandContext& context)
 {
     CommandOptions options({QCommandLineOption(QStringLiteral("format"), {}, QStringLiteral("F")),
-                            QCommandLineOption(QStringLiteral("o"), {}, QStringLiteral("FILE"))});
+                            QCommandLineOption(QStringLiteral("o"), {}, QStringLiteral("FILE")),
+                            QCommandLineOption(QStringLiteral("safe-cells"))});
     if (const auto exit = parseOrExit(options, context, kExportHelp))
         return *exit;
     if (!options.positional().isEmpty())
@@ -537,6 +591,10 @@ int runExport(CommandContext& context)
         format = ExportFormat::Bitwarden;
     else if (formatName != u"json")
         return usageError(QStringLiteral("--format takes keepassxc, bitwarden or json"),
+                          kExportHelp);
+    const bool safeCells = options.isSet(QStringLiteral("safe-cells"));
+    if (safeCells && format == ExportFormat::Json)
+        return usageError(QStringLiteral("--safe-cells is for the CSV formats; JSON has no cells"),
                           kExportHelp);
     if (!options.isSet(QStringLiteral("o")) || options.value(QStringLiteral("o")).isEmpty())
         return usageError(QStringLiteral("-o FILE is needed (- for standard output)"), kExportHelp);
@@ -562,7 +620,7 @@ int runExport(CommandContext& context)
         !failure.isEmpty())
         return fail(failure);
 
-    QByteArray text = exportText(data, format, master->view(), context.cipher);
+    QByteArray text = exportText(data, format, safeCells, master->view(), context.cipher);
     const auto wipe = qScopeGuard([&text] { secureWipe(text); });
     if (toStandardOutput) {
         if (!writeOut(text))
@@ -571,11 +629,19 @@ int runExport(CommandContext& context)
                        .arg(entryCount(qsizetype(data.entries.size()))));
         return kExitSuccess;
     }
-    if (const SaveResult saved = saveFileSafely(target, text); !saved)
+    OutputFile file(target);
+    file.write(text);
+    const SaveResult saved = file.commit();
+    if (!saved.made())
         return fail(QStringLiteral("cannot write the export: %1").arg(saved.error()));
     printError(QStringLiteral("%1 written to %2; it holds every password in clear text: keep it to "
                               "yourself and delete it once it is imported")
                    .arg(entryCount(qsizetype(data.entries.size())), target));
+    if (!saved) {
+        printError(QStringLiteral("the export is in place, but may not outlast a power cut: %1")
+                       .arg(saved.error()));
+        return kExitMadeUnsure;
+    }
     return kExitSuccess;
 }
 

@@ -1,17 +1,19 @@
 #include "Salvage.h"
 
+#include "OutputFile.h"
 #include "store/CipherGuard.h"
 #include "store/FileAccess.h"
 #include "store/LinkFile.h"
 #include "store/LinkRecord.h"
 #include "store/MasterPasswordFile.h"
-#include "store/SafeFileWriter.h"
 #include "store/Windows1252.h"
 
 #include <QFile>
 #include <QFileInfo>
 
 #include <sys/stat.h>
+
+#include <vector>
 
 namespace {
 
@@ -22,9 +24,22 @@ const char kSalvageHelp[] =
     "a new link file readable by you alone, and names each record it skips on standard\n"
     "error. The way out when Quillor stops loading the list at a damaged record: with\n"
     "Quillor closed, keep the damaged file aside and put FILE in its place. The master\n"
-    "password is the first line of standard input.\n"
+    "password is the first line of standard input. A link as FILE is followed only when it\n"
+    "is yours, in a directory where no one else can replace it. Exit status 3: FILE is\n"
+    "written, but may not outlast a power cut.\n"
     "\n"
     "  -o FILE   the new link file (not the damaged one itself)\n";
+
+// Skipped records waiting for the title of the next one that reads, one run for each stretch
+// skipped for one reason: a damaged tail of any length takes the same memory.
+struct SkippedRun {
+    qint64 first = 0; // record numbers, from 1
+    qint64 last = 0;
+    QString reason;
+};
+// Beyond this many runs (reasons that change at every record), the oldest are named without
+// the title after them.
+constexpr std::size_t kMostRuns = 64;
 
 // Whether two paths name one file (a link to it included).
 bool sameFile(const QString& a, const QString& b)
@@ -83,31 +98,49 @@ int runSalvage(CommandContext& context)
     // A tail too short to count as a record is named too: it may be what is left of one.
     const qint64 count = (size + kLinkRecordSize - 1) / kLinkRecordSize;
 
+    OutputFile writer(target);
+    if (const QString problem = writer.error(); !problem.isEmpty())
+        return fail(QStringLiteral("cannot write the salvaged records: %1").arg(problem));
     // Each record is read on its own, so that a damaged one does not stop the ones after it.
-    SafeFileWriter writer(target);
     qint64 kept = 0;
     QString lastTitle;
-    QStringList skipped; // waiting for the title of the next record that reads
+    std::vector<SkippedRun> skipped;
     CipherGuard provider(context.cipher);
-    const auto reportSkipped = [&](const QString& nextTitle) {
-        for (const QString& record : skipped) {
-            QString line = record;
-            if (!lastTitle.isEmpty())
-                line += QStringLiteral(", after %1").arg(lastTitle);
-            if (!nextTitle.isEmpty())
-                line += QStringLiteral(", before %1").arg(nextTitle);
-            printError(line);
+    const auto reportRuns = [&](std::size_t runs, const QString& nextTitle) {
+        for (std::size_t r = 0; r < runs; ++r) {
+            for (qint64 i = skipped[r].first; i <= skipped[r].last; ++i) {
+                QString line =
+                    QStringLiteral("record %1 skipped: %2").arg(i).arg(skipped[r].reason);
+                if (!lastTitle.isEmpty())
+                    line += QStringLiteral(", after %1").arg(lastTitle);
+                if (!nextTitle.isEmpty())
+                    line += QStringLiteral(", before %1").arg(nextTitle);
+                printError(line);
+            }
         }
-        skipped.clear();
+        skipped.erase(skipped.begin(), skipped.begin() + std::ptrdiff_t(runs));
     };
+    const auto reportSkipped = [&](const QString& nextTitle) {
+        reportRuns(skipped.size(), nextTitle);
+    };
+    const auto skip = [&](qint64 record, const QString& reason) {
+        if (!skipped.empty() && skipped.back().last + 1 == record &&
+            skipped.back().reason == reason) {
+            skipped.back().last = record;
+            return;
+        }
+        if (skipped.size() == kMostRuns)
+            reportRuns(1, {});
+        skipped.push_back({record, record, reason});
+    };
+    // One buffer for every record: a long damaged stretch allocates nothing as it goes.
+    QByteArray buffer(kLinkRecordSize, Qt::Uninitialized);
     for (qint64 i = 0; i < count; ++i) {
         const qint64 offset = i * kLinkRecordSize;
         const qint64 want = std::min<qint64>(kLinkRecordSize, size - offset);
-        QByteArray bytes(want, Qt::Uninitialized);
-        if (!source.seek(offset) || source.read(bytes.data(), want) != want) {
-            skipped << QStringLiteral("record %1 skipped: it cannot be read (%2)")
-                           .arg(i + 1)
-                           .arg(source.errorString());
+        const QByteArrayView bytes(buffer.constData(), want);
+        if (!source.seek(offset) || source.read(buffer.data(), want) != want) {
+            skip(i + 1, QStringLiteral("it cannot be read (%1)").arg(source.errorString()));
             continue;
         }
         const std::optional<LinkRecordView> record = decodeLinkRecord(bytes);
@@ -117,18 +150,17 @@ int runSalvage(CommandContext& context)
                                     record->userName.toByteArray(), record->password.toByteArray()})
                 : std::nullopt;
         if (!clean) {
-            skipped << (want < kLinkRecordSize
-                            ? QStringLiteral("record %1 skipped: the last %2 bytes are a "
-                                             "record cut short")
-                                  .arg(i + 1)
-                                  .arg(want)
-                            : QStringLiteral("record %1 skipped: it is damaged").arg(i + 1));
+            skip(i + 1, want < kLinkRecordSize
+                            ? QStringLiteral("the last %1 bytes are a record cut short").arg(want)
+                            : QStringLiteral("it is damaged"));
             continue;
         }
         const QString title = titleOf(*record, master->view(), context.cipher);
         reportSkipped(title);
         lastTitle = title;
-        writer.write(*clean);
+        if (!writer.write(*clean))
+            return fail(
+                QStringLiteral("cannot write the salvaged records: %1").arg(writer.error()));
         ++kept;
     }
     reportSkipped({});
@@ -137,13 +169,19 @@ int runSalvage(CommandContext& context)
         return fail(QStringLiteral("no record of %1 can be read; nothing was written")
                         .arg(paths.linkFilePath));
     }
-    if (const SaveResult saved = writer.commit(); !saved)
+    const SaveResult saved = writer.commit();
+    if (!saved.made())
         return fail(QStringLiteral("cannot write the salvaged records: %1").arg(saved.error()));
     printError(QStringLiteral("%1 of %2 records copied into %3; with Quillor closed, put it in "
                               "the place of %4")
                    .arg(kept)
                    .arg(count)
                    .arg(target, paths.linkFilePath));
+    if (!saved) {
+        printError(QStringLiteral("the copy is in place, but may not outlast a power cut: %1")
+                       .arg(saved.error()));
+        return kExitMadeUnsure;
+    }
     return kExitSuccess;
 }
 

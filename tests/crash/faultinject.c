@@ -7,11 +7,14 @@
 //                        tear, fail, or empty); so the test learns how many points there are
 //   QUILLOR_FAULT_AT     the point to act at; 0 or absent only counts
 //   QUILLOR_FAULT_MODE   kill: SIGKILL before the call; tear: a write puts half its bytes down,
-//                        then SIGKILL; fail: the call fails with QUILLOR_FAULT_ERRNO
+//                        then SIGKILL; fail: the call fails with QUILLOR_FAULT_ERRNO; term:
+//                        SIGTERM before the call, which its handler may survive to make
 //   QUILLOR_FAULT_ERRNO  ENOSPC, EIO, EACCES or EMFILE
 //   QUILLOR_FAULT_SYNC   "skip": a watched fsync or fdatasync is counted and acted on, but does
 //                        not wait for the disk (a killed process loses nothing a sync would keep;
 //                        the test judges durability from the log)
+//   QUILLOR_FAULT_TMPFILE "unsupported": an O_TMPFILE open in the watched directory fails with
+//                        EOPNOTSUPP, uncounted, as on a file system without unnamed files
 //
 // Written in C against libc alone, so that it runs before and beneath everything it watches.
 
@@ -30,7 +33,7 @@
 #include <sys/uio.h>
 #include <unistd.h>
 
-enum mode { MODE_COUNT, MODE_KILL, MODE_TEAR, MODE_FAIL };
+enum mode { MODE_COUNT, MODE_KILL, MODE_TEAR, MODE_FAIL, MODE_TERM };
 
 static char watched[PATH_MAX];
 static size_t watchedLength;
@@ -38,6 +41,7 @@ static long faultAt;
 static enum mode faultMode = MODE_COUNT;
 static int faultErrno = EIO;
 static int skipSync;
+static int noTmpfile;
 static int logFd = -1;
 static long counter;
 static int ready;
@@ -71,9 +75,13 @@ __attribute__((constructor)) static void setUp(void)
         faultMode = MODE_TEAR;
     else if (mode && strcmp(mode, "fail") == 0)
         faultMode = MODE_FAIL;
+    else if (mode && strcmp(mode, "term") == 0)
+        faultMode = MODE_TERM;
     faultErrno = parseErrno(getenv("QUILLOR_FAULT_ERRNO"));
     const char* sync = getenv("QUILLOR_FAULT_SYNC");
     skipSync = sync && strcmp(sync, "skip") == 0;
+    const char* unnamed = getenv("QUILLOR_FAULT_TMPFILE");
+    noTmpfile = unnamed && strcmp(unnamed, "unsupported") == 0;
     // Raw system calls from here on: the log must not count itself.
     logFd =
         (int)syscall(SYS_openat, AT_FDCWD, log, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
@@ -145,6 +153,11 @@ static enum verdict point(const char* call, const char* path, const char* path2,
         note(k, call, path, path2, "fail");
         return FAIL;
     }
+    if (faultMode == MODE_TERM) {
+        note(k, call, path, path2, "term");
+        syscall(SYS_kill, syscall(SYS_getpid), SIGTERM);
+        return COUNTED;
+    }
     if (faultMode == MODE_TEAR && tearable) {
         note(k, call, path, path2, "tear");
         return TEAR;
@@ -205,6 +218,16 @@ static enum verdict twoPathPoint(const char* call, int fromDir, const char* from
         return -1;                                                                                 \
     }
 
+// An O_TMPFILE open refused as the file system would refuse it, before it is counted.
+static int tmpfileRefused(int dirFd, const char* path, int flags)
+{
+    if (!ready || !noTmpfile || (flags & O_TMPFILE) != O_TMPFILE)
+        return 0;
+    char resolved[PATH_MAX];
+    resolve(dirFd, path, resolved);
+    return isWatched(resolved);
+}
+
 static int modeOf(int flags, va_list args)
 {
     return (flags & O_CREAT) || (flags & O_TMPFILE) == O_TMPFILE ? va_arg(args, int) : 0;
@@ -221,6 +244,10 @@ static int modeOf(int flags, va_list args)
         va_start(args, flags);                                                                     \
         const int mode = modeOf(flags, args);                                                      \
         va_end(args);                                                                              \
+        if (tmpfileRefused(dirFd, path, flags)) {                                                  \
+            errno = EOPNOTSUPP;                                                                    \
+            return -1;                                                                             \
+        }                                                                                          \
         FAILED(pathPoint(OPEN_NAME(name, flags), dirFd, path));                                    \
         return real_##name(dirFd, path, flags, mode);                                              \
     }
@@ -233,6 +260,10 @@ static int modeOf(int flags, va_list args)
         va_start(args, flags);                                                                     \
         const int mode = modeOf(flags, args);                                                      \
         va_end(args);                                                                              \
+        if (tmpfileRefused(AT_FDCWD, path, flags)) {                                               \
+            errno = EOPNOTSUPP;                                                                    \
+            return -1;                                                                             \
+        }                                                                                          \
         FAILED(pathPoint(OPEN_NAME(name, flags), AT_FDCWD, path));                                 \
         return real_##name(path, flags, mode);                                                     \
     }

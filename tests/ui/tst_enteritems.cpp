@@ -128,6 +128,8 @@ private Q_SLOTS:
     void pastedLineBreaksRemoved_data();
     void pastedLineBreaksRemoved();
     void pastedPasswordStoredWithoutLineBreak();
+    void pastedControlCharactersNeverStored_data();
+    void pastedControlCharactersNeverStored();
     void focusMarkerAndEnterKey_data();
     void focusMarkerAndEnterKey();
     void onTop();
@@ -523,6 +525,44 @@ void TestEnterItems::pastedPasswordStoredWithoutLineBreak()
     QGuiApplication::clipboard()->clear();
     button("Command1")->click();
     QCOMPARE(stored(), QStringList{u"Bank | me | s3cret | https://bank.example/"_s});
+}
+
+void TestEnterItems::pastedControlCharactersNeverStored_data()
+{
+    QTest::addColumn<QString>("pasted");
+    QTest::addColumn<QString>("kept");
+
+    QTest::newRow("NUL") << u"a"_s + QChar(u'\0') + u"b"_s << u"ab"_s;
+    QTest::newRow("start of heading") << u"a"_s + QChar(0x01) + u"b"_s << u"ab"_s;
+    QTest::newRow("backspace") << u"a\bb"_s << u"ab"_s;
+    QTest::newRow("a terminal's colour") << u"\x1b[31mred\x1b[0m"_s << u"[31mred[0m"_s;
+    QTest::newRow("unit separator") << u"a"_s + QChar(0x1F) + u"b"_s << u"ab"_s;
+    QTest::newRow("delete") << u"a\x7f"_s << u"a"_s;
+    QTest::newRow("tab is kept") << u"a\tb"_s << u"a\tb"_s;
+    QTest::newRow("Latin-1 is kept") << u"\u00e9\u00a0"_s << u"\u00e9\u00a0"_s;
+}
+
+// What a paste brings into any box reaches the list without a control character but tab: the
+// same rule as every other writer of the files.
+void TestEnterItems::pastedControlCharactersNeverStored()
+{
+    QFETCH(QString, pasted);
+    QFETCH(QString, kept);
+    m_state->settings.messageSuppression[7] = u'1';
+
+    QVERIFY(openMain(0));
+    QVERIFY(openWindow());
+    for (const QString& name : kBoxes) {
+        QLineEdit* edit = box(name);
+        edit->setFocus();
+        QGuiApplication::clipboard()->setText(pasted);
+        QTest::keyClick(edit, Qt::Key_V, Qt::ControlModifier);
+        QCOMPARE(edit->text(), kept);
+    }
+    QGuiApplication::clipboard()->clear();
+    button("Command1")->click();
+    const QString entry = QStringList(4, kept).join(u" | "_s);
+    QCOMPARE(stored(), QStringList{entry});
 }
 
 void TestEnterItems::focusMarkerAndEnterKey_data()
