@@ -1,7 +1,7 @@
 // crash-driver OPERATION DATA_DIR: one write operation of the core on a data directory, for the
 // crash-point test to kill or fail at each of its system calls. Exits kExitSaved when the
-// operation reported success and kExitFailed when it reported failure, with the reason on
-// standard error.
+// operation reported success, kExitFailed when it reported failure and kExitMadeUnsure when it
+// reported a failure after its change was made, with the reason on standard error.
 
 #include "CrashOperations.h"
 
@@ -126,7 +126,7 @@ int main(int argc, char** argv)
         const SaveResult result = operation.run(QFile::decodeName(argv[2]));
         if (!result) {
             std::fprintf(stderr, "%s\n", qPrintable(result.error()));
-            return kExitFailed;
+            return result.made() ? kExitMadeUnsure : kExitFailed;
         }
         return kExitSaved;
     }

@@ -15,6 +15,8 @@ namespace CrashOperations {
 constexpr int kExitSaved = 0;
 constexpr int kExitUsage = 2;
 constexpr int kExitFailed = 3;
+// Failed after the change was in place (or decided, for the next start to finish).
+constexpr int kExitMadeUnsure = 4;
 
 struct Item {
     QByteArray title;
