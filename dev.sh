@@ -6,6 +6,7 @@
 #   ./dev.sh bench   build with optimisation and run the benchmarks
 #   ./dev.sh package build the .deb, check its desktop and AppStream files, run it from a scratch root
 #   ./dev.sh fuzz [SECONDS]  each parser's fuzz target for SECONDS (300) with clang's libFuzzer
+#   ./dev.sh crash-full  quillor-cli under the fault injector, each call failed with every error
 set -euo pipefail
 cd "$(dirname "$0")"
 
@@ -83,8 +84,13 @@ case "${1:-}" in
     cmake --build build-fuzz -j "$(nproc)" --target quillor_fuzzers
     bash tests/fuzz/run_fuzz.sh build-fuzz "${2:-300}"
     ;;
+  crash-full)
+    install_missing
+    build build -DCMAKE_BUILD_TYPE=RelWithDebInfo
+    QUILLOR_FAULTS_FULL=1 ctest --test-dir build -V -R '^tst_clifaults$'
+    ;;
   *)
-    sed -n '2,8p' "$0" | sed 's/^# \{0,1\}//'
+    sed -n '2,9p' "$0" | sed 's/^# \{0,1\}//'
     exit 2
     ;;
 esac

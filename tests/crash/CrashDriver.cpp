@@ -1,7 +1,7 @@
 // crash-driver OPERATION DATA_DIR: one write operation of the core on a data directory, for the
 // crash-point test to kill or fail at each of its system calls. Exits kExitSaved when the
 // operation reported success, kExitFailed when it reported failure and kExitMadeUnsure when it
-// reported the change made in spite of a failure, with the reason on standard error.
+// reported a failure after its change was made, with the reason on standard error.
 
 #include "CrashOperations.h"
 
@@ -124,10 +124,11 @@ int main(int argc, char** argv)
         if (std::strcmp(argv[1], operation.name) != 0)
             continue;
         const SaveResult result = operation.run(QFile::decodeName(argv[2]));
-        if (result.ok())
-            return kExitSaved;
-        std::fprintf(stderr, "%s\n", qPrintable(result.error()));
-        return result.made() ? kExitMadeUnsure : kExitFailed;
+        if (!result) {
+            std::fprintf(stderr, "%s\n", qPrintable(result.error()));
+            return result.made() ? kExitMadeUnsure : kExitFailed;
+        }
+        return kExitSaved;
     }
     std::fprintf(stderr, "crash-driver: no operation %s\n", argv[1]);
     return kExitUsage;

@@ -15,7 +15,7 @@ namespace CrashOperations {
 constexpr int kExitSaved = 0;
 constexpr int kExitUsage = 2;
 constexpr int kExitFailed = 3;
-// The change is in place (or decided, finished by the next start), but a step after it failed.
+// Failed after the change was in place (or decided, for the next start to finish).
 constexpr int kExitMadeUnsure = 4;
 
 struct Item {

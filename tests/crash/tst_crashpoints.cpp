@@ -4,6 +4,7 @@
 // and new, a reported success must be on disk, and no temporary file may outlive a start-up.
 
 #include "CrashOperations.h"
+#include "FaultRun.h"
 
 #include "startup/SettingsFile.h"
 #include "startup/Startup.h"
@@ -17,19 +18,14 @@
 #include <QDir>
 #include <QFile>
 #include <QMap>
-#include <QProcessEnvironment>
 #include <QRandomGenerator>
 #include <QRegularExpression>
 #include <QSet>
 #include <QTemporaryDir>
 #include <QTest>
 
-#include <csignal>
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/wait.h>
-
 using namespace CrashOperations;
+using namespace FaultRun;
 using namespace Qt::StringLiterals;
 
 namespace {
@@ -37,14 +33,6 @@ namespace {
 const QString kLinkFile = DataPaths::kLinkFile;
 const QString kSettingsFile = DataPaths::kSettingsFile;
 const QString kMasterFile = DataPaths::kMasterPasswordFile;
-
-QByteArray readBytes(const QString& path)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
-    return file.readAll();
-}
 
 // ---- What the data directory holds -------------------------------------------------------------
 
@@ -368,190 +356,32 @@ const Operation& operationNamed(const QString& row)
 
 // ---- Running the driver under the fault injector -----------------------------------------------
 
-struct Fault {
-    QByteArray mode = "count"; // count, kill, tear, fail
-    long at = 0;
-    QByteArray error; // for fail
-};
-
-// One counted system call, as the injector logged it.
-struct Point {
-    QByteArray call;
-    QString path;
-    QString to;        // where a rename or a link puts it
-    QByteArray action; // kill, tear, fail; empty for a call left alone
-};
-
-struct Run {
-    int status = 0; // as waitpid gives it
-    QList<Point> points;
-    QString errorOutput;
-
-    bool saved() const { return WIFEXITED(status) && WEXITSTATUS(status) == kExitSaved; }
-    bool failed() const { return WIFEXITED(status) && WEXITSTATUS(status) == kExitFailed; }
-    bool madeUnsure() const
-    {
-        return WIFEXITED(status) && WEXITSTATUS(status) == kExitMadeUnsure;
-    }
-    bool killed() const { return WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL; }
-    QString outcome() const
-    {
-        if (WIFSIGNALED(status))
-            return u"killed by signal %1"_s.arg(WTERMSIG(status));
-        return u"exit %1%2"_s.arg(WEXITSTATUS(status))
-            .arg(errorOutput.isEmpty() ? QString() : u" ("_s + errorOutput.trimmed() + u')');
-    }
-};
-
-QList<Point> readLog(const QString& path)
+bool saved(const Run& run)
 {
-    QList<Point> points;
-    for (const QByteArray& line : readBytes(path).split('\n')) {
-        const QList<QByteArray> fields = line.split('\t');
-        if (fields.size() != 5)
-            continue;
-        points.append(
-            {fields[1], QFile::decodeName(fields[2]), QFile::decodeName(fields[3]), fields[4]});
-    }
-    return points;
+    return run.exitedWith(kExitSaved);
+}
+
+bool failed(const Run& run)
+{
+    return run.exitedWith(kExitFailed);
 }
 
 Run runDriver(const Operation& operation, const QString& dataDir, const QString& scratch,
               const Fault& fault)
 {
-    const QString log = scratch + u"/points.log"_s;
-    const QString errors = scratch + u"/stderr.txt"_s;
-    QFile::remove(log);
-    QFile::remove(errors);
-
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(u"LD_PRELOAD"_s, QStringLiteral(QUILLOR_FAULT_INJECT_LIBRARY));
-    env.insert(u"QUILLOR_FAULT_DIR"_s, dataDir);
-    env.insert(u"QUILLOR_FAULT_LOG"_s, log);
-    env.insert(u"QUILLOR_FAULT_MODE"_s, QString::fromLatin1(fault.mode));
-    env.insert(u"QUILLOR_FAULT_AT"_s, QString::number(fault.at));
-    env.insert(u"QUILLOR_FAULT_ERRNO"_s, QString::fromLatin1(fault.error));
-    // A killed process loses nothing that a sync would keep, so syncs need not wait for the disk;
-    // they are judged from the log.
-    env.insert(u"QUILLOR_FAULT_SYNC"_s, u"skip"_s);
-    // A sanitized driver wants its runtime first among the libraries; the injector is plain C
-    // and only passes calls on, so the order does not matter to it.
-    const QString asan = env.value(u"ASAN_OPTIONS"_s);
-    env.insert(u"ASAN_OPTIONS"_s,
-               (asan.isEmpty() ? QString() : asan + u':') + u"verify_asan_link_order=0"_s);
-
-    QList<QByteArray> envBytes;
-    for (const QString& entry : env.toStringList())
-        envBytes.append(QFile::encodeName(entry));
-    std::vector<char*> envp;
-    for (QByteArray& entry : envBytes)
-        envp.push_back(entry.data());
-    envp.push_back(nullptr);
-
-    QByteArray program = QByteArrayLiteral(QUILLOR_CRASH_DRIVER);
-    QByteArray name = operation.driverOperation;
-    QByteArray dir = QFile::encodeName(dataDir);
-    char* argv[] = {program.data(), name.data(), dir.data(), nullptr};
-
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
-    const QByteArray errorsPath = QFile::encodeName(errors);
-    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, errorsPath.constData(),
-                                     O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    Run run;
-    pid_t pid = -1;
-    const int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv, envp.data());
-    posix_spawn_file_actions_destroy(&actions);
-    if (spawned != 0) {
-        run.status = W_EXITCODE(127, 0);
-        run.errorOutput = u"cannot start the driver: "_s + qt_error_string(spawned);
-        return run;
-    }
-    while (::waitpid(pid, &run.status, 0) < 0 && errno == EINTR) {
-    }
-    run.points = readLog(log);
-    run.errorOutput = QString::fromLocal8Bit(readBytes(errors));
-    return run;
+    Launch launch;
+    launch.watchedDir = dataDir;
+    launch.scratch = scratch;
+    return runUnderInjector(QByteArrayLiteral(QUILLOR_CRASH_DRIVER),
+                            {operation.driverOperation, QFile::encodeName(dataDir)}, launch, fault);
 }
 
-bool isWrite(const QByteArray& call)
+QStringList pathsIn(const QString& dir, const QStringList& names)
 {
-    return call == "write" || call == "pwrite" || call == "pwrite64" || call == "writev";
-}
-
-bool changesData(const QByteArray& call)
-{
-    return isWrite(call) || call.startsWith("ftruncate") || call.startsWith("truncate");
-}
-
-bool isSync(const QByteArray& call)
-{
-    return call == "fsync" || call == "fdatasync";
-}
-
-bool movesName(const QByteArray& call)
-{
-    return call.startsWith("rename") || call.startsWith("link");
-}
-
-// A run that reported success must have made its bytes and its data files' names durable: each
-// file's last change of bytes synced before a rename or link puts it elsewhere, and the
-// directory synced after the last rename, link, creation or removal of a data file. A call that
-// the injector failed did not happen.
-QString durabilityProblem(const QList<Point>& points, const QString& dataDir,
-                          const QStringList& dataFiles, bool namesChanged)
-{
-    const auto done = [&](qsizetype i) {
-        return points[i].action.isEmpty();
-    };
-    QMap<QString, qsizetype> lastChanges; // by file
-    for (qsizetype i = 0; i < points.size(); ++i) {
-        if (done(i) && changesData(points[i].call))
-            lastChanges.insert(points[i].path, i);
-    }
-    for (auto it = lastChanges.cbegin(); it != lastChanges.cend(); ++it) {
-        bool synced = false;
-        for (qsizetype i = it.value() + 1; i < points.size() && !synced; ++i) {
-            if (done(i) && movesName(points[i].call) && points[i].path == it.key())
-                return u"%1 %2 to %3 before its bytes were synced"_s.arg(
-                    QString::fromLatin1(points[i].call), it.key(), points[i].to);
-            synced = done(i) && isSync(points[i].call) && points[i].path == it.key();
-        }
-        if (!synced)
-            return u"the last %1 of %2 is never synced"_s.arg(
-                QString::fromLatin1(points[it.value()].call), it.key());
-    }
-    QStringList dataPaths;
-    for (const QString& name : dataFiles)
-        dataPaths.append(dataDir + u'/' + name);
-    qsizetype lastName = -1;
-    for (qsizetype i = 0; i < points.size(); ++i) {
-        const Point& point = points[i];
-        if (done(i) &&
-            ((movesName(point.call) && dataPaths.contains(point.to)) ||
-             (point.call.startsWith("unlink") && dataPaths.contains(point.path)) ||
-             (namesChanged && point.call.endsWith("/create") && dataPaths.contains(point.path))))
-            lastName = i;
-    }
-    if (lastName < 0)
-        return {};
-    for (qsizetype i = lastName + 1; i < points.size(); ++i) {
-        if (done(i) && isSync(points[i].call) && points[i].path == dataDir)
-            return {};
-    }
-    return u"the directory is not synced after %1 %2"_s.arg(
-        QString::fromLatin1(points[lastName].call),
-        points[lastName].to.isEmpty() ? points[lastName].path : points[lastName].to);
-}
-
-QString describePoint(const Run& census, long k)
-{
-    const Point& point = census.points[k - 1];
-    QString names = QDir(point.path).dirName();
-    if (!point.to.isEmpty())
-        names += u" -> "_s + QDir(point.to).dirName();
-    return u"point %1 (%2 %3)"_s.arg(k).arg(QString::fromLatin1(point.call), names);
+    QStringList paths;
+    for (const QString& name : names)
+        paths.append(dir + u'/' + name);
+    return paths;
 }
 
 // ---- One data directory per run ----------------------------------------------------------------
@@ -742,23 +572,9 @@ Run census(const Operation& operation, QStringList& problems)
 {
     Trial trial(operation);
     const Run run = trial.run({});
-    if (!run.saved())
+    if (!saved(run))
         problems.append(u"without faults the operation ends with %1"_s.arg(run.outcome()));
     return run;
-}
-
-// The same calls up to point k as in the census: otherwise the numbering means nothing.
-QString repeatabilityProblem(const Run& run, const Run& census, long k, const QByteArray& action)
-{
-    if (run.points.size() < k || run.points[k - 1].action != action)
-        return u"the run never reached the point"_s;
-    for (long i = 0; i < k; ++i) {
-        if (run.points[i].call != census.points[i].call)
-            return u"call %1 is %2, not %3 as without faults"_s.arg(i + 1).arg(
-                QString::fromLatin1(run.points[i].call),
-                QString::fromLatin1(census.points[i].call));
-    }
-    return {};
 }
 
 struct Totals {
@@ -824,13 +640,13 @@ void TestCrashPoints::completeRun()
     const QString before = trial.problem(Ending::ReportedFailure);
     QVERIFY2(before.isEmpty(), qPrintable(before));
     const Run run = trial.run({});
-    QVERIFY2(run.saved(), qPrintable(run.outcome()));
+    QVERIFY2(saved(run), qPrintable(run.outcome()));
     QVERIFY2(!run.points.isEmpty(), "the injector saw no call on the data directory");
     const QString after = trial.problem(Ending::ReportedSuccess);
     QVERIFY2(after.isEmpty(), qPrintable(after));
     QCOMPARE(trial.leftovers(), QStringList());
-    const QString durability =
-        durabilityProblem(run.points, trial.dataDir(), operation.targets, trial.namesChanged());
+    const QString durability = durabilityProblem(
+        run.points, pathsIn(trial.dataDir(), operation.targets), trial.namesChanged());
     QVERIFY2(durability.isEmpty(), qPrintable(durability));
 }
 
@@ -899,9 +715,15 @@ void TestCrashPoints::failEveryPoint()
             const QString where =
                 u"%1 at %2: "_s.arg(QString::fromLatin1(error), describePoint(all, k));
             QString problem = repeatabilityProblem(run, all, k, "fail");
-            if (problem.isEmpty() && !run.saved() && !run.failed() && !run.madeUnsure())
+            const bool madeUnsure = run.exitedWith(kExitMadeUnsure);
+            if (problem.isEmpty() && !saved(run) && !failed(run) && !madeUnsure)
                 problem = u"the driver ended with "_s + run.outcome();
-            if (problem.isEmpty() && run.failed()) {
+            if (problem.isEmpty() && madeUnsure) {
+                // Made, or decided for the next start to finish: new after the start-up.
+                problem = trial.problemAcrossStartUp(Ending::ReportedSuccess);
+                if (!problem.isEmpty())
+                    problem = u"reported the change made, but "_s + problem;
+            } else if (problem.isEmpty() && failed(run)) {
                 // A failure means nothing changed: a retry must not make the change twice.
                 problem = PairFiles::switchPending(trial.dataDir())
                               ? u"a committed switch is waiting"_s
@@ -909,18 +731,12 @@ void TestCrashPoints::failEveryPoint()
                 if (!problem.isEmpty())
                     problem = u"reported the failure, but "_s + problem;
             }
-            if (problem.isEmpty() && run.madeUnsure()) {
-                // Made in spite of the failure: the new files, once the next start has finished
-                // a committed switch.
-                problem = trial.problemAcrossStartUp(Ending::ReportedSuccess);
-                if (!problem.isEmpty())
-                    problem = u"reported the change made, but "_s + problem;
-            }
-            if (problem.isEmpty() && run.saved()) {
+            if (problem.isEmpty() && saved(run)) {
                 problem = trial.problem(Ending::ReportedSuccess);
                 if (problem.isEmpty())
-                    problem = durabilityProblem(run.points, trial.dataDir(), operation.targets,
-                                                trial.namesChanged());
+                    problem =
+                        durabilityProblem(run.points, pathsIn(trial.dataDir(), operation.targets),
+                                          trial.namesChanged());
                 if (!problem.isEmpty())
                     problem = u"reported success, but "_s + problem;
             }
