@@ -303,8 +303,7 @@ SaveResult OutputFile::commit()
         // A new file takes its name at once: no temporary name for a kill to leave behind. One
         // that appeared meanwhile is replaced as any other.
         if (!m_targetExists) {
-            if (::linkat(AT_FDCWD, self, m_directory, m_name.constData(), AT_SYMLINK_FOLLOW) ==
-                0) {
+            if (::linkat(AT_FDCWD, self, m_directory, m_name.constData(), AT_SYMLINK_FOLLOW) == 0) {
                 const int fd = m_fd;
                 m_fd = -1;
                 const bool closed = ::close(fd) == 0;

@@ -2984,11 +2984,11 @@ void TestCli::outputFaults()
 void TestCli::staleTemporaries_data()
 {
     QTest::addColumn<QString>("command");
-    QTest::addColumn<QString>("name");    // beside "file", the command's output
-    QTest::addColumn<QString>("kind");    // "file", "link", "second name", "directory"
+    QTest::addColumn<QString>("name"); // beside "file", the command's output
+    QTest::addColumn<QString>("kind"); // "file", "link", "second name", "directory"
     QTest::addColumn<int>("mode");
-    QTest::addColumn<bool>("others");     // made by another user
-    QTest::addColumn<bool>("replaces");   // an earlier output is there
+    QTest::addColumn<bool>("others");   // made by another user
+    QTest::addColumn<bool>("replaces"); // an earlier output is there
     QTest::addColumn<bool>("removed");
 
     for (const QString& command : {u"export"_s, u"salvage"_s}) {
@@ -3072,10 +3072,9 @@ void TestCli::staleTemporaries()
     if (kind != u"link" && !others)
         QCOMPARE(::chmod(QFile::encodeName(planted).constData(), mode_t(mode)), 0);
 
-    const QStringList args = command == u"export"
-                                 ? QStringList{u"export"_s, u"--format"_s, u"json"_s, u"-o"_s,
-                                               target}
-                                 : QStringList{u"salvage"_s, u"-o"_s, target};
+    const QStringList args =
+        command == u"export" ? QStringList{u"export"_s, u"--format"_s, u"json"_s, u"-o"_s, target}
+                             : QStringList{u"salvage"_s, u"-o"_s, target};
     const Run r = cli(args, kPassword + '\n');
     QVERIFY2(r.exitCode == 0, r.describe().constData());
     if (command == u"export")

@@ -625,7 +625,7 @@ QString outputOf(const Operation& operation)
 // Empty when each of names is a temporary a kill left beside the command's output, as the next
 // run of the command removes: the output's name and six letters or digits, a plain file of ours
 // alone, at no other name. Else the first that is not.
-QString staleTemporaries(const Operation& operation, const QString& root, const QStringList& names)
+QString notOurTemporary(const Operation& operation, const QString& root, const QStringList& names)
 {
     static const QRegularExpression suffix(u"^\\.[A-Za-z0-9]{6}$"_s);
     const QString output = outputOf(operation);
@@ -735,15 +735,15 @@ Verdict judge(const Operation& operation, const Census& census, const Trial& tri
         if (killed && operation.appendsInPlace && partlyAppended(found, before, after)) {
             return {};
         }
-        if (killed && (whole == before || whole == after) &&
-            !extra.isEmpty() && staleTemporaries(operation, trial.root(), extra).isEmpty()) {
+        if (killed && (whole == before || whole == after) && !extra.isEmpty() &&
+            notOurTemporary(operation, trial.root(), extra).isEmpty()) {
             const QString notRemoved = removedByNextRun(trial, after);
             if (notRemoved.isEmpty()) {
                 ++g_totals.removedNext;
                 return {};
             }
-            return {Fate::LeftBehind, u"left behind %1, which %2"_s.arg(extra.join(u", "_s),
-                                                                          notRemoved)};
+            return {Fate::LeftBehind,
+                    u"left behind %1, which %2"_s.arg(extra.join(u", "_s), notRemoved)};
         }
         if (whole == before || whole == after)
             return {Fate::LeftBehind,
