@@ -63,10 +63,10 @@ std::optional<Copy> recognise(const QString& fileName)
 std::vector<Copy> find(const QString& dataDirectory)
 {
     std::vector<Copy> copies;
-    const QStringList names =
-        QDir(dataDirectory).entryList(QDir::Files | QDir::Hidden | QDir::System, QDir::Name);
+    const QStringList names = QDir(dataDirectory).entryList(QDir::Files | QDir::Hidden, QDir::Name);
     for (const QString& name : names) {
-        if (auto copy = recognise(name))
+        auto copy = recognise(name);
+        if (copy && QFileInfo(dataDirectory + u'/' + name).isFile())
             copies.push_back(std::move(*copy));
     }
     return copies;
