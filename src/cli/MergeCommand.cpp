@@ -30,7 +30,7 @@ const char kMergeHelp[] =
     "The master password is the first line of standard input. When the other list is\n"
     "under another master password (its QuiFil.ini says so, or its records do not read\n"
     "under ours), its password is the next line. Exit status 3: merged, but the change\n"
-    "may not outlast a power cut.\n"
+    "may not outlast a power cut, or the copy could not be put aside.\n"
     "\n"
     "  --dry-run   show what would be merged; change nothing\n";
 
@@ -244,9 +244,9 @@ int runMerge(CommandContext& context)
     if (!notMoved.isEmpty()) {
         for (const QString& line : std::as_const(notMoved))
             printError(line);
-        printError(QStringLiteral("the merge is made; it is offered again, and a second merge "
-                                  "adds nothing twice"));
-        return kExitFailure;
+        printError(QStringLiteral("the merge is made; the copy is offered again, and a second "
+                                  "merge of it adds nothing twice"));
+        return kExitMadeUnsure;
     }
     if (!written) {
         printError(summary.trimmed());
