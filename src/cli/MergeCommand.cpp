@@ -226,14 +226,20 @@ int runMerge(CommandContext& context)
                           .arg(source.linkFile, paths.dataDirectory, whatIs,
                                counted(qsizetype(merged->size())));
     QStringList notMoved;
+    bool movedUnsure = false;
     for (const QString& name : std::as_const(source.copies)) {
         QString movedTo;
         const SaveResult moved = ConflictCopies::putAside(paths.dataDirectory, name, movedTo);
         if (moved.made())
             summary += QStringLiteral("put %1 aside as %2; move it back to restore it\n")
                            .arg(name, movedTo);
-        else
+        if (!moved.made())
             notMoved << QStringLiteral("cannot put %1 aside: %2").arg(name, moved.error());
+        else if (!moved)
+            notMoved << QStringLiteral("%1 is put aside, but it may not stay so after a power "
+                                       "cut: %2")
+                            .arg(name, moved.error());
+        movedUnsure = movedUnsure || !moved;
     }
     if (counts.beside + counts.added > 0)
         summary += QStringLiteral("a merge cannot know which entries the other machine deleted: "
@@ -241,11 +247,11 @@ int runMerge(CommandContext& context)
     const bool written = writeOut(summary.toUtf8());
     if (!saved)
         return failedWrite(saved, QStringLiteral("the merge"));
-    if (!notMoved.isEmpty()) {
+    if (movedUnsure) {
         for (const QString& line : std::as_const(notMoved))
             printError(line);
-        printError(QStringLiteral("the merge is made; the copy is offered again, and a second "
-                                  "merge of it adds nothing twice"));
+        printError(QStringLiteral("the merge is made; a copy left is offered again, and a "
+                                  "second merge of it adds nothing twice"));
         return kExitMadeUnsure;
     }
     if (!written) {
