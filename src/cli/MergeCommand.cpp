@@ -61,57 +61,6 @@ std::optional<Secret> readOtherPassword(const QString& otherPath)
     return Secret(trimBlanks(whole.view()).toByteArray());
 }
 
-// What is merged: the other link file, the master password file that tells its password (none
-// when there is none), and the conflict copies to put aside once merged.
-struct Source {
-    QString linkFile;
-    QString masterPasswordFile;
-    QStringList copies; // names in the data directory
-};
-
-// The source named on the command line; empty failure when it is one.
-QString findSource(const QString& given, const DataPaths& paths, Source& source)
-{
-    const QFileInfo info(given);
-    if (!info.exists())
-        return QStringLiteral("%1: no such file or folder").arg(given);
-    if (info.isDir()) {
-        if (info.canonicalFilePath() == QFileInfo(paths.dataDirectory).canonicalFilePath())
-            return QStringLiteral("%1 is the data directory itself; name a conflict copy in it, "
-                                  "or another folder")
-                .arg(given);
-        source.linkFile = QDir(given).filePath(PairFiles::kLinkFile);
-        if (!QFileInfo(source.linkFile).isFile())
-            return QStringLiteral("%1 holds no %2").arg(given, PairFiles::kLinkFile);
-        const QString master = QDir(given).filePath(PairFiles::kMasterPasswordFile);
-        if (QFileInfo::exists(master))
-            source.masterPasswordFile = master;
-        return {};
-    }
-    if (info.canonicalFilePath() == QFileInfo(paths.linkFilePath).canonicalFilePath())
-        return QStringLiteral("%1 is the list itself; name the other version").arg(given);
-    source.linkFile = given;
-    const bool inDataDirectory = info.absoluteDir().canonicalPath() ==
-                                 QFileInfo(paths.dataDirectory).canonicalFilePath();
-    const auto copy = ConflictCopies::recognise(info.fileName());
-    if (copy && copy->of == ConflictCopies::Of::MasterPasswordFile)
-        return QStringLiteral("%1 is a copy of the master password file, which holds no entries; "
-                              "merge the copy of %2")
-            .arg(given, PairFiles::kLinkFile);
-    if (copy && inDataDirectory) {
-        source.copies << copy->name;
-        source.masterPasswordFile =
-            ConflictCopies::companionMasterPasswordFile(paths.dataDirectory, *copy);
-        if (!source.masterPasswordFile.isEmpty())
-            source.copies << QFileInfo(source.masterPasswordFile).fileName();
-    } else if (info.fileName() == PairFiles::kLinkFile) {
-        const QString master = info.absoluteDir().filePath(PairFiles::kMasterPasswordFile);
-        if (QFileInfo::exists(master))
-            source.masterPasswordFile = master;
-    }
-    return {};
-}
-
 int runMerge(CommandContext& context)
 {
     CommandOptions options({QCommandLineOption(QStringLiteral("dry-run"))});
@@ -121,8 +70,9 @@ int runMerge(CommandContext& context)
         return usageError(QStringLiteral("merge takes one file or folder"), kMergeHelp);
     const bool dryRun = options.isSet(QStringLiteral("dry-run"));
     const DataPaths paths = DataPaths::forDataDirectory(context.dataDirectory);
-    Source source;
-    if (const QString failure = findSource(options.positional().front(), paths, source);
+    Merge::Source source;
+    if (const QString failure =
+            Merge::findSource(options.positional().front(), context.dataDirectory, source);
         !failure.isEmpty())
         return fail(failure + QStringLiteral(" (nothing was changed)"));
 
@@ -141,62 +91,31 @@ int runMerge(CommandContext& context)
         return fail(failure);
 
     // The other list's password: ours, unless its master password file or its records say not.
-    std::optional<Secret> other;
-    bool asked = false;
-    const auto askOnce = [&]() {
-        asked = true;
-        other = readOtherPassword(source.linkFile);
-        return other.has_value();
-    };
-    if (!source.masterPasswordFile.isEmpty()) {
-        const auto check = MasterPasswordFile::check(source.masterPasswordFile, master->view(),
-                                                     context.cipher);
-        switch (check.outcome) {
-        case MasterPasswordFile::Outcome::Right:
-        case MasterPasswordFile::Outcome::NoMasterPassword:
-            break;
-        case MasterPasswordFile::Outcome::Unreadable:
-            return fail(QStringLiteral("cannot read %1: %2 (nothing was changed)")
-                            .arg(source.masterPasswordFile, check.failure));
-        case MasterPasswordFile::Outcome::Wrong:
-            if (!askOnce())
-                return kExitFailure;
-            if (MasterPasswordFile::check(source.masterPasswordFile, other->view(), context.cipher)
-                    .outcome != MasterPasswordFile::Outcome::Right)
-                return fail(QStringLiteral("wrong master password for %1 (nothing was changed)")
-                                .arg(source.linkFile));
-            break;
-        }
-    }
-    const auto readOther = [&]() {
-        return readLinkFile(source.linkFile, other ? other->view() : master->view(),
-                            context.cipher, EmptyLinkFile::Keep);
-    };
-    LinkFileRead theirs = readOther();
-    if (!theirs.ok())
+    const Merge::OtherRead other =
+        Merge::readOther(source, master->view(), context.cipher, [&]() -> std::optional<QByteArray> {
+            std::optional<Secret> line = readOtherPassword(source.linkFile);
+            if (!line)
+                return std::nullopt;
+            return line->bytes();
+        });
+    switch (other.outcome) {
+    case Merge::OtherRead::Outcome::Read:
+        break;
+    case Merge::OtherRead::Outcome::NoPassword:
+        return kExitFailure;
+    case Merge::OtherRead::Outcome::WrongPassword:
+        return fail(QStringLiteral("wrong master password for %1 (nothing was changed)")
+                        .arg(source.linkFile));
+    case Merge::OtherRead::Outcome::Unreadable:
         return fail(QStringLiteral("cannot read the other list: %1 (nothing was changed)")
-                        .arg(theirs.failure));
-    if (Merge::readUnderAnotherPassword(theirs.entries, other ? other->view() : master->view(),
-                                        context.cipher)) {
-        if (asked)
-            return fail(QStringLiteral("%1 does not read under the password that opens %2 "
-                                       "(nothing was changed)")
-                            .arg(source.linkFile, source.masterPasswordFile));
-        if (!askOnce())
-            return kExitFailure;
-        theirs = readOther();
-        if (!theirs.ok())
-            return fail(QStringLiteral("cannot read the other list: %1 (nothing was changed)")
-                            .arg(theirs.failure));
-        if (Merge::readUnderAnotherPassword(theirs.entries, other->view(), context.cipher))
-            return fail(QStringLiteral("wrong master password for %1 (nothing was changed)")
-                            .arg(source.linkFile));
+                        .arg(other.failure));
     }
+    const LinkFileRead& theirs = other.read;
     noteTornTail(source.linkFile, theirs.tornTailBytes);
 
     Merge::Counts counts;
     const auto merged = Merge::mergeLists(data.entries, master->view(), theirs.entries,
-                                          other ? other->view() : master->view(), context.cipher,
+                                          other.password(master->view()), context.cipher,
                                           counts);
     if (!merged)
         return fail(QStringLiteral("an entry of %1 does not fit its fields (nothing was changed)")

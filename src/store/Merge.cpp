@@ -1,11 +1,15 @@
 #include "Merge.h"
 
+#include "ConflictCopies.h"
 #include "EntryPassword.h"
 #include "EntryWriter.h"
 #include "LinkFileRewrite.h"
+#include "MasterPasswordFile.h"
 #include "PairFiles.h"
 #include "cipher/SecureWipe.h"
 
+#include <QDir>
+#include <QFileInfo>
 #include <QHash>
 
 #include <algorithm>
@@ -52,6 +56,106 @@ bool readUnderAnotherPassword(const std::vector<Entry>& entries, QByteArrayView 
     }
     // Noise scores three halves in four bytes; typed text next to none.
     return suspicion.halves >= 4 && suspicion.halves * 100 > suspicion.bytes * 30;
+}
+
+QString findSource(const QString& given, const QString& dataDirectory, Source& source)
+{
+    const QFileInfo info(given);
+    const QString data = QFileInfo(dataDirectory).canonicalFilePath();
+    if (!info.exists())
+        return QStringLiteral("%1: no such file or folder").arg(given);
+    if (info.isDir()) {
+        if (info.canonicalFilePath() == data)
+            return QStringLiteral("%1 is the data directory itself; name a conflict copy in it, "
+                                  "or another folder")
+                .arg(given);
+        source.linkFile = QDir(given).filePath(PairFiles::kLinkFile);
+        if (!QFileInfo(source.linkFile).isFile())
+            return QStringLiteral("%1 holds no %2").arg(given, PairFiles::kLinkFile);
+        const QString master = QDir(given).filePath(PairFiles::kMasterPasswordFile);
+        if (QFileInfo::exists(master))
+            source.masterPasswordFile = master;
+        return {};
+    }
+    if (info.canonicalFilePath() == data + u'/' + PairFiles::kLinkFile)
+        return QStringLiteral("%1 is the list itself; name the other version").arg(given);
+    source.linkFile = given;
+    const bool inDataDirectory = info.absoluteDir().canonicalPath() == data;
+    const auto copy = ConflictCopies::recognise(info.fileName());
+    if (copy && copy->of == ConflictCopies::Of::MasterPasswordFile)
+        return QStringLiteral("%1 is a copy of the master password file, which holds no entries; "
+                              "merge the copy of %2")
+            .arg(given, PairFiles::kLinkFile);
+    if (copy && inDataDirectory) {
+        source.copies << copy->name;
+        source.masterPasswordFile = ConflictCopies::companionMasterPasswordFile(data, *copy);
+        if (!source.masterPasswordFile.isEmpty())
+            source.copies << QFileInfo(source.masterPasswordFile).fileName();
+    } else if (info.fileName() == PairFiles::kLinkFile) {
+        const QString master = info.absoluteDir().filePath(PairFiles::kMasterPasswordFile);
+        if (QFileInfo::exists(master))
+            source.masterPasswordFile = master;
+    }
+    return {};
+}
+
+OtherRead readOther(const Source& source, QByteArrayView ourPassword, CipherService& cipher,
+                    const std::function<std::optional<QByteArray>()>& ask)
+{
+    OtherRead other;
+    bool asked = false;
+    const auto askOnce = [&]() {
+        asked = true;
+        other.otherPassword = ask();
+        if (!other.otherPassword)
+            other.outcome = OtherRead::Outcome::NoPassword;
+        return other.otherPassword.has_value();
+    };
+    if (!source.masterPasswordFile.isEmpty()) {
+        const auto check = MasterPasswordFile::check(source.masterPasswordFile, ourPassword, cipher);
+        switch (check.outcome) {
+        case MasterPasswordFile::Outcome::Right:
+        case MasterPasswordFile::Outcome::NoMasterPassword:
+            break;
+        case MasterPasswordFile::Outcome::Unreadable:
+            other.outcome = OtherRead::Outcome::Unreadable;
+            other.failure = QStringLiteral("%1: %2").arg(source.masterPasswordFile, check.failure);
+            return other;
+        case MasterPasswordFile::Outcome::Wrong:
+            if (!askOnce())
+                return other;
+            if (MasterPasswordFile::check(source.masterPasswordFile, *other.otherPassword, cipher)
+                    .outcome != MasterPasswordFile::Outcome::Right) {
+                other.outcome = OtherRead::Outcome::WrongPassword;
+                return other;
+            }
+            break;
+        }
+    }
+    const auto read = [&]() {
+        other.read = readLinkFile(source.linkFile, other.password(ourPassword), cipher,
+                                  EmptyLinkFile::Keep);
+        if (other.read.ok())
+            return true;
+        other.outcome = OtherRead::Outcome::Unreadable;
+        other.failure = other.read.failure;
+        return false;
+    };
+    if (!read())
+        return other;
+    if (!readUnderAnotherPassword(other.read.entries, other.password(ourPassword), cipher))
+        return other;
+    // Its own master password file took the password, yet the records are noise: they are
+    // under yet another, which no answer here would tell.
+    if (asked) {
+        other.outcome = OtherRead::Outcome::WrongPassword;
+        return other;
+    }
+    if (!askOnce() || !read())
+        return other;
+    if (readUnderAnotherPassword(other.read.entries, *other.otherPassword, cipher))
+        other.outcome = OtherRead::Outcome::WrongPassword;
+    return other;
 }
 
 std::optional<std::vector<Entry>> mergeLists(const std::vector<Entry>& ours,

@@ -3,9 +3,14 @@
 #include "Entry.h"
 #include "SaveResult.h"
 
+#include "LinkFile.h"
+#include "cipher/SecureWipe.h"
+
 #include <QByteArrayView>
 #include <QString>
+#include <QStringList>
 
+#include <functional>
 #include <optional>
 #include <vector>
 
@@ -22,6 +27,50 @@ namespace Merge {
 // file. It then is under another password.
 bool readUnderAnotherPassword(const std::vector<Entry>& entries, QByteArrayView password,
                               CipherService& cipher);
+
+// What is merged: the other link file, the master password file that tells its password (empty
+// when there is none), and the sync program's copies to put aside once merged.
+struct Source {
+    QString linkFile;
+    QString masterPasswordFile;
+    QStringList copies; // names in the data directory
+};
+
+// The source that a path names: a conflict copy of the link file in the data directory (with
+// the master password file's copy made with it), another link file (with the QuiFil.ini beside
+// a QuiURL.dab), or a folder holding a pair. Empty on success, else what is wrong.
+QString findSource(const QString& given, const QString& dataDirectory, Source& source);
+
+// The other list read, under our password or the one asked for.
+struct OtherRead {
+    enum class Outcome {
+        Read,
+        NoPassword,    // under another password, and none was given
+        WrongPassword, // the one given does not open it
+        Unreadable,    // failure says why
+    };
+    OtherRead() = default;
+    OtherRead(OtherRead&&) = default;
+    ~OtherRead()
+    {
+        if (otherPassword)
+            secureWipe(*otherPassword);
+    }
+
+    Outcome outcome = Outcome::Read;
+    LinkFileRead read;
+    std::optional<QByteArray> otherPassword; // when it is not ours
+    QString failure;
+    QByteArrayView password(QByteArrayView ours) const
+    {
+        return otherPassword ? QByteArrayView(*otherPassword) : ours;
+    }
+};
+
+// Reads the source's link file. When its master password file does not take ours, or its
+// records do not read under ours, ask() gives its password (at most once; nullopt: none).
+OtherRead readOther(const Source& source, QByteArrayView ourPassword, CipherService& cipher,
+                    const std::function<std::optional<QByteArray>()>& ask);
 
 struct Counts {
     qsizetype added = 0;     // new to our list
