@@ -53,8 +53,8 @@ std::optional<Secret> readOtherPassword(const QString& otherPath)
     std::optional<QByteArray> password = Windows1252::fromUnicode(typed);
     secureWipe(typed);
     if (!password) {
-        printError(QStringLiteral("wrong master password for %1 (nothing was changed)")
-                       .arg(otherPath));
+        printError(
+            QStringLiteral("wrong master password for %1 (nothing was changed)").arg(otherPath));
         return std::nullopt;
     }
     Secret whole(std::move(*password));
@@ -91,8 +91,8 @@ int runMerge(CommandContext& context)
         return fail(failure);
 
     // The other list's password: ours, unless its master password file or its records say not.
-    const Merge::OtherRead other =
-        Merge::readOther(source, master->view(), context.cipher, [&]() -> std::optional<QByteArray> {
+    const Merge::OtherRead other = Merge::readOther(
+        source, master->view(), context.cipher, [&]() -> std::optional<QByteArray> {
             std::optional<Secret> line = readOtherPassword(source.linkFile);
             if (!line)
                 return std::nullopt;
@@ -115,8 +115,7 @@ int runMerge(CommandContext& context)
 
     Merge::Counts counts;
     const auto merged = Merge::mergeLists(data.entries, master->view(), theirs.entries,
-                                          other.password(master->view()), context.cipher,
-                                          counts);
+                                          other.password(master->view()), context.cipher, counts);
     if (!merged)
         return fail(QStringLiteral("an entry of %1 does not fit its fields (nothing was changed)")
                         .arg(source.linkFile));
@@ -136,14 +135,14 @@ int runMerge(CommandContext& context)
 
     SaveResult saved;
     if (counts.added + counts.beside > 0) {
-        saved = Merge::writeMergedList(paths.dataDirectory, *merged, master->view(),
-                                       context.cipher);
+        saved =
+            Merge::writeMergedList(paths.dataDirectory, *merged, master->view(), context.cipher);
         if (!saved.made())
             return fail(QStringLiteral("nothing was merged: %1").arg(saved.error()));
     }
-    QString summary = QStringLiteral("merged %1 into %2: %3; the list now holds %4\n")
-                          .arg(source.linkFile, paths.dataDirectory, whatIs,
-                               counted(qsizetype(merged->size())));
+    QString summary =
+        QStringLiteral("merged %1 into %2: %3; the list now holds %4\n")
+            .arg(source.linkFile, paths.dataDirectory, whatIs, counted(qsizetype(merged->size())));
     QStringList notMoved;
     bool movedUnsure = false;
     for (const QString& name : std::as_const(source.copies)) {

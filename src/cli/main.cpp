@@ -48,10 +48,10 @@ const char kUsage[] =
     "3 done, but it may not survive a power cut: do not run it again.\n"
     "The commands that write refuse while Quillor has the data directory open.\n";
 
-const Command* const kCommands[] = {
-    &kListCommand, &kShowCommand,   &kAddCommand,    &kEditCommand,   &kRemoveCommand,
-    &kMoveCommand, &kPasswdCommand, &kExportCommand, &kImportCommand, &kSalvageCommand,
-    &kMergeCommand};
+const Command* const kCommands[] = {&kListCommand,    &kShowCommand,   &kAddCommand,
+                                    &kEditCommand,    &kRemoveCommand, &kMoveCommand,
+                                    &kPasswdCommand,  &kExportCommand, &kImportCommand,
+                                    &kSalvageCommand, &kMergeCommand};
 
 const Command* commandNamed(const QString& name)
 {

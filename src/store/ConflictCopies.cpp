@@ -74,8 +74,8 @@ std::vector<Copy> find(const QString& dataDirectory)
 
 QString companionMasterPasswordFile(const QString& dataDirectory, const Copy& linkFileCopy)
 {
-    const QString path = dataDirectory + QStringLiteral("/QuiFil") + linkFileCopy.mark +
-                         QStringLiteral(".ini");
+    const QString path =
+        dataDirectory + QStringLiteral("/QuiFil") + linkFileCopy.mark + QStringLiteral(".ini");
     return QFileInfo(path).isFile() ? path : QString();
 }
 
@@ -94,12 +94,11 @@ SaveResult putAside(const QString& dataDirectory, const QString& name, QString& 
     const QString from = dataDirectory + u'/' + name;
     const QFileInfo parts(name);
     for (int n = 1; n < 1000; ++n) {
-        const QString target =
-            n == 1 ? aside + u'/' + name
-                   : QStringLiteral("%1/%2 (%3).%4")
-                         .arg(aside, parts.completeBaseName())
-                         .arg(n)
-                         .arg(parts.suffix());
+        const QString target = n == 1 ? aside + u'/' + name
+                                      : QStringLiteral("%1/%2 (%3).%4")
+                                            .arg(aside, parts.completeBaseName())
+                                            .arg(n)
+                                            .arg(parts.suffix());
         // Never over a copy merged before.
         if (::renameat2(AT_FDCWD, native(from).constData(), AT_FDCWD, native(target).constData(),
                         RENAME_NOREPLACE) == 0) {

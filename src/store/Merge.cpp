@@ -112,7 +112,8 @@ OtherRead readOther(const Source& source, QByteArrayView ourPassword, CipherServ
         return other.otherPassword.has_value();
     };
     if (!source.masterPasswordFile.isEmpty()) {
-        const auto check = MasterPasswordFile::check(source.masterPasswordFile, ourPassword, cipher);
+        const auto check =
+            MasterPasswordFile::check(source.masterPasswordFile, ourPassword, cipher);
         switch (check.outcome) {
         case MasterPasswordFile::Outcome::Right:
         case MasterPasswordFile::Outcome::NoMasterPassword:
@@ -133,8 +134,8 @@ OtherRead readOther(const Source& source, QByteArrayView ourPassword, CipherServ
         }
     }
     const auto read = [&]() {
-        other.read = readLinkFile(source.linkFile, other.password(ourPassword), cipher,
-                                  EmptyLinkFile::Keep);
+        other.read =
+            readLinkFile(source.linkFile, other.password(ourPassword), cipher, EmptyLinkFile::Keep);
         if (other.read.ok())
             return true;
         other.outcome = OtherRead::Outcome::Unreadable;
@@ -194,13 +195,13 @@ std::optional<std::vector<Entry>> mergeLists(const std::vector<Entry>& ours,
             secureWipe(password);
             continue;
         }
-        const auto encrypted = encryptEntry(other.title(), other.url(), other.userName(),
-                                            password, ourPassword, cipher);
+        const auto encrypted = encryptEntry(other.title(), other.url(), other.userName(), password,
+                                            ourPassword, cipher);
         secureWipe(password);
         if (!encrypted)
             return std::nullopt;
-        merged.emplace_back(other.title(), other.url(), other.userName(),
-                            encrypted->passwordCipher, int(merged.size()) + 1);
+        merged.emplace_back(other.title(), other.url(), other.userName(), encrypted->passwordCipher,
+                            int(merged.size()) + 1);
         ++(samePlace ? counts.beside : counts.added);
     }
     return merged;
@@ -212,8 +213,8 @@ SaveResult writeMergedList(const QString& dataDirectory, const std::vector<Entry
     PairFiles::PairReplacement pair(dataDirectory);
     if (entries.empty()) {
         pair.remove(PairFiles::kLinkFile);
-    } else if (SaveResult staged = stageList(pair.stage(PairFiles::kLinkFile), entries,
-                                             masterPassword, cipher);
+    } else if (SaveResult staged =
+                   stageList(pair.stage(PairFiles::kLinkFile), entries, masterPassword, cipher);
                !staged) {
         return staged;
     }

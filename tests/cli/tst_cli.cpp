@@ -3359,7 +3359,6 @@ void TestCli::salvageDamagedTailInLittleMemory()
              tail.constData());
 }
 
-
 namespace {
 
 const QString kSyncthingCopy = u"QuiURL.sync-conflict-20261211-055826-ZI5QJTT.dab"_s;
@@ -3402,21 +3401,22 @@ void TestCli::merge_data()
         << QList<Item>{b, a} << kPassword << kSyncthingCopy << false << ours << 0 << none
         << u"2 entries left out as identical"_s;
     QTest::newRow("another master password, told by its QuiFil.ini")
-        << QList<Item>{c, a} << QByteArray("Kiwi 2") << kSyncthingCopy << true
-        << ours + "Kiwi 2\n" << 0 << QList<Item>{c} << u"1 entry added, 1 entry left out"_s;
+        << QList<Item>{c, a} << QByteArray("Kiwi 2") << kSyncthingCopy << true << ours + "Kiwi 2\n"
+        << 0 << QList<Item>{c} << u"1 entry added, 1 entry left out"_s;
     QTest::newRow("another master password, a wrong one given")
-        << QList<Item>{c, a} << QByteArray("Kiwi 2") << kSyncthingCopy << true
-        << ours + "Kiwi\n" << 1 << none
+        << QList<Item>{c, a} << QByteArray("Kiwi 2") << kSyncthingCopy << true << ours + "Kiwi\n"
+        << 1 << none
         << u"wrong master password for %1/"_s + kSyncthingCopy + u" (nothing was changed)"_s;
     QTest::newRow("another master password, told by its records")
         << QList<Item>{c, a, b} << QByteArray("Kiwi 2") << kDropboxCopy << false
-        << ours + "Kiwi 2\n" << 0 << QList<Item>{c} << u"1 entry added, 2 entries left out"_s;
+        << ours + "Kiwi 2\n"
+        << 0 << QList<Item>{c} << u"1 entry added, 2 entries left out"_s;
     QTest::newRow("another master password, told by its records, none given")
         << QList<Item>{c, a, b} << QByteArray("Kiwi 2") << kDropboxCopy << false << ours << 1
         << none << u"is under another master password: give it on the line after ours"_s;
     QTest::newRow("another master password, told by its records, a wrong one given")
-        << QList<Item>{c, a, b} << QByteArray("Kiwi 2") << kDropboxCopy << false
-        << ours + "Kiwi\n" << 1 << none << u"wrong master password for"_s;
+        << QList<Item>{c, a, b} << QByteArray("Kiwi 2") << kDropboxCopy << false << ours + "Kiwi\n"
+        << 1 << none << u"wrong master password for"_s;
     QTest::newRow("a folder holding a pair under another password")
         << QList<Item>{b, c} << QByteArray("Kiwi 2") << u"other"_s << true << ours + "Kiwi 2\n"
         << 0 << QList<Item>{c} << u"1 entry added, 1 entry left out"_s;
@@ -3426,9 +3426,8 @@ void TestCli::merge_data()
     QTest::newRow("the master password file's copy")
         << QList<Item>{c} << kPassword << kSyncthingMaster << false << ours << 1 << none
         << u"is a copy of the master password file"_s;
-    QTest::newRow("the list itself")
-        << QList<Item>{c} << kPassword << u"QuiURL.dab"_s << false << ours << 1 << none
-        << u"is the list itself"_s;
+    QTest::newRow("the list itself") << QList<Item>{c} << kPassword << u"QuiURL.dab"_s << false
+                                     << ours << 1 << none << u"is the list itself"_s;
 }
 
 // A dry run first, which changes nothing, then the merge: our entries stay as they were, the
@@ -3524,8 +3523,8 @@ void TestCli::conflictCopiesNoted_data()
     QTest::addColumn<int>("exitCode");
 
     QTest::newRow("list") << QStringList{u"list"_s} << kPassword + '\n' << 0;
-    QTest::newRow("show, wrong password") << QStringList{u"show"_s, u"1"_s} << QByteArray("x\n")
-                                          << 1;
+    QTest::newRow("show, wrong password")
+        << QStringList{u"show"_s, u"1"_s} << QByteArray("x\n") << 1;
     QTest::newRow("rm") << QStringList{u"rm"_s, u"1"_s} << kPassword + '\n' << 0;
 }
 
@@ -3544,7 +3543,8 @@ void TestCli::conflictCopiesNoted()
     const Run r = cli(args, input);
     QVERIFY2(r.exitCode == exitCode, r.describe().constData());
     const QByteArray note = "quillor-cli: note: a sync program kept another version of the list "
-                            "in " + QFile::encodeName(dataDir()) + ": QuiFil-LAPTOP.ini, " +
+                            "in " +
+                            QFile::encodeName(dataDir()) + ": QuiFil-LAPTOP.ini, " +
                             kSyncthingCopy.toUtf8() +
                             "; \"quillor-cli merge\" takes it into the list\n";
     QVERIFY2(r.err.endsWith(note), r.err.constData());

@@ -53,8 +53,8 @@ void TestConflictCopies::names_data()
         u"_conflict-20261211-055826"_s);
     row("dropbox", u"QuiURL (LAPTOP's conflicted copy 2026-12-11).dab"_s, true, link,
         u" (LAPTOP's conflicted copy 2026-12-11)"_s);
-    row("dropbox second that day", u"QuiURL (Ann Lee's conflicted copy 2026-12-11 (1)).dab"_s,
-        true, link, u" (Ann Lee's conflicted copy 2026-12-11 (1))"_s);
+    row("dropbox second that day", u"QuiURL (Ann Lee's conflicted copy 2026-12-11 (1)).dab"_s, true,
+        link, u" (Ann Lee's conflicted copy 2026-12-11 (1))"_s);
     row("dropbox typographic apostrophe", u"QuiFil (PC\u2019s conflicted copy 2026-12-11).ini"_s,
         true, master, u" (PC\u2019s conflicted copy 2026-12-11)"_s);
     row("onedrive", u"QuiURL-DESKTOP-4F2K9.dab"_s, true, link, u"-DESKTOP-4F2K9"_s);
@@ -114,9 +114,9 @@ void TestConflictCopies::findsOnlyFiles()
 
     QVERIFY(TestData::writeFile(dir.filePath(u"QuiFil.sync-conflict-20261211-055826-ZI5QJTT.ini"_s),
                                 "x"));
-    QCOMPARE(ConflictCopies::companionMasterPasswordFile(dir.path(),
-                                                         *ConflictCopies::recognise(copy)),
-             dir.filePath(u"QuiFil.sync-conflict-20261211-055826-ZI5QJTT.ini"_s));
+    QCOMPARE(
+        ConflictCopies::companionMasterPasswordFile(dir.path(), *ConflictCopies::recognise(copy)),
+        dir.filePath(u"QuiFil.sync-conflict-20261211-055826-ZI5QJTT.ini"_s));
     QCOMPARE(ConflictCopies::companionMasterPasswordFile(
                  dir.path(), *ConflictCopies::recognise(u"QuiURL-LINK.dab"_s)),
              QString());
@@ -173,8 +173,8 @@ void TestConflictCopies::passwordJudgedOnTheWholeFile_data()
         {"Caf\xe9 cr\xe8me", "https://caf\xe9.example", "ren\xe9", "\xe9t\xe9"},
         {"Bank", "https://bank.example", "bob smith", "p\\w\td"}};
     // One record of the Windows program holding control characters does not turn a list.
-    const QList<TestData::Item> oneOdd = usual + QList<TestData::Item>{
-        {QByteArray("\x01\x02\x03", 3), "\x81\x8d", "", ""}};
+    const QList<TestData::Item> oneOdd =
+        usual + QList<TestData::Item>{{QByteArray("\x01\x02\x03", 3), "\x81\x8d", "", ""}};
 
     QTest::newRow("short items, ours") << shortItems << TestData::kPassword << false;
     QTest::newRow("short items, another") << shortItems << QByteArray("Kiwi") << true;

@@ -16,8 +16,8 @@ namespace {
 
 const QString kCopy = u"QuiURL.sync-conflict-20261211-055826-ZI5QJTT.dab"_s;
 const QString kOffer = u"\r\n\r\n\r\nYour Sync Program Kept Another Version\r\nOf Your Links "
-                       u"List:\r\n"_s + kCopy +
-                       u"\r\nDo You Want To Merge Its Entries Into Your List?\r\n"_s;
+                       u"List:\r\n"_s +
+                       kCopy + u"\r\nDo You Want To Merge Its Entries Into Your List?\r\n"_s;
 const QString kWrongPassword = u"\r\n\r\n\r\nThat Password Does Not Open\r\nThe Other Version. "
                                u"Nothing Was Merged.\r\n"_s;
 const QString kDeletedComeBack = u"A Merge Can Not Know Which Entries The Other\r\nMachine "
@@ -154,14 +154,14 @@ void TestMergeCommands::menuMerge_data()
 
     const QStringList unchanged = titles(kOurs);
     QTest::newRow("right password")
-        << true << std::optional<QString>(u"  Kiwi 2 "_s)
-        << QStringList{merged(1, 1, 1, {})} << unchanged + QStringList{u"Bank"_s, u"Shop"_s};
-    QTest::newRow("wrong password") << true << std::optional<QString>(u"Kiwi"_s)
-                                    << QStringList{kWrongPassword} << unchanged;
+        << true << std::optional<QString>(u"  Kiwi 2 "_s) << QStringList{merged(1, 1, 1, {})}
+        << unchanged + QStringList{u"Bank"_s, u"Shop"_s};
+    QTest::newRow("wrong password")
+        << true << std::optional<QString>(u"Kiwi"_s) << QStringList{kWrongPassword} << unchanged;
     QTest::newRow("password cancelled")
         << true << std::optional<QString>() << QStringList() << unchanged;
-    QTest::newRow("no file chosen") << false << std::optional<QString>() << QStringList()
-                                    << unchanged;
+    QTest::newRow("no file chosen")
+        << false << std::optional<QString>() << QStringList() << unchanged;
 }
 
 // Another folder's pair under another master password: the chooser starts in the data

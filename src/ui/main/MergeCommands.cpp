@@ -26,8 +26,7 @@ const QString kPutAsideText =
 const QString kDeletedComeBackText =
     QStringLiteral("A Merge Can Not Know Which Entries The Other\r\nMachine Deleted: They Are "
                    "Back In Your List.\r\n");
-const QString kNothingMergedText =
-    QStringLiteral("\r\n\r\n\r\nNothing Was Merged:\r\n%1\r\n");
+const QString kNothingMergedText = QStringLiteral("\r\n\r\n\r\nNothing Was Merged:\r\n%1\r\n");
 const QString kWrongPasswordText = QStringLiteral(
     "\r\n\r\n\r\nThat Password Does Not Open\r\nThe Other Version. Nothing Was Merged.\r\n");
 const QString kNotPutAsideText =
@@ -51,8 +50,8 @@ MergeCommands::MergeCommands(MainWindow& window)
     })
     , m_askPassword([](QWidget* parent, const QString& prompt) -> std::optional<QString> {
         bool ok = false;
-        const QString typed = QInputDialog::getText(parent, QString(), prompt,
-                                                    QLineEdit::Password, QString(), &ok);
+        const QString typed =
+            QInputDialog::getText(parent, QString(), prompt, QLineEdit::Password, QString(), &ok);
         if (!ok)
             return std::nullopt;
         return typed;
@@ -75,8 +74,7 @@ void MergeCommands::offerConflictCopies()
     for (const ConflictCopies::Copy& copy : ConflictCopies::find(data)) {
         if (copy.of != ConflictCopies::Of::LinkFile || m_declined.contains(copy.name))
             continue;
-        if (m_window.message(MessageKind::YesNo, kOfferText.arg(copy.name)) !=
-            MessageAnswer::Yes) {
+        if (m_window.message(MessageKind::YesNo, kOfferText.arg(copy.name)) != MessageAnswer::Yes) {
             m_declined.insert(copy.name);
             continue;
         }
@@ -144,8 +142,8 @@ bool MergeCommands::mergeFrom(const QString& path)
         Merge::mergeLists(ours.entries, state.masterPassword, other.read.entries,
                           other.password(state.masterPassword), state.cipher, counts);
     if (!merged)
-        return nothingMerged(QStringLiteral("an entry of %1 does not fit its fields")
-                                 .arg(source.linkFile));
+        return nothingMerged(
+            QStringLiteral("an entry of %1 does not fit its fields").arg(source.linkFile));
     SaveResult saved;
     if (counts.added + counts.beside > 0) {
         saved = Merge::writeMergedList(state.paths.dataDirectory, *merged, state.masterPassword,
@@ -160,14 +158,14 @@ bool MergeCommands::mergeFrom(const QString& path)
     QString aside;
     for (const QString& name : std::as_const(source.copies)) {
         QString movedTo;
-        const SaveResult moved =
-            ConflictCopies::putAside(state.paths.dataDirectory, name, movedTo);
+        const SaveResult moved = ConflictCopies::putAside(state.paths.dataDirectory, name, movedTo);
         if (moved.made() && aside.isEmpty() && name == source.copies.front())
             aside = kPutAsideText.arg(movedTo);
         if (!moved.made())
             aside += kNotPutAsideText.arg(moved.error());
     }
-    QString text = kMergedText.arg(counts.added).arg(counts.identical).arg(counts.beside).arg(aside);
+    QString text =
+        kMergedText.arg(counts.added).arg(counts.identical).arg(counts.beside).arg(aside);
     if (counts.added + counts.beside > 0)
         text += kDeletedComeBackText;
     m_window.message(MessageKind::Ok, text);

@@ -15,8 +15,7 @@ class QWidget;
 // choice here in place of the dialog.
 using FileChooser = std::function<std::optional<QString>(QWidget* parent, const QString& start)>;
 // Asks for a password, the prompt said; nothing when the user cancels. Tests script it.
-using PasswordAsker =
-    std::function<std::optional<QString>(QWidget* parent, const QString& prompt)>;
+using PasswordAsker = std::function<std::optional<QString>(QWidget* parent, const QString& prompt)>;
 
 // Another version of the list taken into ours: the conflict copies a sync program kept, offered
 // at unlock, and any other link file through the application menu.
