@@ -9,6 +9,7 @@
 #include "ListCommands.h"
 #include "ListEditCommands.h"
 #include "MainMenus.h"
+#include "MergeCommands.h"
 #include "PasswordCommands.h"
 #include "RowPictureDelegate.h"
 #include "cipher/SecureWipe.h"
@@ -123,6 +124,8 @@ MainWindow::MainWindow(AppState& state, QWidget* parent)
     m_appCommands->connectTo(*m_menus);
     m_backUpCommands = new BackUpCommands(*this);
     m_backUpCommands->connectTo(*m_menus);
+    m_mergeCommands = new MergeCommands(*this);
+    m_mergeCommands->connectTo(*m_menus);
     QAction* undoRestore = m_menus->action("mnu1BUundo");
     connect(m_undoRestoreButton, &QPushButton::clicked, undoRestore, &QAction::trigger);
     connect(undoRestore, &QAction::visibleChanged, this, &MainWindow::showUndoRestoreButton);
@@ -728,6 +731,12 @@ void MainWindow::enterPassword()
     m_state.checkValue = result.checkValue;
     reloadList();
     showUnlocked();
+    offerConflictCopies();
+}
+
+void MainWindow::offerConflictCopies()
+{
+    m_mergeCommands->offerConflictCopies();
 }
 
 void MainWindow::showUnlocked()

@@ -22,6 +22,7 @@ class ListEditCommands;
 class PasswordCommands;
 class FocusMarker;
 class MainMenus;
+class MergeCommands;
 class QCheckBox;
 class QLabel;
 class QLineEdit;
@@ -51,6 +52,7 @@ public:
     ClipboardGuard& clipboard() { return *m_clipboard; }
     AddressOpener& addressOpener() { return m_opener; }
     AppCommands& appCommands() { return *m_appCommands; }
+    MergeCommands& mergeCommands() { return *m_mergeCommands; }
 
     // The Enter Items window: brought to the front when open, else created.
     void openEnterItemsWindow();
@@ -67,6 +69,9 @@ public:
 
     // "Enter": checks the typed password and unlocks.
     void enterPassword();
+    // When the sync program kept another version of the list beside ours, says so and offers to
+    // merge it; at unlock, and whenever a copy appears while the window is unlocked.
+    void offerConflictCopies();
 
     qint16 message(qint16 kind, const QString& text, qint16 number = 0);
     // The password box's text, trimmed, as the files hold it; a character they cannot hold is
@@ -143,6 +148,7 @@ private:
     PasswordCommands* m_passwordCommands = nullptr;
     AppCommands* m_appCommands = nullptr;
     BackUpCommands* m_backUpCommands = nullptr;
+    MergeCommands* m_mergeCommands = nullptr;
 
     QPushButton* m_menuButton = nullptr;       // Command6
     QLabel* m_smallLogo = nullptr;             // Image3
