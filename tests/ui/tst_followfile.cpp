@@ -88,6 +88,7 @@ private Q_SLOTS:
     void staleWriteRefused_data();
     void staleWriteRefused();
     void passwordChangeAfterOutsideChangeRefused();
+    void conflictCopyIsAnnounced();
 
 private:
     [[nodiscard]] bool openUnlocked(const QList<TestData::Item>& list);
@@ -176,7 +177,10 @@ void TestFollowFile::reloadsOutsideChange()
     QCOMPARE(m_window->model().index(31, 0).data().toString(), u"T31"_s);
     QCOMPARE(scroll->value(), top);
     QVERIFY(note()->isVisible());
-    QVERIFY(!note()->accessibleDescription().isEmpty());
+    QVERIFY(!note()->accessibleName().isEmpty());
+    // Under the list, not over it.
+    QVERIFY(note()->geometry().top() > list()->geometry().bottom());
+    QVERIFY(m_window->rect().contains(note()->geometry()));
     QVERIFY(m_answers->shown().isEmpty());
 
     // The next thing the user does takes the note away.
@@ -368,6 +372,19 @@ void TestFollowFile::passwordChangeAfterOutsideChangeRefused()
     // The old password still opens the list, with the other machine's entry in it.
     QVERIFY(unlock());
     QCOMPARE(m_window->model().rowCount(), 4);
+}
+
+void TestFollowFile::conflictCopyIsAnnounced()
+{
+    QVERIFY(openUnlocked(items(2)));
+    QSignalSpy announced(m_window.get(), &MainWindow::dataDirectoryChanged);
+    QVERIFY(writeOutside(m_dir->filePath(u"QuiURL.sync-conflict-20261211-055826-ZI5QJTT.dab"_s),
+                         TestData::linkFile(items(3), kPassword), Way::Rename));
+    QCOMPARE(waitForSettled(), std::optional<bool>(false));
+    QCOMPARE(announced.size(), 1);
+    // The list itself did not change.
+    QVERIFY(note()->isHidden());
+    QCOMPARE(m_window->model().rowCount(), 2);
 }
 
 QTEST_MAIN(TestFollowFile)

@@ -147,7 +147,7 @@ MainWindow::MainWindow(AppState& state, QWidget* parent)
     connect(m_pairWatch, &PairWatch::changedOutside, this, &MainWindow::followOutsideChange);
     connect(m_pairWatch, &PairWatch::directoryChanged, this, &MainWindow::dataDirectoryChanged);
     m_pairWatch->rememberNow();
-    m_pairWatch->setEnabled(true);
+    m_pairWatch->start();
 
     m_model.setUserNamesHidden(m_state.settings.hiddenUserNames == 1);
     applyColumnWidths();
@@ -213,7 +213,7 @@ void MainWindow::createControls()
 
     m_diskNote = new QLabel(kDiskNote, this);
     m_diskNote->setObjectName(QStringLiteral("DiskChangeNote"));
-    m_diskNote->setAccessibleName(QStringLiteral("Note"));
+    m_diskNote->setAccessibleName(kDiskNote);
     m_diskNote->setAccessibleDescription(kDiskNote);
     m_diskNote->setTextInteractionFlags(Qt::NoTextInteraction);
     m_diskNote->hide();

@@ -17,8 +17,9 @@ constexpr int kMostLooks = 12;
 
 QStringList otherNames(const QString& directory)
 {
-    QStringList names = QDir(directory).entryList(QDir::Files | QDir::NoDotAndDotDot |
-                                                  QDir::Hidden | QDir::System, QDir::Name);
+    // Hidden names are a sync program's files in the making.
+    QStringList names =
+        QDir(directory).entryList(QDir::Files | QDir::NoDotAndDotDot | QDir::System, QDir::Name);
     names.removeAll(PairFiles::kMasterPasswordFile);
     names.removeAll(PairFiles::kLinkFile);
     names.removeAll(PairFiles::kCommitMark);
@@ -50,16 +51,8 @@ void PairWatch::setSettleInterval(int milliseconds)
     m_settle->setInterval(milliseconds);
 }
 
-void PairWatch::setEnabled(bool on)
+void PairWatch::start()
 {
-    if (!on) {
-        m_poll->stop();
-        m_settle->stop();
-        if (const QStringList paths = m_watcher->files() + m_watcher->directories();
-            !paths.isEmpty())
-            m_watcher->removePaths(paths);
-        return;
-    }
     m_names = otherNames(m_directory);
     watchPaths();
     m_poll->start();
@@ -97,10 +90,6 @@ void PairWatch::poll()
 void PairWatch::look()
 {
     watchPaths();
-    if (const QStringList names = otherNames(m_directory); names != m_names) {
-        m_names = names;
-        Q_EMIT directoryChanged();
-    }
     const PairIdentity now = pairIdentity(m_directory);
     const bool still = m_lastLook && *m_lastLook == now;
     m_lastLook = now;
@@ -113,6 +102,10 @@ void PairWatch::look()
         return;
     }
     m_lastLook.reset();
+    if (const QStringList names = otherNames(m_directory); names != m_names) {
+        m_names = names;
+        Q_EMIT directoryChanged();
+    }
     const bool outside = now != m_known;
     Q_EMIT settled(outside);
     if (outside)

@@ -27,8 +27,7 @@ public:
 
     // The time between two looks at a file that may still be written; tests make it 0.
     void setSettleInterval(int milliseconds);
-    // While off, nothing is watched (a locked window still notes a change when it is on).
-    void setEnabled(bool on);
+    void start();
 
 Q_SIGNALS:
     // The pair stands still and is not the one remembered.
