@@ -5,6 +5,7 @@
 #include "TestData.h"
 #include "WindowFixture.h"
 #include "store/FileIdentity.h"
+#include "store/LinkFile.h"
 #include "ui/entry/EnterItemsWindow.h"
 #include "ui/main/EntryListView.h"
 #include "ui/main/MainMenus.h"
@@ -89,6 +90,7 @@ private Q_SLOTS:
     void staleWriteRefused();
     void passwordChangeAfterOutsideChangeRefused();
     void conflictCopyIsAnnounced();
+    void garbageFromOutsideIsSaid();
 
 private:
     [[nodiscard]] bool openUnlocked(const QList<TestData::Item>& list);
@@ -148,13 +150,23 @@ std::optional<bool> TestFollowFile::waitForSettled()
 void TestFollowFile::reloadsOutsideChange_data()
 {
     QTest::addColumn<int>("way");
-    QTest::newRow("replaced by rename") << int(Way::Rename);
-    QTest::newRow("written in place") << int(Way::InPlace);
+    QTest::addColumn<bool>("linked");
+    QTest::newRow("replaced by rename") << int(Way::Rename) << false;
+    QTest::newRow("written in place") << int(Way::InPlace) << false;
+    // The link file kept in a synchronised folder elsewhere, a link to it in the data directory.
+    QTest::newRow("link's target replaced by rename") << int(Way::Rename) << true;
+    QTest::newRow("link's target written in place") << int(Way::InPlace) << true;
 }
 
 void TestFollowFile::reloadsOutsideChange()
 {
     QFETCH(int, way);
+    QFETCH(bool, linked);
+    QTemporaryDir synced;
+    QVERIFY(synced.isValid());
+    const QString target = synced.filePath(u"QuiURL.dab"_s);
+    if (linked)
+        QVERIFY(QFile::link(target, m_state->paths.linkFilePath));
     const QList<TestData::Item> before = items(60);
     QVERIFY(openUnlocked(before));
     m_window->selectRow(30);
@@ -166,8 +178,8 @@ void TestFollowFile::reloadsOutsideChange()
     QVERIFY(note()->isHidden());
 
     const QList<TestData::Item> after = changedElsewhere(before);
-    QVERIFY(writeOutside(m_state->paths.linkFilePath, TestData::linkFile(after, kPassword),
-                         Way(way)));
+    QVERIFY(writeOutside(linked ? target : m_state->paths.linkFilePath,
+                         TestData::linkFile(after, kPassword), Way(way)));
     QCOMPARE(waitForSettled(), std::optional<bool>(true));
 
     QCOMPARE(m_window->model().rowCount(), 61);
@@ -385,6 +397,26 @@ void TestFollowFile::conflictCopyIsAnnounced()
     // The list itself did not change.
     QVERIFY(note()->isHidden());
     QCOMPARE(m_window->model().rowCount(), 2);
+}
+
+void TestFollowFile::garbageFromOutsideIsSaid()
+{
+    QVERIFY(openUnlocked(items(3)));
+    QByteArray bytes = TestData::linkFile(items(4), kPassword);
+    bytes[1 * kLinkRecordSize + 1] = 'x'; // record 2 cannot be read
+    QVERIFY(writeOutside(m_state->paths.linkFilePath, bytes, Way::Rename));
+    QCOMPARE(waitForSettled(), std::optional<bool>(true));
+    QCOMPARE(m_answers->texts(), QStringList{kLoadListsFailedMessage});
+    QCOMPARE(titlesShown(), QStringList{u"T1"_s});
+
+    // The list holds less than the file: a write from it would lose the records after the
+    // damaged one, and is refused as before.
+    m_state->settings.messageSuppression[6] = u'1';
+    m_window->selectRow(0);
+    m_window->menus().action("mnu1DelURLFromList")->trigger();
+    QCOMPARE(m_answers->texts().size(), 2);
+    QVERIFY(m_answers->texts().last().contains(u"A Record Of The Links File Is Damaged"_s));
+    QCOMPARE(TestData::readFile(m_state->paths.linkFilePath), bytes);
 }
 
 QTEST_MAIN(TestFollowFile)
