@@ -56,8 +56,8 @@ enum class Way { Rename, InPlace, Append };
 {
     if (way == Way::Rename) {
         const QString incoming = path + u".incoming"_s;
-        return TestData::writeFile(incoming, bytes) && ::rename(QFile::encodeName(incoming),
-                                                                QFile::encodeName(path)) == 0;
+        return TestData::writeFile(incoming, bytes) &&
+               ::rename(QFile::encodeName(incoming), QFile::encodeName(path)) == 0;
     }
     const QDateTime later = QFileInfo(path).lastModified().addSecs(2);
     QFile file(path);
@@ -300,8 +300,8 @@ void TestFollowFile::staleWriteRefused_data()
     QTest::newRow("in place, delete") << int(Way::InPlace) << inPlace << u"mnu1DelURLFromList"_s;
     QTest::newRow("in place, replace") << int(Way::InPlace) << inPlace << u"replace"_s;
     QTest::newRow("renamed, add") << int(Way::Rename) << changedElsewhere(items(5)) << u"add"_s;
-    QTest::newRow("renamed, back-up") << int(Way::Rename) << changedElsewhere(items(5))
-                                      << u"mnu1BUfiles"_s;
+    QTest::newRow("renamed, back-up")
+        << int(Way::Rename) << changedElsewhere(items(5)) << u"mnu1BUfiles"_s;
     // Records appended on the other machine: longer than the list, and nothing is damaged.
     QTest::newRow("appended, move to bottom") << int(Way::Append) << grown << u"mnu1ToBot"_s;
     QTest::newRow("appended, add") << int(Way::Append) << grown << u"add"_s;

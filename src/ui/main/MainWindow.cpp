@@ -79,8 +79,8 @@ const QString kChangedOnDisk =
 const QString kLockedPasswordChanged = QStringLiteral(
     "\r\n\r\n\r\nThe Password File Was Changed On Disk By \r\nAnother Program, And Your Password "
     "\r\nNo Longer Opens It, So The Window Is Locked.\r\nEnter The Password Now In Effect.\r\n");
-const QString kDiskNote = QStringLiteral(
-    "The list was changed on disk by another program and has been loaded again.");
+const QString kDiskNote =
+    QStringLiteral("The list was changed on disk by another program and has been loaded again.");
 // Long enough to be read, short enough not to be taken for news of a later change.
 constexpr int kDiskNoteMilliseconds = 20000;
 const QString kMadeUnsure =

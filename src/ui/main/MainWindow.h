@@ -112,7 +112,9 @@ public:
     // written; the list is loaded again, the user told to repeat the command on what it now
     // shows, and false given.
     bool refuseIfChangedOnDisk();
-    // After a write of ours: the pair now on disk is the one the list shows, not another's.
+    // After a write of ours: the pair now on disk is the one the list shows, not another's. A
+    // change another program makes in the instant between our write and this look is taken
+    // for ours; the writers' own look just before their rename is what narrows that.
     void rememberOwnWrite();
     PairWatch& pairWatch() { return *m_pairWatch; }
 
@@ -184,7 +186,9 @@ private:
     QCheckBox* m_oneClickBox = nullptr;            // Check1
     QLabel* m_revealBox = nullptr;                 // Label4
     FocusMarker* m_focusMarker = nullptr;          // Picture9
-    QLabel* m_diskNote = nullptr; // one line under the list: the list followed its file
+
+    // One line under the list: the list followed its file.
+    QLabel* m_diskNote = nullptr;
     QTimer* m_diskNoteTimer = nullptr;
     PairWatch* m_pairWatch = nullptr;
 
