@@ -9,9 +9,11 @@
 #include "store/Windows1252.h"
 #include "ui/message/MessageKinds.h"
 
+#include <QApplication>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QInputDialog>
+#include <QScopedValueRollback>
 
 namespace {
 
@@ -68,8 +70,10 @@ void MergeCommands::connectTo(const MainMenus& menus)
 
 void MergeCommands::offerConflictCopies()
 {
-    if (!m_window.isUnlocked())
+    // Not over another window's question: the next change or unlock offers it.
+    if (!m_window.isUnlocked() || m_offering || QApplication::activeModalWidget())
         return;
+    const QScopedValueRollback offering(m_offering, true);
     const QString data = m_window.state().paths.dataDirectory;
     for (const ConflictCopies::Copy& copy : ConflictCopies::find(data)) {
         if (copy.of != ConflictCopies::Of::LinkFile || m_declined.contains(copy.name))

@@ -41,4 +41,5 @@ private:
     FileChooser m_chooseFile;
     PasswordAsker m_askPassword;
     QSet<QString> m_declined;
+    bool m_offering = false; // a question is open: the watcher may notice the folder again
 };
