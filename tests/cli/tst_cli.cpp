@@ -392,6 +392,7 @@ private:
 
     std::unique_ptr<QTemporaryDir> m_tmp;
     QProcessEnvironment m_env;
+    QTemporaryDir m_runtime; // the runtime directory, where the locks are
     QStringList m_touched; // what any run changed under the temporary directory
     bool m_writes = false; // a test of a writing command checks the files itself
 };
@@ -402,6 +403,8 @@ void TestCli::init()
     m_tmp = std::make_unique<QTemporaryDir>();
     QVERIFY(m_tmp->isValid());
     m_touched.clear();
+    QVERIFY(m_runtime.isValid());
+    qputenv("XDG_RUNTIME_DIR", QFile::encodeName(m_runtime.path()));
     // The profile and home point into the temporary directory: a run that falls back to the
     // default data directory reads, or could write, only there.
     m_env = QProcessEnvironment::systemEnvironment();
@@ -1863,7 +1866,7 @@ void TestCli::lockedDataDirectory()
     program.reset();
     const Run closed = run(args, input, inRoot);
     QVERIFY2(closed.exitCode == 0, closed.describe().constData());
-    QVERIFY(!QFileInfo::exists(dir + u'/' + kLockFileName));
+    QVERIFY(!QFileInfo::exists(InstanceLock::pathFor(dir)));
 }
 
 void TestCli::writeFailures_data()
@@ -2486,13 +2489,14 @@ void TestCli::leftLockFile()
     m_writes = true;
 
     QVERIFY(makeEntries(kEntries));
-    const QString lock = dataDir() + u'/' + kLockFileName;
+    const QString lock = InstanceLock::pathFor(dataDir());
+    const QString lockDir = QFileInfo(lock).path();
     const QStringList add{u"add"_s, u"--title"_s, u"T"_s};
     const QByteArray input = kPassword + "\npw\n";
     if (content == "killed") {
         const QString log = m_tmp->filePath(u"points.log"_s);
         QVERIFY(run(QStringList{u"--data-dir"_s, dataDir()} + add, input,
-                    underFaults(m_env, dataDir(), log, 0, "count", root()))
+                    underFaults(m_env, lockDir, log, 0, "count", root()))
                     .exitCode == 0);
         QVERIFY(makeEntries(kEntries));
         int at = 0;
@@ -2504,10 +2508,12 @@ void TestCli::leftLockFile()
         QVERIFY2(at > 0, "the lock file is never written");
         QFile::remove(log);
         const Run killed = run(QStringList{u"--data-dir"_s, dataDir()} + add, input,
-                               underFaults(m_env, dataDir(), log, at, "kill", root()));
+                               underFaults(m_env, lockDir, log, at, "kill", root()));
         QCOMPARE(killed.exitCode, -1);
         QVERIFY(QFileInfo(lock).isFile());
     } else {
+        QVERIFY(QDir().mkpath(lockDir));
+        QCOMPARE(::chmod(QFile::encodeName(lockDir).constData(), 0700), 0);
         QVERIFY(TestData::writeFile(lock, content));
     }
 
@@ -2538,7 +2544,7 @@ void TestCli::lockHeldByAnotherCommand()
     }
     QCOMPARE(filesIn(dataDir()), before);
 
-    const QString lock = dataDir() + u'/' + kLockFileName;
+    const QString lock = InstanceLock::pathFor(dataDir());
     QVERIFY(QDir().mkdir(lock));
     const Run r = cli(rm, kPassword + '\n');
     QVERIFY2(r.exitCode == 1, r.describe().constData());
@@ -2656,7 +2662,7 @@ void TestCli::pendingSwitch()
         writer.emplace(u"quillor-cli"_s);
         QCOMPARE(writer->acquire(dataDir()), InstanceLock::Outcome::Locked);
     }
-    const QString lock = dataDir() + u'/' + kLockFileName;
+    const QString lock = InstanceLock::pathFor(dataDir());
     const bool lockFileBefore = QFileInfo::exists(lock);
     const Run r = list({});
     QVERIFY2(r.exitCode == 1, r.describe().constData());
