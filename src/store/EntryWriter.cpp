@@ -86,7 +86,8 @@ std::optional<EncryptedEntry> encryptEntry(QByteArrayView title, QByteArrayView 
     return EncryptedEntry{std::move(*record), std::move(ciphers.password)};
 }
 
-SaveResult appendLinkRecord(const QString& linkFilePath, QByteArrayView record)
+SaveResult appendLinkRecord(const QString& linkFilePath, QByteArrayView record,
+                            ExpectedFile expected)
 {
     if (record.size() != kLinkRecordSize)
         return failure(linkFilePath, QStringLiteral("not a whole record"));
@@ -137,6 +138,20 @@ SaveResult appendLinkRecord(const QString& linkFilePath, QByteArrayView record)
         return result;
     };
 
+    // Last before the write: the descriptor's file is the one read, and the name still leads to
+    // it (a rename over it from here to the write is still lost).
+    if (expected) {
+        QString changed;
+        if (created != !expected->exists)
+            changed = created ? QStringLiteral("it was removed") : QStringLiteral("it was created");
+        else if (!created)
+            changed = unexpectedFile(expected, fd);
+        if (changed.isEmpty() && !created)
+            changed = unexpectedFile(expected, linkFilePath);
+        if (!changed.isEmpty())
+            return abandon(SaveResult::changedOnDisk(
+                QStringLiteral("%1 changed on disk: %2").arg(linkFilePath, changed)));
+    }
     const char* data = record.data();
     qsizetype left = record.size();
     while (left > 0) {
@@ -172,21 +187,40 @@ SaveResult appendLinkRecord(const QString& linkFilePath, QByteArrayView record)
 }
 
 SaveResult replaceLinkRecord(const QString& linkFilePath, qint64 recordNumber,
-                             QByteArrayView record)
+                             QByteArrayView record, ExpectedFile expected, QByteArrayView oldRecord)
 {
     if (record.size() != kLinkRecordSize)
         return failure(linkFilePath, QStringLiteral("not a whole record"));
+    const auto changedOnDisk = [&](const QString& how) {
+        return SaveResult::changedOnDisk(
+            QStringLiteral("%1 changed on disk: %2").arg(linkFilePath, how));
+    };
     QFile source;
-    if (const QString reason = openRegularFile(source, linkFilePath); !reason.isEmpty())
+    if (const QString reason = openRegularFile(source, linkFilePath); !reason.isEmpty()) {
+        if (expected && !fileIdentity(linkFilePath).exists)
+            return changedOnDisk(QStringLiteral("it was removed"));
         return failure(linkFilePath, reason);
+    }
+    if (const QString changed = unexpectedFile(expected, source.handle()); !changed.isEmpty())
+        return changedOnDisk(changed);
     const qint64 size = source.size();
     if (recordNumber < 1 || recordNumber > linkRecordCount(size))
         return failure(linkFilePath, QStringLiteral("there is no record %1").arg(recordNumber));
 
     SafeFileWriter writer(linkFilePath);
+    // Checked again just before the rename: a change while the copy runs is caught there.
+    writer.expectTarget(expected);
     const qint64 start = (recordNumber - 1) * kLinkRecordSize;
     QString readError;
-    if (copyBytes(source, writer, start, readError) && writer.write(record)) {
+    const bool copied = copyBytes(source, writer, start, readError);
+    if (copied && !oldRecord.isEmpty()) {
+        const QByteArray found = source.read(kLinkRecordSize);
+        if (found != oldRecord) {
+            writer.cancel();
+            return changedOnDisk(QStringLiteral("record %1 is not the one read").arg(recordNumber));
+        }
+    }
+    if (copied && writer.write(record)) {
         if (source.seek(std::min(start + kLinkRecordSize, size)))
             copyRest(source, writer, readError);
         else

@@ -2,6 +2,8 @@
 
 #include <QString>
 
+#include <optional>
+
 #include <sys/types.h>
 
 // What a reader relied on about a data file, so that a writer can tell later whether the file is
@@ -31,3 +33,18 @@ struct PairIdentity {
     bool operator==(const PairIdentity&) const = default;
 };
 PairIdentity pairIdentity(const QString& directory);
+
+// What a writer checks before it replaces a file: unset, nothing is checked. A file that is not
+// the one expected fails the write with SaveResult::changedOnDisk, and nothing is replaced.
+//
+// The check runs just before the rename (or the in-place write), so a change made elsewhere in
+// the instant between the two is still lost: the kernel offers no rename that is conditional on
+// the target. That window is a few system calls wide; the one it closes is the whole command.
+// A record rewritten in place, at the same size, shows only in the modification time: where the
+// kernel stamps files with a coarse clock (before Linux 6.13), a write within the same tick as
+// the read goes unseen, which is why a writer that replaces a record also compares its bytes.
+using ExpectedFile = std::optional<FileIdentity>;
+
+// Empty when the file at path is the one expected (or nothing is expected), else why not.
+QString unexpectedFile(const ExpectedFile& expected, const QString& path);
+QString unexpectedFile(const ExpectedFile& expected, int fd);

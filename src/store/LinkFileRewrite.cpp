@@ -124,9 +124,13 @@ namespace {
 // at(i) gives the entry of record i.
 template <typename EntryAt>
 SaveResult writeList(const QString& linkFilePath, std::size_t count, EntryAt at,
-                     QByteArrayView masterPassword, CipherService& cipher)
+                     QByteArrayView masterPassword, CipherService& cipher,
+                     const ExpectedFile& expected)
 {
     if (count == 0) {
+        if (const QString changed = unexpectedFile(expected, linkFilePath); !changed.isEmpty())
+            return SaveResult::changedOnDisk(
+                QStringLiteral("%1 changed on disk: %2").arg(linkFilePath, changed));
         if (::unlink(QFile::encodeName(linkFilePath).constData()) != 0 && errno != ENOENT)
             return failure(linkFilePath, qt_error_string(errno));
         syncDirectory(QFileInfo(linkFilePath).absolutePath());
@@ -142,6 +146,7 @@ SaveResult writeList(const QString& linkFilePath, std::size_t count, EntryAt at,
     };
 
     SafeFileWriter writer(linkFilePath);
+    writer.expectTarget(expected);
     {
         RecordBatches batches(writer);
         for (std::size_t i = 0; i < count; ++i) {
@@ -162,24 +167,26 @@ SaveResult writeList(const QString& linkFilePath, std::size_t count, EntryAt at,
 } // namespace
 
 SaveResult SaveListToLinkFile(const QString& linkFilePath, const std::vector<Entry>& entries,
-                              QByteArrayView masterPassword, CipherService& cipher)
+                              QByteArrayView masterPassword, CipherService& cipher,
+                              ExpectedFile expected)
 {
     return writeList(
         linkFilePath, entries.size(), [&](std::size_t i) -> const Entry& { return entries[i]; },
-        masterPassword, cipher);
+        masterPassword, cipher, expected);
 }
 
 SaveResult SaveListToLinkFile(const QString& linkFilePath, std::span<const Entry* const> entries,
-                              QByteArrayView masterPassword, CipherService& cipher)
+                              QByteArrayView masterPassword, CipherService& cipher,
+                              ExpectedFile expected)
 {
     return writeList(
         linkFilePath, entries.size(), [&](std::size_t i) -> const Entry& { return *entries[i]; },
-        masterPassword, cipher);
+        masterPassword, cipher, expected);
 }
 
 SaveResult reencryptPair(const QString& directory, QByteArrayView oldPassword,
                          QByteArrayView newPassword, QByteArrayView checkValue,
-                         CipherService& cipher)
+                         CipherService& cipher, const std::optional<PairIdentity>& expected)
 {
     using namespace PairFiles;
     if (newPassword.size() > MasterPasswordFile::kFieldWidth - kLengthPrefixDigits)
@@ -187,7 +194,27 @@ SaveResult reencryptPair(const QString& directory, QByteArrayView oldPassword,
     if (SaveResult settled = settlePairDirectory(directory); !settled)
         return settled;
 
+    // Checked before the files are read, so that a changed file is said to be changed rather
+    // than damaged, and again at the switch.
+    const auto changedPair = [&]() -> std::optional<SaveResult> {
+        if (!expected)
+            return std::nullopt;
+        for (const auto& [name, identity] : {std::pair(kMasterPasswordFile, expected->masterPasswordFile),
+                                             std::pair(kLinkFile, expected->linkFile)}) {
+            const QString path = directory + u'/' + name;
+            if (const QString changed = unexpectedFile(identity, path); !changed.isEmpty())
+                return SaveResult::changedOnDisk(
+                    QStringLiteral("%1 changed on disk: %2").arg(path, changed));
+        }
+        return std::nullopt;
+    };
+    if (auto changed = changedPair())
+        return *changed;
     PairReplacement pair(directory);
+    if (expected) {
+        pair.expect(kMasterPasswordFile, expected->masterPasswordFile);
+        pair.expect(kLinkFile, expected->linkFile);
+    }
     QByteArray record = MasterPasswordFile::makeRecord(newPassword, cipher, checkValue);
     pair.stage(kMasterPasswordFile).write(record);
     secureWipe(record);
@@ -201,8 +228,11 @@ SaveResult reencryptPair(const QString& directory, QByteArrayView oldPassword,
         if (!newKey)
             return failure(linkPath, CipherService::kNotConnected);
         if (SaveResult copied = reencryptRecords(linkPath, pair.stage(kLinkFile), oldKey, *newKey);
-            !copied)
+            !copied) {
+            if (auto changed = changedPair())
+                return *changed;
             return copied;
+        }
     }
     return pair.commit();
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "FileIdentity.h"
 #include "SaveResult.h"
 
 #include <QByteArrayView>
@@ -23,6 +24,9 @@ public:
     // is in place, but it may not outlast a power cut.
     SaveResult commit();
     void cancel();
+    // The target must still be this file when commit() renames over it; else the commit fails
+    // with changedOnDisk and the target stays as it is.
+    void expectTarget(ExpectedFile expected) { m_expected = std::move(expected); }
 
     // Test seam: every byte past this many fails to write, as on a device that has filled up.
     void failAfterBytesForTest(qint64 bytes) { m_failAfter = bytes; }
@@ -38,7 +42,8 @@ private:
     qint64 m_written = 0;
     qint64 m_failAfter = -1;
     bool m_opened = false;
+    ExpectedFile m_expected;
 };
 
 // Writes bytes as the whole new content of path, the safe way above.
-SaveResult saveFileSafely(const QString& path, QByteArrayView bytes);
+SaveResult saveFileSafely(const QString& path, QByteArrayView bytes, ExpectedFile expected = {});
