@@ -364,6 +364,8 @@ private Q_SLOTS:
     void pendingSwitch();
     void everyFaultToldTruly_data();
     void everyFaultToldTruly();
+    void staleListIsNotWritten_data();
+    void staleListIsNotWritten();
 
 private:
     QString root() const { return m_tmp->path(); }
@@ -3359,6 +3361,105 @@ void TestCli::salvageDamagedTailInLittleMemory()
                            " skipped: the last ") &&
                  tail.contains(last),
              tail.constData());
+}
+
+void TestCli::staleListIsNotWritten_data()
+{
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<QByteArray>("input");
+    QTest::addColumn<QString>("file");   // the file changed elsewhere while the command runs
+    QTest::addColumn<QString>("change"); // "renamed over", "in place", or "none"
+
+    const QByteArray right = kPassword + '\n';
+    const QList<std::tuple<const char*, QStringList, QByteArray>> writers = {
+        {"add", {u"add"_s, u"--title"_s, u"T"_s}, right + "pw\n"},
+        {"edit", {u"edit"_s, u"2"_s, u"--title"_s, u"T"_s}, right},
+        {"edit of another entry", {u"edit"_s, u"3"_s, u"--username"_s, u"U"_s}, right},
+        {"rm", {u"rm"_s, u"1"_s}, right},
+        {"mv", {u"mv"_s, u"3"_s, u"1"_s}, right},
+        {"passwd", {u"passwd"_s}, right + "Quince 2\nQuince 2\n"},
+        {"import", {u"import"_s, u"in.csv"_s, u"--format"_s, u"chrome"_s}, right},
+    };
+    for (const auto& [name, args, input] : writers) {
+        for (const char* change : {"renamed over", "in place"})
+            QTest::addRow("%s, QuiURL.dab %s", name, change)
+                << args << input << u"QuiURL.dab"_s << QString::fromLatin1(change);
+    }
+    // The other machine's new password, come through the sync program.
+    const auto& [passwd, passwdArgs, passwdInput] = writers[5];
+    for (const char* change : {"renamed over", "in place"})
+        QTest::addRow("%s, QuiFil.ini %s", passwd, change)
+            << passwdArgs << passwdInput << u"QuiFil.ini"_s << QString::fromLatin1(change);
+    for (const auto& [name, args, input] : {writers[0], writers[3]})
+        QTest::addRow("%s, unchanged", name) << args << input << u"QuiURL.dab"_s << u"none"_s;
+}
+
+// A writer stops itself after it has read the list and before it writes; the files change there,
+// as a sync program or the Windows program beside it would change them: by a new file renamed
+// over the old one, or by a record written in place. Nothing is written over the change.
+void TestCli::staleListIsNotWritten()
+{
+    QFETCH(QStringList, args);
+    QFETCH(QByteArray, input);
+    QFETCH(QString, file);
+    QFETCH(QString, change);
+    m_writes = true;
+
+    QVERIFY(makeEntries(kEntries));
+    QVERIFY(TestData::writeFile(m_tmp->filePath(u"in.csv"_s),
+                                "name,url,username,password\nMail,https://mail.example,ann,pw\n"));
+    // Entry 2 replaced elsewhere, the file the same size; for the password file, another password.
+    QList<Item> elsewhere = kEntries;
+    elsewhere[1].title = "X2";
+    const QByteArray changed = file == u"QuiFil.ini"_s
+                                   ? TestData::masterPasswordRecord("Other machine")
+                                   : TestData::linkFile(elsewhere, kPassword);
+    const QString path = dataDir() + u'/' + file;
+
+    QProcessEnvironment env = m_env;
+    env.insert(u"QUILLOR_CLI_STOP_BEFORE_WRITE_FOR_TEST"_s, u"1"_s);
+    QProcess writer;
+    writer.setProcessEnvironment(env);
+    writer.setWorkingDirectory(root());
+    writer.start(kCli, QStringList{u"--data-dir"_s, dataDir()} + args);
+    QVERIFY(writer.waitForStarted());
+    writer.write(input);
+    QVERIFY(writer.waitForBytesWritten());
+    writer.closeWriteChannel();
+    siginfo_t info{};
+    QCOMPARE(
+        ::waitid(P_PID, id_t(writer.processId()), &info, WSTOPPED | WEXITED | WNOWAIT | __WALL), 0);
+    QVERIFY2(info.si_code == CLD_STOPPED, "the writer never stopped before its write");
+
+    if (change == u"renamed over"_s) {
+        const QString synced = dataDir() + u"/.syncthing.tmp"_s;
+        QVERIFY(TestData::writeFile(synced, changed));
+        QCOMPARE(
+            ::rename(QFile::encodeName(synced).constData(), QFile::encodeName(path).constData()),
+            0);
+    } else if (change == u"in place"_s) {
+        QFile target(path);
+        QVERIFY(target.open(QIODevice::ReadWrite));
+        QCOMPARE(target.write(changed), qint64(changed.size()));
+    }
+    const auto before = filesIn(dataDir());
+
+    QCOMPARE(::kill(pid_t(writer.processId()), SIGCONT), 0);
+    QVERIFY(writer.waitForFinished(120'000));
+    QCOMPARE(writer.exitStatus(), QProcess::NormalExit);
+    const Run r{writer.exitCode(), writer.readAllStandardOutput(), writer.readAllStandardError()};
+    if (change == u"none"_s) {
+        QVERIFY2(r.exitCode == 0, r.describe().constData());
+        return;
+    }
+    QVERIFY2(r.exitCode == 1, r.describe().constData());
+    QCOMPARE(r.out, QByteArray());
+    const QByteArray said = "quillor-cli: the list changed on disk while the command ran (" +
+                            QFile::encodeName(path) + " changed on disk: ";
+    QVERIFY2(r.err.startsWith(said), r.err.constData());
+    QVERIFY2(r.err.endsWith("); nothing was changed: repeat the command\n"), r.err.constData());
+    QCOMPARE(filesIn(dataDir()), before);
+    QCOMPARE(TestData::readFile(path), changed);
 }
 
 QTEST_GUILESS_MAIN(TestCli)
