@@ -212,7 +212,7 @@ int runAdd(CommandContext& context)
         return fail(QStringLiteral("an item does not fit its field (nothing was changed)"));
     pauseBeforeWriteForTest();
     return saved(appendLinkRecord(writing->data.paths.linkFilePath, encrypted->record,
-                                  writing->data.identity.linkFile));
+                                  writing->data.identity));
 }
 
 int runEdit(CommandContext& context)
@@ -272,7 +272,7 @@ int runEdit(CommandContext& context)
                         .arg(writing->data.paths.linkFilePath));
     pauseBeforeWriteForTest();
     return saved(replaceLinkRecord(writing->data.paths.linkFilePath, number, encrypted->record,
-                                   writing->data.identity.linkFile, oldRecord));
+                                   writing->data.identity, oldRecord));
 }
 
 int runRemove(CommandContext& context)
@@ -307,7 +307,7 @@ int runRemove(CommandContext& context)
     }
     pauseBeforeWriteForTest();
     return saved(SaveListToLinkFile(writing->data.paths.linkFilePath, kept, writing->master.view(),
-                                    context.cipher, writing->data.identity.linkFile));
+                                    context.cipher, writing->data.identity));
 }
 
 int runMove(CommandContext& context)
@@ -344,7 +344,7 @@ int runMove(CommandContext& context)
     pauseBeforeWriteForTest();
     return saved(SaveListToLinkFile(writing->data.paths.linkFilePath, entries,
                                     writing->master.view(), context.cipher,
-                                    writing->data.identity.linkFile));
+                                    writing->data.identity));
 }
 
 // A new master password from the next line of standard input; nullopt after the message.

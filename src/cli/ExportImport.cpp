@@ -451,7 +451,7 @@ int runImport(CommandContext& context)
     }
     pauseBeforeWriteForTest();
     const SaveResult saved = SaveListToLinkFile(data.paths.linkFilePath, entries, master->view(),
-                                                context.cipher, data.identity.linkFile);
+                                                context.cipher, data.identity);
     if (saved.changedOnDisk())
         return changedWhileRunning(saved);
     if (!saved.made())

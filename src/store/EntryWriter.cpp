@@ -87,7 +87,7 @@ std::optional<EncryptedEntry> encryptEntry(QByteArrayView title, QByteArrayView 
 }
 
 SaveResult appendLinkRecord(const QString& linkFilePath, QByteArrayView record,
-                            ExpectedFile expected)
+                            const ExpectedLinkFile& expected)
 {
     if (record.size() != kLinkRecordSize)
         return failure(linkFilePath, QStringLiteral("not a whole record"));
@@ -140,18 +140,21 @@ SaveResult appendLinkRecord(const QString& linkFilePath, QByteArrayView record,
 
     // Last before the write: the descriptor's file is the one read, and the name still leads to
     // it (a rename over it from here to the write is still lost).
-    if (expected) {
+    if (const ExpectedFile& link = expected.linkFile) {
         QString changed;
-        if (created != !expected->exists)
+        if (created != !link->exists)
             changed = created ? QStringLiteral("it was removed") : QStringLiteral("it was created");
         else if (!created)
-            changed = unexpectedFile(expected, fd);
+            changed = unexpectedFile(link, fd);
         if (changed.isEmpty() && !created)
-            changed = unexpectedFile(expected, linkFilePath);
+            changed = unexpectedFile(link, linkFilePath);
         if (!changed.isEmpty())
             return abandon(SaveResult::changedOnDisk(
                 QStringLiteral("%1 changed on disk: %2").arg(linkFilePath, changed)));
     }
+    if (const QString changed = unexpectedMasterPasswordFile(expected, linkFilePath);
+        !changed.isEmpty())
+        return abandon(SaveResult::changedOnDisk(changed));
     const char* data = record.data();
     qsizetype left = record.size();
     while (left > 0) {
@@ -187,7 +190,8 @@ SaveResult appendLinkRecord(const QString& linkFilePath, QByteArrayView record,
 }
 
 SaveResult replaceLinkRecord(const QString& linkFilePath, qint64 recordNumber,
-                             QByteArrayView record, ExpectedFile expected, QByteArrayView oldRecord)
+                             QByteArrayView record, const ExpectedLinkFile& expected,
+                             QByteArrayView oldRecord)
 {
     if (record.size() != kLinkRecordSize)
         return failure(linkFilePath, QStringLiteral("not a whole record"));
@@ -197,19 +201,26 @@ SaveResult replaceLinkRecord(const QString& linkFilePath, qint64 recordNumber,
     };
     QFile source;
     if (const QString reason = openRegularFile(source, linkFilePath); !reason.isEmpty()) {
-        if (expected && !fileIdentity(linkFilePath).exists)
+        if (expected.linkFile && !fileIdentity(linkFilePath).exists)
             return changedOnDisk(QStringLiteral("it was removed"));
         return failure(linkFilePath, reason);
     }
-    if (const QString changed = unexpectedFile(expected, source.handle()); !changed.isEmpty())
+    if (const QString changed = unexpectedFile(expected.linkFile, source.handle());
+        !changed.isEmpty())
         return changedOnDisk(changed);
+    if (const QString changed = unexpectedMasterPasswordFile(expected, linkFilePath);
+        !changed.isEmpty())
+        return SaveResult::changedOnDisk(changed);
     const qint64 size = source.size();
     if (recordNumber < 1 || recordNumber > linkRecordCount(size))
         return failure(linkFilePath, QStringLiteral("there is no record %1").arg(recordNumber));
 
     SafeFileWriter writer(linkFilePath);
     // Checked again just before the rename: a change while the copy runs is caught there.
-    writer.expectTarget(expected);
+    writer.expectTarget(expected.linkFile);
+    if (expected.masterPasswordFile)
+        writer.expectBeside(QFileInfo(linkFilePath).path() + u'/' + PairFiles::kMasterPasswordFile,
+                            expected.masterPasswordFile);
     const qint64 start = (recordNumber - 1) * kLinkRecordSize;
     QString readError;
     const bool copied = copyBytes(source, writer, start, readError);

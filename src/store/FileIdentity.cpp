@@ -3,6 +3,7 @@
 #include "PairFiles.h"
 
 #include <QFile>
+#include <QFileInfo>
 
 #include <sys/stat.h>
 
@@ -68,4 +69,15 @@ QString unexpectedFile(const ExpectedFile& expected, const QString& path)
 QString unexpectedFile(const ExpectedFile& expected, int fd)
 {
     return expected ? mismatch(*expected, fileIdentity(fd)) : QString();
+}
+
+QString unexpectedMasterPasswordFile(const ExpectedLinkFile& expected, const QString& linkFilePath)
+{
+    if (!expected.masterPasswordFile)
+        return {};
+    const QString path = QFileInfo(linkFilePath).path() + u'/' + PairFiles::kMasterPasswordFile;
+    if (const QString changed = unexpectedFile(expected.masterPasswordFile, path);
+        !changed.isEmpty())
+        return QStringLiteral("%1 changed on disk: %2").arg(path, changed);
+    return {};
 }

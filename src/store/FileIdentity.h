@@ -45,6 +45,31 @@ PairIdentity pairIdentity(const QString& directory);
 // the read goes unseen, which is why a writer that replaces a record also compares its bytes.
 using ExpectedFile = std::optional<FileIdentity>;
 
+// What a writer of the link file expects: the link file it replaces, and the master password
+// file beside it, whose password the records it writes are under (a password changed on another
+// machine would leave them under one that no longer opens them).
+struct ExpectedLinkFile {
+    ExpectedLinkFile() = default;
+    ExpectedLinkFile(ExpectedFile linkFile)
+        : linkFile(std::move(linkFile))
+    {
+    }
+    ExpectedLinkFile(const FileIdentity& linkFile)
+        : linkFile(linkFile)
+    {
+    }
+    ExpectedLinkFile(const PairIdentity& pair)
+        : linkFile(pair.linkFile)
+        , masterPasswordFile(pair.masterPasswordFile)
+    {
+    }
+
+    ExpectedFile linkFile;
+    ExpectedFile masterPasswordFile; // QuiFil.ini in the link file's directory, as named
+};
+
 // Empty when the file at path is the one expected (or nothing is expected), else why not.
 QString unexpectedFile(const ExpectedFile& expected, const QString& path);
 QString unexpectedFile(const ExpectedFile& expected, int fd);
+// The same for the master password file beside the link file at linkFilePath; it names the file.
+QString unexpectedMasterPasswordFile(const ExpectedLinkFile& expected, const QString& linkFilePath);

@@ -125,12 +125,16 @@ namespace {
 template <typename EntryAt>
 SaveResult writeList(const QString& linkFilePath, std::size_t count, EntryAt at,
                      QByteArrayView masterPassword, CipherService& cipher,
-                     const ExpectedFile& expected)
+                     const ExpectedLinkFile& expected)
 {
     if (count == 0) {
-        if (const QString changed = unexpectedFile(expected, linkFilePath); !changed.isEmpty())
+        if (const QString changed = unexpectedFile(expected.linkFile, linkFilePath);
+            !changed.isEmpty())
             return SaveResult::changedOnDisk(
                 QStringLiteral("%1 changed on disk: %2").arg(linkFilePath, changed));
+        if (const QString changed = unexpectedMasterPasswordFile(expected, linkFilePath);
+            !changed.isEmpty())
+            return SaveResult::changedOnDisk(changed);
         if (::unlink(QFile::encodeName(linkFilePath).constData()) != 0 && errno != ENOENT)
             return failure(linkFilePath, qt_error_string(errno));
         syncDirectory(QFileInfo(linkFilePath).absolutePath());
@@ -146,7 +150,10 @@ SaveResult writeList(const QString& linkFilePath, std::size_t count, EntryAt at,
     };
 
     SafeFileWriter writer(linkFilePath);
-    writer.expectTarget(expected);
+    writer.expectTarget(expected.linkFile);
+    if (expected.masterPasswordFile)
+        writer.expectBeside(QFileInfo(linkFilePath).path() + u'/' + PairFiles::kMasterPasswordFile,
+                            expected.masterPasswordFile);
     {
         RecordBatches batches(writer);
         for (std::size_t i = 0; i < count; ++i) {
@@ -168,7 +175,7 @@ SaveResult writeList(const QString& linkFilePath, std::size_t count, EntryAt at,
 
 SaveResult SaveListToLinkFile(const QString& linkFilePath, const std::vector<Entry>& entries,
                               QByteArrayView masterPassword, CipherService& cipher,
-                              ExpectedFile expected)
+                              const ExpectedLinkFile& expected)
 {
     return writeList(
         linkFilePath, entries.size(), [&](std::size_t i) -> const Entry& { return entries[i]; },
@@ -177,7 +184,7 @@ SaveResult SaveListToLinkFile(const QString& linkFilePath, const std::vector<Ent
 
 SaveResult SaveListToLinkFile(const QString& linkFilePath, std::span<const Entry* const> entries,
                               QByteArrayView masterPassword, CipherService& cipher,
-                              ExpectedFile expected)
+                              const ExpectedLinkFile& expected)
 {
     return writeList(
         linkFilePath, entries.size(), [&](std::size_t i) -> const Entry& { return *entries[i]; },

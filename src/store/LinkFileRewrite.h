@@ -14,14 +14,15 @@ class CipherService;
 // The link file written anew from the list: record i holds entry i, its title, address and user
 // name encrypted under the master password, its password's cipher text copied as stored (never
 // decrypted). An empty list leaves no link file. A failure leaves the previous file whole; so
-// does a file that is not the one expected (changedOnDisk).
+// does a file that is not the one expected, or a master password file beside it that is not
+// (changedOnDisk).
 SaveResult SaveListToLinkFile(const QString& linkFilePath, const std::vector<Entry>& entries,
                               QByteArrayView masterPassword, CipherService& cipher,
-                              ExpectedFile expected = {});
+                              const ExpectedLinkFile& expected = {});
 // The same for entries that stay where they are, in a new order: a long list is not copied.
 SaveResult SaveListToLinkFile(const QString& linkFilePath, std::span<const Entry* const> entries,
                               QByteArrayView masterPassword, CipherService& cipher,
-                              ExpectedFile expected = {});
+                              const ExpectedLinkFile& expected = {});
 
 // The pair of a directory (QuiFil.ini, QuiURL.dab) re-encrypted under a new password, as a unit:
 // a new master password file for newPassword carrying checkValue, and every record of the link

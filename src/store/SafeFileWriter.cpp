@@ -105,6 +105,13 @@ SaveResult SafeFileWriter::commit()
         return SaveResult::changedOnDisk(
             QStringLiteral("%1 changed on disk: %2").arg(m_file.fileName(), changed));
     }
+    for (const auto& [path, expected] : m_beside) {
+        if (const QString changed = unexpectedFile(expected, path); !changed.isEmpty()) {
+            cancel();
+            return SaveResult::changedOnDisk(
+                QStringLiteral("%1 changed on disk: %2").arg(path, changed));
+        }
+    }
     // commit() renames over the target.
     const bool committed = m_file.commit();
     m_opened = false;

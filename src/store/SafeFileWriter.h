@@ -6,6 +6,8 @@
 #include <QByteArrayView>
 #include <QSaveFile>
 
+#include <vector>
+
 // Writes a data file so that a crash, a full disk or an unwritable directory leaves the previous
 // file whole: the bytes go to a temporary file beside the target, which is flushed to disk and
 // renamed over it only when every write succeeded; the directory is synced after the rename, so
@@ -27,6 +29,11 @@ public:
     // The target must still be this file when commit() renames over it; else the commit fails
     // with changedOnDisk and the target stays as it is.
     void expectTarget(ExpectedFile expected) { m_expected = std::move(expected); }
+    // The same for a file the new content relies on, which is not replaced.
+    void expectBeside(QString path, ExpectedFile expected)
+    {
+        m_beside.emplace_back(std::move(path), std::move(expected));
+    }
 
     // Test seam: every byte past this many fails to write, as on a device that has filled up.
     void failAfterBytesForTest(qint64 bytes) { m_failAfter = bytes; }
@@ -43,6 +50,7 @@ private:
     qint64 m_failAfter = -1;
     bool m_opened = false;
     ExpectedFile m_expected;
+    std::vector<std::pair<QString, ExpectedFile>> m_beside;
 };
 
 // Writes bytes as the whole new content of path, the safe way above.

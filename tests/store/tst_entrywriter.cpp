@@ -427,6 +427,10 @@ void TestEntryWriter::changedFileIsLeft_data()
         << true << u"created"_s << true;
     QTest::newRow("replace, another record than the one read")
         << false << u"other record"_s << true;
+    for (const bool append : {true, false})
+        QTest::addRow("%s, the master password file beside it replaced",
+                      append ? "append" : "replace")
+            << append << u"password file"_s << true;
 }
 
 // A writer told what file it read writes nothing over another: whatever changed the file since
@@ -440,7 +444,9 @@ void TestEntryWriter::changedFileIsLeft()
     const QByteArray old = records({'a', 'b', 'c'});
     if (change != u"created"_s)
         QVERIFY(TestData::writeFile(m_path, old));
-    const FileIdentity read = fileIdentity(m_path);
+    const QString master = m_dir->filePath(u"QuiFil.ini"_s);
+    QVERIFY(TestData::writeFile(master, TestData::masterPasswordRecord(kPassword)));
+    const PairIdentity read = pairIdentity(m_dir->path());
     const QByteArray oldRecord =
         change == u"other record"_s ? pattern(kRecord, 'z') : old.mid(kRecord, kRecord);
 
@@ -458,6 +464,12 @@ void TestEntryWriter::changedFileIsLeft()
         QVERIFY(QFile::remove(m_path));
     } else if (change == u"created"_s) {
         QVERIFY(TestData::writeFile(m_path, records({'x'})));
+    } else if (change == u"password file"_s) {
+        const QString other = m_dir->filePath(u"synced"_s);
+        QVERIFY(TestData::writeFile(other, TestData::masterPasswordRecord("Other")));
+        QCOMPARE(
+            ::rename(QFile::encodeName(other).constData(), QFile::encodeName(master).constData()),
+            0);
     }
     const bool present = QFileInfo::exists(m_path);
     const QByteArray before = present ? TestData::readFile(m_path) : QByteArray();
@@ -474,12 +486,15 @@ void TestEntryWriter::changedFileIsLeft()
     QVERIFY(!saved.ok());
     QVERIFY(!saved.made());
     QVERIFY2(saved.changedOnDisk(), qPrintable(saved.error()));
-    QVERIFY2(saved.error().startsWith(m_path + u" changed on disk: "_s), qPrintable(saved.error()));
+    QVERIFY2(saved.error().startsWith((change == u"password file"_s ? master : m_path) +
+                                      u" changed on disk: "_s),
+             qPrintable(saved.error()));
     QCOMPARE(QFileInfo::exists(m_path), present);
     if (present)
         QCOMPARE(TestData::readFile(m_path), before);
-    QCOMPARE(entriesOf(m_dir->path()),
-             present ? QStringList{QStringLiteral("QuiURL.dab")} : QStringList());
+    const QStringList left = present ? QStringList{u"QuiFil.ini"_s, u"QuiURL.dab"_s}
+                                     : QStringList{u"QuiFil.ini"_s};
+    QCOMPARE(entriesOf(m_dir->path()), left);
 }
 
 QTEST_GUILESS_MAIN(TestEntryWriter)

@@ -414,12 +414,16 @@ void TestRewrite::settleFinishesOrUndoes()
 void TestRewrite::changedListIsLeft_data()
 {
     QTest::addColumn<int>("kept"); // how many of the 5 entries the new list holds
+    QTest::addColumn<QString>("file");
     QTest::addColumn<QString>("change");
 
     for (const int kept : {2, 0}) {
-        for (const char* change : {"none", "renamed over", "written in place", "removed"})
-            QTest::addRow("%s, %s", kept ? "a list" : "an empty list", change)
-                << kept << QString::fromLatin1(change);
+        for (const QString& file : {PairFiles::kLinkFile, PairFiles::kMasterPasswordFile}) {
+            for (const char* change : {"none", "renamed over", "written in place", "removed"})
+                QTest::addRow("%s, %s %s", kept ? "a list" : "an empty list", qPrintable(file),
+                              change)
+                    << kept << file << QString::fromLatin1(change);
+        }
     }
 }
 
@@ -428,15 +432,16 @@ void TestRewrite::changedListIsLeft_data()
 void TestRewrite::changedListIsLeft()
 {
     QFETCH(int, kept);
+    QFETCH(QString, file);
     QFETCH(QString, change);
 
     writePair(numberedItems(5), kPassword);
-    const FileIdentity read = fileIdentity(m_link);
+    const PairIdentity read = pairIdentity(m_dir->path());
     std::vector<Entry> entries = entriesOf(m_link, kPassword);
     entries.resize(std::size_t(kept));
-    QVERIFY(changeFile(m_link, change));
-    const bool present = QFileInfo::exists(m_link);
-    const QByteArray before = present ? TestData::readFile(m_link) : QByteArray();
+    QVERIFY(changeFile(path(file), change));
+    const QStringList names = TestData::entriesOf(m_dir->path());
+    const QByteArray link = QFileInfo::exists(m_link) ? TestData::readFile(m_link) : QByteArray();
 
     CipherService cipher;
     const SaveResult saved = SaveListToLinkFile(m_link, entries, kPassword, cipher, read);
@@ -447,10 +452,11 @@ void TestRewrite::changedListIsLeft()
     }
     QVERIFY(!saved.ok() && !saved.made());
     QVERIFY2(saved.changedOnDisk(), qPrintable(saved.error()));
-    QCOMPARE(QFileInfo::exists(m_link), present);
-    if (present)
-        QCOMPARE(TestData::readFile(m_link), before);
-    QCOMPARE(TestData::entriesOf(m_dir->path()).size(), present ? 2 : 1);
+    QVERIFY2(saved.error().startsWith(path(file) + QStringLiteral(" changed on disk: ")),
+             qPrintable(saved.error()));
+    QCOMPARE(TestData::entriesOf(m_dir->path()), names);
+    if (names.contains(PairFiles::kLinkFile))
+        QCOMPARE(TestData::readFile(m_link), link);
 }
 
 void TestRewrite::changedPairIsLeft_data()
