@@ -67,8 +67,12 @@ bool usableRuntimeDirectory(const QString& path)
 QString prepareLockDirectory(const QString& path)
 {
     const QByteArray name = native(path);
-    if (::mkdir(name.constData(), 0700) != 0 && errno != EEXIST)
+    if (::mkdir(name.constData(), 0700) == 0) {
+        // Whatever the umask took away, the owner needs it all.
+        (void)::chmod(name.constData(), 0700);
+    } else if (errno != EEXIST) {
         return QStringLiteral("%1: %2").arg(path, systemError());
+    }
     struct stat info {};
     if (::lstat(name.constData(), &info) != 0)
         return QStringLiteral("%1: %2").arg(path, systemError());
