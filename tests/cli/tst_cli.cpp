@@ -356,6 +356,7 @@ private Q_SLOTS:
     void leftLockFile_data();
     void leftLockFile();
     void lockHeldByAnotherCommand();
+    void oneLockThroughALink();
     void linkToNowhere_data();
     void linkToNowhere();
     void tornTailIsSaid_data();
@@ -2555,6 +2556,35 @@ void TestCli::lockHeldByAnotherCommand()
              r.err.constData());
     QVERIFY(QFileInfo(lock).isDir());
     QCOMPARE(readBack(linkFilePath(), kPassword), rows(kEntries));
+}
+
+// The window's lock on the data directory keeps out a command that reaches it through a link,
+// and neither leaves anything in the directory that a sync program would carry elsewhere.
+void TestCli::oneLockThroughALink()
+{
+    m_writes = true;
+    QVERIFY(makeEntries(kEntries));
+    QVERIFY(TestData::writeFile(dataDir() + u'/' + kLockFileName, "quillor 2147483646\n"));
+    const QString link = m_tmp->filePath(u"synced"_s);
+    QVERIFY(QFile::link(dataDir(), link));
+    {
+        InstanceLock window(u"quillor"_s);
+        QCOMPARE(window.acquire(dataDir()), InstanceLock::Outcome::Locked);
+        // The lock file an earlier version left is gone once the lock is held.
+        QVERIFY(!QFileInfo::exists(dataDir() + u'/' + kLockFileName));
+        const Run r = run({u"--data-dir"_s, link, u"rm"_s, u"1"_s}, kPassword + '\n',
+                          [this](QProcess& process) { process.setWorkingDirectory(root()); });
+        QVERIFY2(r.exitCode == 1, r.describe().constData());
+        QCOMPARE(QString::fromUtf8(r.err),
+                 u"quillor-cli: quillor has %1 open; close it first (nothing was changed)\n"_s.arg(
+                     link));
+        QCOMPARE(TestData::entriesOf(dataDir()), (QStringList{u"QuiFil.ini"_s, u"QuiURL.dab"_s}));
+    }
+    const Run r = run({u"--data-dir"_s, link, u"rm"_s, u"1"_s}, kPassword + '\n',
+                      [this](QProcess& process) { process.setWorkingDirectory(root()); });
+    QVERIFY2(r.exitCode == 0, r.describe().constData());
+    QCOMPARE(TestData::entriesOf(dataDir()), (QStringList{u"QuiFil.ini"_s, u"QuiURL.dab"_s}));
+    QCOMPARE(readBack(linkFilePath(), kPassword), rows({kEntries[1], kEntries[2]}));
 }
 
 void TestCli::linkToNowhere_data()
