@@ -2486,7 +2486,7 @@ void TestCli::leftLockFile_data()
     QTest::addColumn<QByteArray>("content"); // of the lock file left; "killed" for a real kill
 
     QTest::newRow("empty") << QByteArray();
-    QTest::newRow("garbage") << QByteArray("\x01\xff not a lock\n\0\0", 18);
+    QTest::newRow("garbage") << QByteArray("\x01\xff not a lock\n\0\0", 16);
     QTest::newRow("a holder that is gone") << QByteArray("quillor-cli 2147483646\n");
     QTest::newRow("a writer killed at the lock file's first write") << QByteArray("killed");
 }
