@@ -8,6 +8,7 @@
 readonly BOX_X=440 BOX_Y=175 BOX_COLOUR=ffffff
 readonly LIST_X=10 LIST_Y=150 LIST_COLOUR=ffffff
 
+# shellcheck disable=SC2154 # $quillor and $work are set by the script that sources this one
 start_quillor() { # log name; sets app_pid
     "$quillor" >"$work/$1.log" 2>&1 &
     app_pid=$!
@@ -41,6 +42,7 @@ answer_message() { # pid, what
 data_dir() { echo "$XDG_DATA_HOME/Application Data/Quillor"; }
 
 # The first two rows of the list, inside the client area and clear of the row picture.
+# shellcheck disable=SC2034 # read by the scripts that source this one
 readonly ROW1="560x12+30+58" ROW2="560x12+30+73"
 
 # How many pixels of the strip $2 (WxH+X+Y) of window $1 are not white.
