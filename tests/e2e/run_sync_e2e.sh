@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # One list in two places, kept in step by a real sync program: two Syncthing instances on the
 # loopback interface share the data directory A of the real quillor window and a directory B
-# that quillor-cli works on. B changes an entry while the window is open and unlocked on A; the
-# window then deletes another entry; both changes reach both sides. Then the two sides change
-# the list while apart, Syncthing keeps one version as a conflict copy, and quillor-cli merges
-# it: every entry of both is on both sides at the end.
+# that quillor-cli works on. B changes an entry, then adds one, while the window is open and
+# unlocked on A; each time the window shows it, then deletes another entry; every change reaches
+# both sides. Then the two sides change the list while apart, Syncthing keeps one version as a
+# conflict copy, and quillor-cli merges it and puts it aside: every entry of both is on both
+# sides at the end.
 # Skipped (exit status 77) where syncthing or Xvfb is missing.
 #   tests/e2e/run_sync_e2e.sh BUILD_DIR
 set -uo pipefail
@@ -176,7 +177,8 @@ setup_lists() {
 }
 
 # The window is open and unlocked on A while B changes entry 3; the window shows B's change and
-# deletes entry 5; both sides end with X3 and four entries.
+# deletes entry 5; both sides end with X3 and four entries. Then B adds an entry; the window
+# shows it too and deletes entry 1.
 scenario_change_under_window() {
     echo "== a change on B while the window is open on A"
     local pid before row3
@@ -196,19 +198,42 @@ scenario_change_under_window() {
     check "the window on A shows B's change within 10 s" wait_row_changed 3 "$row3" 10
     import -frame -window "$main_wid" "$build/e2e-sync-reloaded.png"
 
-    before=$(sha256sum <"${dir[a]}/QuiURL.dab")
-    # End selects the last row; Delete asks first.
-    xdotool key End Delete
-    answer_yes "$pid" "the delete question on A" || return 1
-    check "the window on A writes the delete" wait_changed "${dir[a]}/QuiURL.dab" "$before" 10
+    # End selects the last row.
+    delete_in_window "$pid" End "row 5" || return 1
     in_step a || { fail "A's delete reaches B"; return 1; }
     check "A lists X3 and four entries" has_titles a "T1 T2 T4 X3"
     check "B lists X3 and four entries" has_titles b "T1 T2 T4 X3"
     check "A and B hold the same link file" same_file QuiURL.dab
-    wait_active "$main_wid" || { fail "the focus comes back to A's window"; return 1; }
+
+    echo "== an entry added on B while the window is open on A"
+    local row5
+    row5=$(row_print 5)
+    printf 'Pomelo
+pass6
+' | cli_on b add --title T6 --url https://site6.example >/dev/null
+    check "quillor-cli on B adds an entry while A's window is open (exit status $?)" test $? -eq 0
+    in_step b || { fail "B's new entry reaches A"; return 1; }
+    check "the window on A shows B's new entry within 10 s" wait_row_changed 5 "$row5" 10
+    # Home selects the first row; a list shorter than the file is no damaged record.
+    delete_in_window "$pid" Home "row 1" || return 1
+    in_step a || { fail "A's second delete reaches B"; return 1; }
+    check "A lists B's new entry, without T1" has_titles a "T2 T4 T6 X3"
+    check "B lists its new entry, without T1" has_titles b "T2 T4 T6 X3"
+    check "A and B hold the same link file" same_file QuiURL.dab
     xdotool key Escape
     wait_exit "$pid" 15 || { fail "Escape ends the window on A"; return 1; }
     check "the window on A ends with exit code 0 (got $exit_code)" test "$exit_code" -eq 0
+}
+
+# Selects a row of the window of process $1 with key $2, deletes it with Delete and Yes, and
+# waits for the link file on A to change.
+delete_in_window() { # pid, key, what
+    local before
+    before=$(sha256sum <"${dir[a]}/QuiURL.dab")
+    xdotool key "$2" Delete
+    answer_yes "$1" "the question before deleting $3 on A" || return 1
+    check "the window on A writes the delete of $3" wait_changed "${dir[a]}/QuiURL.dab" "$before" 10
+    wait_active "$main_wid" || { fail "the focus comes back to A's window"; return 1; }
 }
 
 # Waits up to $3 s for file $1 to hash other than $2.
@@ -224,6 +249,15 @@ wait_changed() { # file, sha256 line, seconds
 # The conflict copies of the link file on side $1.
 conflict_copies() {
     find "${dir[$1]}" -maxdepth 1 -name 'QuiURL.sync-conflict-*.dab' -printf '%f\n'
+}
+
+# Whether a folder in side $1's data directory holds a file with the bytes of file $2.
+kept_below() { # side, file
+    local kept
+    while IFS= read -r -d '' kept; do
+        cmp -s "$kept" "$2" && return 0
+    done < <(find "${dir[$1]}" -mindepth 2 -type f -print0)
+    return 1
 }
 
 # Waits up to $1 s for a conflict copy on either side; prints "side name".
@@ -275,15 +309,20 @@ scenario_conflict() {
     check "the conflict copy is named on standard error by quillor-cli list" \
         grep -q --fixed-strings "$copy" <(echo Pomelo | "$cli" --data-dir "${dir[$side]}" list 2>&1 >/dev/null)
 
+    cp "${dir[$side]}/$copy" "$work/conflict-copy.dab"
     echo Pomelo | cli_on "$side" merge "${dir[$side]}/$copy" >"$work/merge.out"
     check "quillor-cli merge takes in the conflict copy on ${side^^} (exit status $?)" test $? -eq 0
     sed 's/^/   /' "$work/merge.out"
     in_step "$side" || { fail "the merged list reaches the other side"; return 1; }
-    check "A lists every entry of both" has_titles a "OnA OnB T1 T2 T4 X3"
-    check "B lists every entry of both" has_titles b "OnA OnB T1 T2 T4 X3"
+    check "A lists every entry of both" has_titles a "OnA OnB T2 T4 T6 X3"
+    check "B lists every entry of both" has_titles b "OnA OnB T2 T4 T6 X3"
     check "A and B hold the same link file" same_file QuiURL.dab
     check "the conflict copy is moved aside on A" test -z "$(conflict_copies a)"
     check "the conflict copy is moved aside on B" test -z "$(conflict_copies b)"
+    check "the conflict copy is kept in a folder of the data directory on A, to restore by hand" \
+        kept_below a "$work/conflict-copy.dab"
+    check "the conflict copy is kept in a folder of the data directory on B, to restore by hand" \
+        kept_below b "$work/conflict-copy.dab"
 }
 
 start_session || { fail "a virtual display with a window manager starts"; finish; }
