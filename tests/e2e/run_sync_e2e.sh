@@ -5,7 +5,7 @@
 # unlocked on A; each time the window shows it, then deletes another entry; every change reaches
 # both sides. Then the two sides change the list while apart, Syncthing keeps one version as a
 # conflict copy, and quillor-cli merges it and puts it aside: every entry of both is on both
-# sides at the end.
+# sides at the end. Last, B sets a new master password; the open window on A locks and says why.
 # Skipped (exit status 77) where syncthing or Xvfb is missing.
 #   tests/e2e/run_sync_e2e.sh BUILD_DIR
 set -uo pipefail
@@ -329,10 +329,46 @@ scenario_conflict() {
         kept_below b "$work/conflict-copy.dab"
 }
 
+# B gives the list a new master password while the window is open and unlocked on A: once both
+# files have arrived, the window locks and says why, and the new password opens it.
+scenario_new_password_elsewhere() {
+    echo "== a new master password on B while the window is open on A"
+    local pid all
+    all=$(titles a | sort | tr '\n' ' ')
+    start_quillor window-a-passwd
+    pid=$app_pid
+    wait_locked_window "$pid" || return 1
+    unlock_with_pomelo || { fail "\"Pomelo\" unlocks the list on A"; return 1; }
+    printf 'Pomelo\nKumquat\nKumquat\n' | cli_on b passwd >/dev/null
+    check "quillor-cli on B sets a new master password while A's window is open (exit status $?)" \
+        test $? -eq 0
+    in_step b || { fail "B's new pair reaches A"; return 1; }
+    check "A has B's password file" same_file QuiFil.ini
+    check "A has B's link file" same_file QuiURL.dab
+    answer_message "$pid" "the window on A locks and says why" "$build/e2e-sync-locked.png" ||
+        return 1
+    pass "the window on A says why it locks"
+    check "the window on A is locked: the cover hides the list" \
+        wait_pixel "$main_wid" $LIST_X $LIST_Y 000000
+    wait_active "$main_wid" || { fail "the focus comes back to A's window"; return 1; }
+    xdotool mousemove --window "$main_wid" $BOX_X $BOX_Y click 1
+    xdotool key ctrl+a && xdotool type --delay 20 Kumquat && xdotool key Return
+    check "the new password opens the window on A" \
+        wait_pixel "$main_wid" $LIST_X $LIST_Y $LIST_COLOUR
+    xdotool key Escape
+    wait_exit "$pid" 15 || { fail "Escape ends the window on A"; return 1; }
+    check "the window on A ends with exit code 0 (got $exit_code)" test "$exit_code" -eq 0
+    in_step a || { fail "A and B are in step after the window closed"; return 1; }
+    local got
+    got=$(echo Kumquat | cli_on a list --format tsv | tail -n +2 | cut -f 1 | sort | tr '\n' ' ')
+    check "A lists every entry under the new password" test "$got" = "$all"
+    check "A and B hold the same pair" eval 'same_file QuiFil.ini && same_file QuiURL.dab'
+}
+
 start_session || { fail "a virtual display with a window manager starts"; finish; }
 echo "display $DISPLAY, $(syncthing --version | cut -d' ' -f1-2)"
 [[ -x $quillor && -x $cli ]] || { fail "the programs are built in $build"; finish; }
 rm -f "$build"/e2e-sync-*.png
 
-setup_lists && { scenario_change_under_window; scenario_conflict; }
+setup_lists && { scenario_change_under_window; scenario_conflict; scenario_new_password_elsewhere; }
 finish
