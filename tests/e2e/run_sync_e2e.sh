@@ -27,7 +27,9 @@ source "$here/xsession.sh"
 source "$here/steps.sh"
 # shellcheck source=tests/e2e/window.sh
 source "$here/window.sh"
-save_failure_screen() { [[ -n ${DISPLAY:-} ]] && import -window root "$build/e2e-sync-failure.png"; }
+save_failure_screen() {
+    [[ -n ${DISPLAY:-} ]] && import -window root "$build/e2e-sync-failure.png"
+}
 finish() {
     if [[ $failed -gt 0 && -n ${work:-} ]]; then
         local log
@@ -171,8 +173,8 @@ setup_lists() {
         printf 'Pomelo\npass%s\n' $n | cli_on a add --title "T$n" --url "https://site$n.example" \
             --username "user$n" >/dev/null || { fail "quillor-cli adds entry T$n on A"; return 1; }
     done
-    start_pair || { fail "two Syncthing instances start and connect on the loopback interface"; return 1; }
-    pass "two Syncthing instances start and connect on the loopback interface"
+    check "two Syncthing instances start and connect on the loopback interface" start_pair ||
+        return 1
     in_step a || { fail "A's files reach B"; return 1; }
     check "B has A's link file" same_file QuiURL.dab
     check "B has A's password file" same_file QuiFil.ini
@@ -212,9 +214,7 @@ scenario_change_under_window() {
     echo "== an entry added on B while the window is open on A"
     local row5
     row5=$(row_print 5)
-    printf 'Pomelo
-pass6
-' | cli_on b add --title T6 --url https://site6.example >/dev/null
+    printf 'Pomelo\npass6\n' | cli_on b add --title T6 --url https://site6.example >/dev/null
     check "quillor-cli on B adds an entry while A's window is open (exit status $?)" test $? -eq 0
     in_step b || { fail "B's new entry reaches A"; return 1; }
     check "the window on A shows B's new entry within 10 s" wait_row_changed 5 "$row5" 10
@@ -310,8 +310,9 @@ scenario_conflict() {
     in_step a && in_step b || { fail "the two sides are in step with the conflict copy"; return 1; }
     check "the conflict copy is on both sides" \
         test "$(conflict_copies a)" = "$copy" -a "$(conflict_copies b)" = "$copy"
+    echo Pomelo | "$cli" --data-dir "${dir[$side]}" list 2>"$work/list-notes.out" >/dev/null
     check "the conflict copy is named on standard error by quillor-cli list" \
-        grep -q --fixed-strings "$copy" <(echo Pomelo | "$cli" --data-dir "${dir[$side]}" list 2>&1 >/dev/null)
+        grep -q --fixed-strings "$copy" "$work/list-notes.out"
 
     cp "${dir[$side]}/$copy" "$work/conflict-copy.dab"
     echo Pomelo | cli_on "$side" merge "${dir[$side]}/$copy" >"$work/merge.out"
