@@ -1,6 +1,7 @@
 #include "OutputFile.h"
 
 #include <QFile>
+#include <QList>
 #include <QRandomGenerator>
 
 #include <cerrno>
@@ -8,6 +9,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -31,6 +33,19 @@ QByteArray temporaryName(const QByteArray& name)
     for (int i = 0; i < 6; ++i)
         out += kLetters[QRandomGenerator::system()->bounded(int(sizeof kLetters) - 1)];
     return out;
+}
+
+// Whether name is one that temporaryName() gives for target.
+bool isTemporaryName(const QByteArray& name, const QByteArray& target)
+{
+    if (name.size() != target.size() + 7 || !name.startsWith(target) || name[target.size()] != '.')
+        return false;
+    for (qsizetype i = target.size() + 1; i < name.size(); ++i) {
+        const char c = name[i];
+        if (!((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9')))
+            return false;
+    }
+    return true;
 }
 
 // The named temporary of the file being written, for the signal handler: a clear-text export
@@ -62,8 +77,10 @@ bool othersMayWrite(const struct stat& directory)
 OutputFile::OutputFile(const QString& path)
     : m_shown(path)
 {
-    if (resolve(path))
+    if (resolve(path)) {
+        removeStaleTemporaries();
         createTemporary();
+    }
 }
 
 OutputFile::~OutputFile()
@@ -124,6 +141,7 @@ bool OutputFile::resolve(const QString& path)
                 return false;
             }
             m_name = name;
+            m_targetExists = false;
             return true;
         }
         if (!S_ISLNK(st.st_mode)) {
@@ -149,6 +167,7 @@ bool OutputFile::resolve(const QString& path)
                 return false;
             }
             m_name = name;
+            m_targetExists = true;
             return true;
         }
         struct stat dir {};
@@ -188,6 +207,33 @@ bool OutputFile::resolve(const QString& path)
         rest = QByteArray(target, n) + (last ? QByteArray() : '/' + after);
         if (rest.startsWith('/') && !openStart(rest))
             return false;
+    }
+}
+
+// Only what a kill of an earlier write left: a plain file of the user's alone, at no other name,
+// never through a link; a file of the same name made otherwise is not ours to remove.
+void OutputFile::removeStaleTemporaries()
+{
+    const int fd = ::openat(m_directory, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        return;
+    DIR* dir = ::fdopendir(fd);
+    if (!dir) {
+        ::close(fd);
+        return;
+    }
+    QList<QByteArray> found;
+    while (const dirent* entry = ::readdir(dir)) {
+        if (isTemporaryName(QByteArray(entry->d_name), m_name))
+            found.append(QByteArray(entry->d_name));
+    }
+    ::closedir(dir);
+    for (const QByteArray& name : std::as_const(found)) {
+        struct stat st {};
+        if (::fstatat(m_directory, name.constData(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+            S_ISREG(st.st_mode) && st.st_uid == ::geteuid() && (st.st_mode & 07777) == 0600 &&
+            st.st_nlink == 1)
+            ::unlinkat(m_directory, name.constData(), 0);
     }
 }
 
@@ -254,6 +300,27 @@ SaveResult OutputFile::commit()
     if (m_temporary.isEmpty()) {
         char self[64];
         std::snprintf(self, sizeof self, "/proc/self/fd/%d", m_fd);
+        // A new file takes its name at once: no temporary name for a kill to leave behind. One
+        // that appeared meanwhile is replaced as any other.
+        if (!m_targetExists) {
+            if (::linkat(AT_FDCWD, self, m_directory, m_name.constData(), AT_SYMLINK_FOLLOW) == 0) {
+                const int fd = m_fd;
+                m_fd = -1;
+                const bool closed = ::close(fd) == 0;
+                const int closeError = errno;
+                if (::fsync(m_directory) != 0)
+                    return SaveResult::madeUnsure(
+                        QStringLiteral("%1: %2").arg(m_shown, systemError(errno)));
+                if (!closed)
+                    return SaveResult::madeUnsure(
+                        QStringLiteral("%1: %2").arg(m_shown, systemError(closeError)));
+                return {};
+            }
+            if (errno != EEXIST) {
+                fail(systemError(errno));
+                return failed();
+            }
+        }
         for (int attempt = 0; attempt < kTemporaryAttempts && m_temporary.isEmpty(); ++attempt) {
             const QByteArray candidate = temporaryName(m_name);
             if (::linkat(AT_FDCWD, self, m_directory, candidate.constData(), AT_SYMLINK_FOLLOW) ==

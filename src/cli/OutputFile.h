@@ -10,7 +10,9 @@
 
 // A file a command writes where the user names it (an export, a salvaged link file), replaced
 // whole or not at all, mode 0600 from its first byte: the bytes go to a temporary beside the
-// target, which is synced and renamed over it only when every write succeeded.
+// target, which is synced and renamed over it only when every write succeeded (an unnamed one
+// takes the target's name itself when there is none yet). What a kill left at a temporary name,
+// the next write of the same target removes.
 //
 // The target may lie in a directory that others write to (/tmp). A link there is followed only
 // when it is the user's own and nobody else can put another in its place: a link planted by
@@ -37,6 +39,8 @@ public:
 
 private:
     bool resolve(const QString& path);
+    // What a kill between naming a temporary and its rename left beside the target.
+    void removeStaleTemporaries();
     bool createTemporary();
     void fail(const QString& reason);
     // While a named temporary exists, an ending signal removes it first.
@@ -48,6 +52,7 @@ private:
     int m_directory = -1;
     int m_fd = -1;
     QByteArray m_name;      // the target, in m_directory
+    bool m_targetExists = false;
     QByteArray m_temporary; // its named temporary; empty while an unnamed one is open
     struct sigaction m_previous[kEndingSignalCount] {};
     bool m_guarded = false;

@@ -339,6 +339,8 @@ private Q_SLOTS:
     void outputLinks();
     void outputFaults_data();
     void outputFaults();
+    void staleTemporaries_data();
+    void staleTemporaries();
     void importNonRegularFile_data();
     void importNonRegularFile();
     void controlCharacters_data();
@@ -2878,8 +2880,9 @@ void TestCli::outputFaults_data()
 
 // The command killed, ended by SIGTERM, or a call failed, at every system call it makes in the
 // directory of its output: the file there is the previous one or the whole new one; the exit
-// status says which; a temporary left by a kill was never readable by others, and a signal or a
-// failure removes its own.
+// status says which; a temporary left by a kill was never readable by others (and never made
+// for a new file where the file system has unnamed files), and a signal or a failure removes its
+// own.
 void TestCli::outputFaults()
 {
     QFETCH(QString, command);
@@ -2936,6 +2939,10 @@ void TestCli::outputFaults()
         ++exits[r.exitCode];
         if (mode == "kill") {
             QVERIFY2(r.exitCode == -1, where.constData());
+            // An unnamed file takes the new name itself: no name for a kill to leave.
+            if (unnamedFiles && !replaces)
+                QVERIFY2(left.isEmpty(),
+                         qPrintable(left.join(u", "_s) + u' ' + QString::fromUtf8(where)));
             for (const QString& name : left) {
                 const QString path = out + u'/' + name;
                 QVERIFY2(name.size() == 11 && name.startsWith(u"file."_s) &&
@@ -2972,6 +2979,127 @@ void TestCli::outputFaults()
         QVERIFY2(exits.value(3) >= 1 && exits.value(1) >= 1, qPrintable(QDebug::toString(exits)));
     }
     qInfo("%d trials", points);
+}
+
+void TestCli::staleTemporaries_data()
+{
+    QTest::addColumn<QString>("command");
+    QTest::addColumn<QString>("name"); // beside "file", the command's output
+    QTest::addColumn<QString>("kind"); // "file", "link", "second name", "directory"
+    QTest::addColumn<int>("mode");
+    QTest::addColumn<bool>("others");   // made by another user
+    QTest::addColumn<bool>("replaces"); // an earlier output is there
+    QTest::addColumn<bool>("removed");
+
+    for (const QString& command : {u"export"_s, u"salvage"_s}) {
+        const QByteArray c = command.toLatin1();
+        QTest::newRow(c + ", a temporary a kill left")
+            << command << u"file.aZ09xQ"_s << u"file"_s << 0600 << false << true << true;
+        QTest::newRow(c + ", a temporary a kill left, no earlier output")
+            << command << u"file.Q1w2E3"_s << u"file"_s << 0600 << false << false << true;
+        QTest::newRow(c + ", a link to a file of mine")
+            << command << u"file.aZ09xQ"_s << u"link"_s << 0600 << false << true << false;
+        QTest::newRow(c + ", another user's")
+            << command << u"file.aZ09xQ"_s << u"file"_s << 0600 << true << true << false;
+        QTest::newRow(c + ", readable by others")
+            << command << u"file.aZ09xQ"_s << u"file"_s << 0644 << false << true << false;
+        QTest::newRow(c + ", read-only")
+            << command << u"file.aZ09xQ"_s << u"file"_s << 0400 << false << true << false;
+        QTest::newRow(c + ", a file with a second name")
+            << command << u"file.aZ09xQ"_s << u"second name"_s << 0600 << false << true << false;
+        QTest::newRow(c + ", a directory")
+            << command << u"file.aZ09xQ"_s << u"directory"_s << 0700 << false << true << false;
+        for (const QString& other : {u"file.aZ09x"_s, u"file.aZ09xQ7"_s, u"file.aZ-9xQ"_s,
+                                     u"file_aZ09xQ"_s, u"other.aZ09xQ"_s, u"fil.aZ09xQ"_s})
+            QTest::newRow(qPrintable(command + u", another name: "_s + other))
+                << command << other << u"file"_s << 0600 << false << true << false;
+    }
+}
+
+// What a kill between naming a temporary and its rename left, clear text at a name the user
+// does not know, goes with the next write of the same file; nothing else beside it is touched,
+// and a link is never followed.
+void TestCli::staleTemporaries()
+{
+    QFETCH(QString, command);
+    QFETCH(QString, name);
+    QFETCH(QString, kind);
+    QFETCH(int, mode);
+    QFETCH(bool, others);
+    QFETCH(bool, replaces);
+    QFETCH(bool, removed);
+    m_writes = true;
+    if (others && ::geteuid() != 0)
+        QSKIP("making another user's file takes root");
+
+    QVERIFY(makeEntries(kEntries));
+    const QString out = m_tmp->filePath(u"out"_s);
+    QVERIFY(QDir().mkdir(out));
+    const QString target = out + u"/file"_s;
+    if (replaces)
+        QVERIFY(TestData::writeFile(target, "an earlier output"));
+    const QString planted = out + u'/' + name;
+    const QByteArray secret = "clear-text passwords of an earlier run";
+    const QString elsewhere = m_tmp->filePath(u"elsewhere"_s);
+    if (kind == u"file" && others) {
+        // Where another user may write, as in /tmp.
+        QCOMPARE(::chmod(QFile::encodeName(root()).constData(), 0711), 0);
+        QCOMPARE(::chmod(QFile::encodeName(out).constData(), 01777), 0);
+        QProcess plant;
+        plant.start(u"setpriv"_s, {u"--reuid=65534"_s, u"--regid=65534"_s, u"--clear-groups"_s,
+                                   u"sh"_s, u"-c"_s, u"umask 077; printf '%s' \"$1\" > \"$2\""_s,
+                                   u"sh"_s, QString::fromLatin1(secret), planted});
+        if (!plant.waitForFinished() || plant.exitStatus() != QProcess::NormalExit ||
+            plant.exitCode() != 0)
+            QSKIP("setpriv cannot make a file as another user here");
+        struct stat st {};
+        QCOMPARE(::lstat(QFile::encodeName(planted).constData(), &st), 0);
+        QCOMPARE(st.st_uid, uid_t(65534));
+    } else if (kind == u"file") {
+        QVERIFY(TestData::writeFile(planted, secret));
+    } else if (kind == u"link") {
+        QVERIFY(TestData::writeFile(elsewhere, secret));
+        QCOMPARE(::chmod(QFile::encodeName(elsewhere).constData(), 0600), 0);
+        QVERIFY(QFile::link(elsewhere, planted));
+    } else if (kind == u"second name") {
+        QVERIFY(TestData::writeFile(elsewhere, secret));
+        QCOMPARE(::link(QFile::encodeName(elsewhere).constData(),
+                        QFile::encodeName(planted).constData()),
+                 0);
+    } else {
+        QVERIFY(QDir().mkdir(planted));
+    }
+    if (kind != u"link" && !others)
+        QCOMPARE(::chmod(QFile::encodeName(planted).constData(), mode_t(mode)), 0);
+
+    const QStringList args =
+        command == u"export" ? QStringList{u"export"_s, u"--format"_s, u"json"_s, u"-o"_s, target}
+                             : QStringList{u"salvage"_s, u"-o"_s, target};
+    const Run r = cli(args, kPassword + '\n');
+    QVERIFY2(r.exitCode == 0, r.describe().constData());
+    if (command == u"export")
+        QVERIFY(TestData::readFile(target).startsWith("["));
+    else
+        QCOMPARE(readBack(target, kPassword), rows(kEntries));
+    QStringList expected{u"file"_s};
+    if (!removed)
+        expected << name;
+    expected.sort();
+    QCOMPARE(TestData::entriesOf(out), expected);
+    if (removed)
+        return;
+    struct stat st {};
+    QCOMPARE(::lstat(QFile::encodeName(planted).constData(), &st), 0);
+    if (kind == u"link") {
+        QVERIFY(S_ISLNK(st.st_mode));
+    } else if (kind == u"directory") {
+        QVERIFY(S_ISDIR(st.st_mode));
+    } else {
+        QCOMPARE(int(st.st_mode & 07777), mode);
+        QCOMPARE(TestData::readFile(planted), secret);
+    }
+    if (kind == u"link" || kind == u"second name")
+        QCOMPARE(TestData::readFile(elsewhere), secret);
 }
 
 void TestCli::importNonRegularFile_data()

@@ -5,7 +5,8 @@
 //   exit 0  the change is wholly on disk, synced with its directory before the exit;
 //   exit 3  the change is on disk (made, though it may not survive a power cut);
 //   exit 1  every file is as it was, byte for byte, and the message claims no success;
-//   killed  every file as it was, or the change whole.
+//   killed  every file as it was, or the change whole; beside the output of export or salvage,
+//           at most its temporary (0600, ours), which the next run of the command removes.
 
 #include "CrashOperations.h"
 #include "FaultRun.h"
@@ -23,6 +24,8 @@
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <sys/stat.h>
 
 using namespace CrashOperations;
 using namespace FaultRun;
@@ -528,6 +531,7 @@ struct Totals {
     long misreported = 0; // the status or the message says other than what is on disk
     long refused = 0;     // the next writer cannot work on what the run left
     long leftBehind = 0;  // files a run made for itself, outliving it and the next writer
+    long removedNext = 0; // kills that left the output's temporary, which the next run removed
 };
 Totals g_totals;
 
@@ -603,6 +607,51 @@ Verdict salvagedProblem(const Trial& trial, const Run& run)
             durabilityProblem(withoutLock(run.points, trial.root()), {path}, true);
         !durability.isEmpty())
         return misreported(u"reported success, but "_s + durability);
+    return {};
+}
+
+// The target the command writes where the user names it; empty for the others.
+QString outputOf(const Operation& operation)
+{
+    for (const QString& argument : operation.arguments) {
+        if (argument == u"{export}"_s)
+            return kExport;
+        if (argument == u"{salvaged}"_s)
+            return kSalvaged;
+    }
+    return {};
+}
+
+// Empty when each of names is a temporary a kill left beside the command's output, as the next
+// run of the command removes: the output's name and six letters or digits, a plain file of ours
+// alone, at no other name. Else the first that is not.
+QString notOurTemporary(const Operation& operation, const QString& root, const QStringList& names)
+{
+    static const QRegularExpression suffix(u"^\\.[A-Za-z0-9]{6}$"_s);
+    const QString output = outputOf(operation);
+    for (const QString& name : names) {
+        struct stat st {};
+        if (output.isEmpty() || !name.startsWith(output) ||
+            !suffix.match(QStringView(name).mid(output.size())).hasMatch() ||
+            ::lstat(QFile::encodeName(root + u'/' + name).constData(), &st) != 0 ||
+            !S_ISREG(st.st_mode) || st.st_uid != ::geteuid() || (st.st_mode & 07777) != 0600 ||
+            st.st_nlink != 1)
+            return name;
+    }
+    return {};
+}
+
+// Empty when the same command run again without faults ends well, leaving the files a run
+// without faults does and nothing beside them; else what it did.
+QString removedByNextRun(const Trial& trial, const Tree& after)
+{
+    const Run again = trial.run({});
+    if (!again.exitedWith(kExitDone))
+        return u"the next run, ending with %1, did not remove"_s.arg(again.outcome());
+    if (const QString settled = trial.settle(); !settled.isEmpty())
+        return u"the next run did not remove: "_s + settled;
+    if (const Tree found = trial.now(); found != after)
+        return u"the next run did not remove: "_s + difference(found, after);
     return {};
 }
 
@@ -686,6 +735,16 @@ Verdict judge(const Operation& operation, const Census& census, const Trial& tri
         if (killed && operation.appendsInPlace && partlyAppended(found, before, after)) {
             return {};
         }
+        if (killed && (whole == before || whole == after) && !extra.isEmpty() &&
+            notOurTemporary(operation, trial.root(), extra).isEmpty()) {
+            const QString notRemoved = removedByNextRun(trial, after);
+            if (notRemoved.isEmpty()) {
+                ++g_totals.removedNext;
+                return {};
+            }
+            return {Fate::LeftBehind,
+                    u"left behind %1, which %2"_s.arg(extra.join(u", "_s), notRemoved)};
+        }
         if (whole == before || whole == after)
             return {Fate::LeftBehind,
                     u"after the settle, left behind beside the %1 files: %2"_s.arg(
@@ -759,10 +818,11 @@ void TestCliFaults::initTestCase()
 void TestCliFaults::cleanupTestCase()
 {
     qInfo("quillor-cli fault trials: %ld (%ld kills, %ld torn writes, %ld failed calls); "
-          "%ld lost, %ld misreported, %ld refused the next writer, %ld left files behind",
+          "%ld lost, %ld misreported, %ld refused the next writer, %ld left files behind "
+          "(%ld more left a temporary the next run removed)",
           g_totals.kills + g_totals.tears + g_totals.failures, g_totals.kills, g_totals.tears,
           g_totals.failures, g_totals.lost, g_totals.misreported, g_totals.refused,
-          g_totals.leftBehind);
+          g_totals.leftBehind, g_totals.removedNext);
 }
 
 void TestCliFaults::operations_data()
