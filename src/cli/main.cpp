@@ -4,6 +4,7 @@
 #include "EntryCommands.h"
 #include "ExportImport.h"
 #include "ListCommand.h"
+#include "MergeCommand.h"
 #include "Salvage.h"
 
 #include "cipher/CipherService.h"
@@ -34,6 +35,8 @@ const char kUsage[] =
     "  export               write every entry for another password manager\n"
     "  import FILE          add the entries of another manager's CSV export\n"
     "  salvage -o FILE      copy the readable records of a damaged link file\n"
+    "  merge FILE|DIR       add the entries of another version of the list, such as a\n"
+    "                       sync program's conflict copy\n"
     "\n"
     "Options:\n"
     "  --data-dir DIR       the folder holding QuiFil.ini and QuiURL.dab\n"
@@ -45,9 +48,10 @@ const char kUsage[] =
     "3 done, but it may not survive a power cut: do not run it again.\n"
     "The commands that write refuse while Quillor has the data directory open.\n";
 
-const Command* const kCommands[] = {
-    &kListCommand, &kShowCommand,   &kAddCommand,    &kEditCommand,   &kRemoveCommand,
-    &kMoveCommand, &kPasswdCommand, &kExportCommand, &kImportCommand, &kSalvageCommand};
+const Command* const kCommands[] = {&kListCommand,    &kShowCommand,   &kAddCommand,
+                                    &kEditCommand,    &kRemoveCommand, &kMoveCommand,
+                                    &kPasswdCommand,  &kExportCommand, &kImportCommand,
+                                    &kSalvageCommand, &kMergeCommand};
 
 const Command* commandNamed(const QString& name)
 {
@@ -112,5 +116,11 @@ int main(int argc, char* argv[])
                            args.mid(i + 1), cipher};
     if (help)
         context.arguments.prepend(QStringLiteral("--help"));
-    return command->run(context);
+    const int status = command->run(context);
+    // Said after the command, so that a merge just made is not named; never on a usage error,
+    // whose directory may be none the user meant.
+    if (status != kExitUsage && !context.arguments.contains(QStringLiteral("--help")) &&
+        !context.arguments.contains(QStringLiteral("-h")))
+        noteConflictCopies(context.dataDirectory);
+    return status;
 }

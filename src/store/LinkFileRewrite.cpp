@@ -121,6 +121,23 @@ SaveResult reencryptRecords(const QString& sourcePath, PairFiles::StagedFile& st
 
 namespace {
 
+// The records of the list, at(i) giving the entry of record i, handed to the writer; false when
+// an item does not fit its field.
+template <typename Writer, typename EntryAt, typename Crypt>
+bool putList(Writer& writer, std::size_t count, EntryAt at, Crypt encrypt)
+{
+    RecordBatches batches(writer);
+    for (std::size_t i = 0; i < count; ++i) {
+        const Entry& entry = at(i);
+        const Items items = {entry.title(), entry.url(), entry.userName(), entry.passwordCipher()};
+        const auto room = batches.next();
+        if (!putRecord(room.out, room.written, items, encrypt))
+            return false;
+    }
+    batches.flush();
+    return true;
+}
+
 // at(i) gives the entry of record i.
 template <typename EntryAt>
 SaveResult writeList(const QString& linkFilePath, std::size_t count, EntryAt at,
@@ -142,19 +159,9 @@ SaveResult writeList(const QString& linkFilePath, std::size_t count, EntryAt at,
     };
 
     SafeFileWriter writer(linkFilePath);
-    {
-        RecordBatches batches(writer);
-        for (std::size_t i = 0; i < count; ++i) {
-            const Entry& entry = at(i);
-            const Items items = {entry.title(), entry.url(), entry.userName(),
-                                 entry.passwordCipher()};
-            const auto room = batches.next();
-            if (!putRecord(room.out, room.written, items, encrypt)) {
-                writer.cancel();
-                return failure(linkFilePath, QStringLiteral("an item does not fit its field"));
-            }
-        }
-        batches.flush();
+    if (!putList(writer, count, at, encrypt)) {
+        writer.cancel();
+        return failure(linkFilePath, QStringLiteral("an item does not fit its field"));
     }
     return writer.commit();
 }
@@ -175,6 +182,23 @@ SaveResult SaveListToLinkFile(const QString& linkFilePath, std::span<const Entry
     return writeList(
         linkFilePath, entries.size(), [&](std::size_t i) -> const Entry& { return *entries[i]; },
         masterPassword, cipher);
+}
+
+SaveResult stageList(PairFiles::StagedFile& staged, const std::vector<Entry>& entries,
+                     QByteArrayView masterPassword, CipherService& cipher)
+{
+    CipherGuard provider(cipher);
+    const CipherKey* key = cipher.keyForBatch(masterPassword);
+    if (!key)
+        return failure(staged.path(), CipherService::kNotConnected);
+    const auto encrypt = [key](char* data, qsizetype length) {
+        key->cryptInPlace(data, length);
+    };
+    if (!putList(
+            staged, entries.size(), [&](std::size_t i) -> const Entry& { return entries[i]; },
+            encrypt))
+        return failure(staged.path(), QStringLiteral("an item does not fit its field"));
+    return {};
 }
 
 SaveResult reencryptPair(const QString& directory, QByteArrayView oldPassword,

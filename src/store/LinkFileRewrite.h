@@ -9,6 +9,9 @@
 #include <vector>
 
 class CipherService;
+namespace PairFiles {
+class StagedFile;
+}
 
 // The link file written anew from the list: record i holds entry i, its title, address and user
 // name encrypted under the master password, its password's cipher text copied as stored (never
@@ -18,6 +21,11 @@ SaveResult SaveListToLinkFile(const QString& linkFilePath, const std::vector<Ent
 // The same for entries that stay where they are, in a new order: a long list is not copied.
 SaveResult SaveListToLinkFile(const QString& linkFilePath, std::span<const Entry* const> entries,
                               QByteArrayView masterPassword, CipherService& cipher);
+
+// The same records, for a link file that a pair replacement puts in place. A failure of the
+// staged file itself shows when it is finished.
+SaveResult stageList(PairFiles::StagedFile& staged, const std::vector<Entry>& entries,
+                     QByteArrayView masterPassword, CipherService& cipher);
 
 // The pair of a directory (QuiFil.ini, QuiURL.dab) re-encrypted under a new password, as a unit:
 // a new master password file for newPassword carrying checkValue, and every record of the link

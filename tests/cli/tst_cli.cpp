@@ -366,6 +366,10 @@ private Q_SLOTS:
     void pendingSwitch();
     void everyFaultToldTruly_data();
     void everyFaultToldTruly();
+    void merge_data();
+    void merge();
+    void conflictCopiesNoted_data();
+    void conflictCopiesNoted();
 
 private:
     QString root() const { return m_tmp->path(); }
@@ -3481,6 +3485,205 @@ void TestCli::salvageDamagedTailInLittleMemory()
                            " skipped: the last ") &&
                  tail.contains(last),
              tail.constData());
+}
+
+namespace {
+
+const QString kSyncthingCopy = u"QuiURL.sync-conflict-20261211-055826-ZI5QJTT.dab"_s;
+const QString kSyncthingMaster = u"QuiFil.sync-conflict-20261211-055826-ZI5QJTT.ini"_s;
+const QString kDropboxCopy = u"QuiURL (LAPTOP's conflicted copy 2026-12-11).dab"_s;
+
+} // namespace
+
+void TestCli::merge_data()
+{
+    QTest::addColumn<QList<Item>>("theirs");
+    QTest::addColumn<QByteArray>("theirPassword");
+    QTest::addColumn<QString>("given");   // a name in the data directory, or "other" for a folder
+    QTest::addColumn<bool>("withMaster"); // the other list's QuiFil.ini beside it
+    QTest::addColumn<QByteArray>("input");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QList<Item>>("added");
+    QTest::addColumn<QString>("said"); // on standard output when it worked, else on standard error
+
+    const QByteArray ours = kPassword + '\n';
+    const Item a = kEntries[0];
+    const Item b = kEntries[2];
+    const Item c{"New", "https://new.example", "carol", "c4rol"};
+    const Item otherPassword{a.title, a.url, a.userName, "changed"};
+    const Item otherUser{b.title, b.url, "robert", b.password};
+    const QList<Item> none;
+
+    QTest::newRow("identical entries left out")
+        << QList<Item>{a, c, b} << kPassword << kSyncthingCopy << false << ours << 0
+        << QList<Item>{c}
+        << u"1 entry added, 2 entries left out as identical to one of ours, 0 entries added "
+           "beside"_s;
+    QTest::newRow("same title and address, another password or user name: beside")
+        << QList<Item>{otherPassword, otherUser, a} << kPassword << kDropboxCopy << false << ours
+        << 0 << QList<Item>{otherPassword, otherUser}
+        << u"0 entries added, 1 entry left out as identical to one of ours, 2 entries added "
+           "beside one of ours with the same title and address but another user name or "
+           "password"_s;
+    QTest::newRow("nothing new: nothing written, the copy put aside all the same")
+        << QList<Item>{b, a} << kPassword << kSyncthingCopy << false << ours << 0 << none
+        << u"2 entries left out as identical"_s;
+    QTest::newRow("another master password, told by its QuiFil.ini")
+        << QList<Item>{c, a} << QByteArray("Kiwi 2") << kSyncthingCopy << true << ours + "Kiwi 2\n"
+        << 0 << QList<Item>{c} << u"1 entry added, 1 entry left out"_s;
+    QTest::newRow("another master password, a wrong one given")
+        << QList<Item>{c, a} << QByteArray("Kiwi 2") << kSyncthingCopy << true << ours + "Kiwi\n"
+        << 1 << none
+        << u"wrong master password for %1/"_s + kSyncthingCopy + u" (nothing was changed)"_s;
+    QTest::newRow("another master password, told by its records")
+        << QList<Item>{c, a, b} << QByteArray("Kiwi 2") << kDropboxCopy << false
+        << ours + "Kiwi 2\n"
+        << 0 << QList<Item>{c} << u"1 entry added, 2 entries left out"_s;
+    QTest::newRow("another master password, told by its records, none given")
+        << QList<Item>{c, a, b} << QByteArray("Kiwi 2") << kDropboxCopy << false << ours << 1
+        << none << u"is under another master password: give it on the line after ours"_s;
+    QTest::newRow("another master password, told by its records, a wrong one given")
+        << QList<Item>{c, a, b} << QByteArray("Kiwi 2") << kDropboxCopy << false << ours + "Kiwi\n"
+        << 1 << none << u"wrong master password for"_s;
+    QTest::newRow("a folder holding a pair under another password")
+        << QList<Item>{b, c} << QByteArray("Kiwi 2") << u"other"_s << true << ours + "Kiwi 2\n"
+        << 0 << QList<Item>{c} << u"1 entry added, 1 entry left out"_s;
+    QTest::newRow("damaged other list")
+        << QList<Item>{c, c} << kPassword << kSyncthingCopy << false << ours << 1 << none
+        << u"record 2 is damaged (nothing was changed)"_s;
+    QTest::newRow("the master password file's copy")
+        << QList<Item>{c} << kPassword << kSyncthingMaster << false << ours << 1 << none
+        << u"is a copy of the master password file"_s;
+    QTest::newRow("the list itself") << QList<Item>{c} << kPassword << u"QuiURL.dab"_s << false
+                                     << ours << 1 << none << u"is the list itself"_s;
+}
+
+// A dry run first, which changes nothing, then the merge: our entries stay as they were, the
+// other's new ones follow them, or nothing changes at all. A merged conflict copy, and the
+// master password file's copy that told its password, go to Merged under their own names.
+void TestCli::merge()
+{
+    QFETCH(QList<Item>, theirs);
+    QFETCH(QByteArray, theirPassword);
+    QFETCH(QString, given);
+    QFETCH(bool, withMaster);
+    QFETCH(QByteArray, input);
+    QFETCH(int, exitCode);
+    QFETCH(QList<Item>, added);
+    QFETCH(QString, said);
+    m_writes = true;
+
+    const QList<Item> ours = {kEntries[0], kEntries[2]};
+    QVERIFY(makeEntries(ours));
+    QString path;
+    QStringList copies;
+    if (given == u"other") {
+        path = m_tmp->filePath(u"other"_s);
+        QVERIFY(makeDataDir(path, TestData::masterPasswordRecord(theirPassword), LinkFile::Bytes,
+                            TestData::linkFile(theirs, theirPassword)));
+    } else if (given != u"QuiURL.dab") {
+        path = dataDir() + u'/' + given;
+        QByteArray bytes = TestData::linkFile(theirs, theirPassword);
+        if (QTest::currentDataTag() == QByteArray("damaged other list"))
+            bytes = TestData::linkRecord(theirs[0], theirPassword) + damagedRecord();
+        QVERIFY(TestData::writeFile(path, bytes));
+        copies << given;
+        if (withMaster) {
+            QVERIFY(TestData::writeFile(dataDir() + u'/' + kSyncthingMaster,
+                                        TestData::masterPasswordRecord(theirPassword)));
+            copies << kSyncthingMaster;
+        }
+    } else {
+        path = linkFilePath();
+    }
+    said.replace(u"%1"_s, dataDir());
+    const auto before = filesIn(dataDir());
+
+    const Run dry = cli({u"merge"_s, path, u"--dry-run"_s}, input);
+    QVERIFY2(dry.exitCode == exitCode, dry.describe().constData());
+    QVERIFY2(QString::fromUtf8(exitCode == 0 ? dry.out : dry.err).contains(said),
+             dry.describe().constData());
+    if (exitCode == 0)
+        QVERIFY2(dry.out.startsWith("would merge ") && dry.out.endsWith("nothing was changed\n"),
+                 dry.out.constData());
+    QCOMPARE(filesIn(dataDir()), before);
+
+    const Run r = cli({u"merge"_s, path}, input);
+    QVERIFY2(r.exitCode == exitCode, r.describe().constData());
+    QVERIFY2(QString::fromUtf8(exitCode == 0 ? r.out : r.err).contains(said),
+             r.describe().constData());
+    QCOMPARE(readBack(linkFilePath(), kPassword), rows(ours + added));
+    if (exitCode != 0) {
+        QCOMPARE(filesIn(dataDir()), before);
+        return;
+    }
+    QVERIFY2(r.out.contains(entries(ours.size() + added.size())), r.out.constData());
+    QCOMPARE(r.out.contains("a merge cannot know which entries the other machine deleted"),
+             !added.isEmpty());
+    // Put aside, whole, and said where; nothing else left behind.
+    QStringList expected{u"QuiFil.ini"_s, u"QuiURL.dab"_s};
+    if (!copies.isEmpty())
+        expected.prepend(u"Merged"_s);
+    QCOMPARE(TestData::entriesOf(dataDir()), expected);
+    for (const QString& copy : std::as_const(copies)) {
+        const QString aside = dataDir() + u"/Merged/"_s + copy;
+        QCOMPARE(TestData::readFile(aside), before.value(copy));
+        QVERIFY2(r.out.contains(QFile::encodeName(u"put "_s + copy + u" aside as "_s + aside)),
+                 r.out.constData());
+    }
+    if (!copies.isEmpty())
+        QCOMPARE(TestData::permissionsOf(dataDir() + u"/Merged"_s), 0700);
+    QVERIFY2(!r.err.contains("sync program"), r.err.constData());
+
+    // Once more: the other's entries are all ours now.
+    if (given == u"other") {
+        const Run again = cli({u"merge"_s, path}, input);
+        QVERIFY2(again.exitCode == 0 && again.out.contains("0 entries added"),
+                 again.describe().constData());
+        QCOMPARE(readBack(linkFilePath(), kPassword), rows(ours + added));
+    }
+}
+
+void TestCli::conflictCopiesNoted_data()
+{
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<QByteArray>("input");
+    QTest::addColumn<int>("exitCode");
+
+    QTest::newRow("list") << QStringList{u"list"_s} << kPassword + '\n' << 0;
+    QTest::newRow("show, wrong password")
+        << QStringList{u"show"_s, u"1"_s} << QByteArray("x\n") << 1;
+    QTest::newRow("rm") << QStringList{u"rm"_s, u"1"_s} << kPassword + '\n' << 0;
+}
+
+// Every command names the copies a sync program kept, whatever its outcome, and keeps its exit
+// status.
+void TestCli::conflictCopiesNoted()
+{
+    QFETCH(QStringList, args);
+    QFETCH(QByteArray, input);
+    QFETCH(int, exitCode);
+    m_writes = true;
+
+    QVERIFY(makeEntries(kEntries));
+    for (const QString& name : {kSyncthingCopy, u"QuiFil-LAPTOP.ini"_s})
+        QVERIFY(TestData::writeFile(dataDir() + u'/' + name, "x"));
+    const Run r = cli(args, input);
+    QVERIFY2(r.exitCode == exitCode, r.describe().constData());
+    const QByteArray note = "quillor-cli: note: a sync program kept another version of the list "
+                            "in " +
+                            QFile::encodeName(dataDir()) + ": QuiFil-LAPTOP.ini, " +
+                            kSyncthingCopy.toUtf8() +
+                            "; \"quillor-cli merge\" takes it into the list\n";
+    QVERIFY2(r.err.endsWith(note), r.err.constData());
+    QCOMPARE(r.err.count("sync program"), 1);
+
+    // Nothing to say without them.
+    QVERIFY(QFile::remove(dataDir() + u'/' + kSyncthingCopy));
+    QVERIFY(QFile::remove(dataDir() + u"/QuiFil-LAPTOP.ini"_s));
+    const Run quiet = cli({u"list"_s}, kPassword + '\n');
+    QVERIFY2(quiet.exitCode == 0 && !quiet.err.contains("sync program"),
+             quiet.describe().constData());
 }
 
 QTEST_GUILESS_MAIN(TestCli)

@@ -5,9 +5,12 @@
 
 #include "startup/AppState.h"
 #include "startup/Settings.h"
+#include "store/CipherGuard.h"
+#include "store/LinkFile.h"
 
 #include <QByteArray>
 #include <QList>
+#include <QString>
 
 namespace CrashOperations {
 
@@ -76,6 +79,29 @@ inline Settings newSettings()
     s.autoEnterPassword = QStringLiteral("Pomelo");
     s.messageSuppression[17] = u'1';
     return s;
+}
+
+// Empty when the program's own loader reads exactly these entries from the link file at path.
+inline QString loadedEntriesProblem(const QString& path, const QList<Item>& items,
+                                    const QByteArray& password = kMasterPassword)
+{
+    using namespace Qt::StringLiterals;
+    CipherService cipher;
+    const LinkFileRead read = readLinkFile(path, password, cipher, EmptyLinkFile::Keep);
+    if (!read.ok())
+        return u"the loader stops: "_s + read.failure;
+    if (read.entries.size() != std::size_t(items.size()))
+        return u"the loader reads %1 entries, not %2"_s.arg(read.entries.size()).arg(items.size());
+    CipherGuard provider(cipher);
+    for (qsizetype i = 0; i < items.size(); ++i) {
+        const Entry& entry = read.entries[std::size_t(i)];
+        const Item& item = items[i];
+        if (entry.title() != item.title || entry.url() != item.url ||
+            entry.userName() != item.userName ||
+            cipher.DecryptText(entry.passwordCipher(), password) != item.password)
+            return u"entry %1 is not \"%2\""_s.arg(i + 1).arg(QString::fromLatin1(item.title));
+    }
+    return {};
 }
 
 } // namespace CrashOperations

@@ -45,6 +45,9 @@ const QString kLockFile = kDataDir + u'/' + kLockFileName;
 const QString kExport = u"out/passwords.csv"_s;
 const QString kSalvaged = u"out/salvaged.dab"_s;
 const QString kImport = u"in/passwords.csv"_s;
+const QString kConflictCopyName = u"QuiURL.sync-conflict-20261211-055826-ZI5QJTT.dab"_s;
+const QString kConflictCopy = kDataDir + u'/' + kConflictCopyName;
+const QString kMergedCopy = kDataDir + u"/Merged/"_s + kConflictCopyName;
 
 // A whole folder: each file and directory by its path inside, a directory ending in '/'.
 struct Node {
@@ -119,11 +122,20 @@ const QByteArray kImportCsv =
 const QList<Item> kImported = {{"Mail", "https://mail.example/", "bob", "s3cret pw"},
                                {"Bank \xe9", "https://bank.example/login", "bob.b", "9 digits!"}};
 
+// The other machine's version: one entry as ours, one new, one with another password.
+QList<Item> otherVersion()
+{
+    Item changed = oldItem(2);
+    changed.password = "changed there";
+    return {oldItem(0), {"Shop", "https://shop.example/", "carol", "c4rol!"}, changed};
+}
+
 // What a layout holds before the run, besides the data files with their entries.
 enum Extra {
     kNothing = 0,
     kOldExport = 1,     // an earlier export where the export goes
     kDamagedRecord = 2, // record 2 of the link file cannot be read
+    kSyncConflict = 4,  // a sync program's conflict copy of the link file
 };
 
 // The files, made with the program's own writers once per layout and copied for every run.
@@ -159,6 +171,12 @@ Tree oldFiles(int entries, int extras)
             !earlier.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner))
             return {};
     }
+    if (extras & kSyncConflict) {
+        for (const Item& item : otherVersion()) {
+            if (!appendLinkRecord(root + u'/' + kConflictCopy, record(item, kMasterPassword)))
+                return {};
+        }
+    }
     if (extras & kDamagedRecord) {
         QFile link(root + u'/' + kLinkFile);
         if (!link.open(QIODevice::ReadWrite) || !link.seek(kLinkRecordSize) ||
@@ -189,6 +207,9 @@ struct Operation {
     bool appendsInPlace = false;
     // Copies what it can read and names each record it cannot: a read that fails is one such.
     bool skipsUnreadable = false;
+    // Puts the conflict copy aside once the merge is in place: a kill or a failure between the
+    // two leaves the merged list with the copy where it was, offered again and adding nothing.
+    bool putsAside = false;
 };
 
 // Empty when the loader reads exactly these entries under this password.
@@ -196,23 +217,7 @@ QString entriesProblem(const QString& root, const QList<Item>& items,
                        const QByteArray& password = kMasterPassword,
                        const QString& linkFile = kLinkFile)
 {
-    CipherService cipher;
-    const LinkFileRead read =
-        readLinkFile(root + u'/' + linkFile, password, cipher, EmptyLinkFile::Keep);
-    if (!read.ok())
-        return u"the loader stops: "_s + read.failure;
-    if (read.entries.size() != std::size_t(items.size()))
-        return u"the loader reads %1 entries, not %2"_s.arg(read.entries.size()).arg(items.size());
-    CipherGuard provider(cipher);
-    for (qsizetype i = 0; i < items.size(); ++i) {
-        const Entry& entry = read.entries[std::size_t(i)];
-        const Item& item = items[i];
-        if (entry.title() != item.title || entry.url() != item.url ||
-            entry.userName() != item.userName ||
-            cipher.DecryptText(entry.passwordCipher(), password) != item.password)
-            return u"entry %1 is not \"%2\""_s.arg(i + 1).arg(QString::fromLatin1(item.title));
-    }
-    return {};
+    return loadedEntriesProblem(root + u'/' + linkFile, items, password);
 }
 
 QList<Item> oldItems(int count)
@@ -305,6 +310,15 @@ QString salvageProblem(const QString& root, const Run&)
     return entriesProblem(root, items, kMasterPassword, kSalvaged);
 }
 
+QString mergeProblem(const QString& root, const Run&)
+{
+    if (!QFileInfo::exists(root + u'/' + kMergedCopy) ||
+        QFileInfo::exists(root + u'/' + kConflictCopy))
+        return u"the conflict copy is not put aside"_s;
+    QList<Item> other = otherVersion();
+    return entriesProblem(root, oldItems(kEntries) << other[1] << other[2]);
+}
+
 QString listProblem(const QString&, const Run& run)
 {
     for (const Item& item : oldItems(kEntries)) {
@@ -367,6 +381,12 @@ const Operation kOperations[] = {
      .extras = kDamagedRecord,
      .changeProblem = salvageProblem,
      .skipsUnreadable = true},
+    {.row = "merge",
+     .arguments = {u"merge"_s, u"{copy}"_s},
+     .input = kPasswordLine,
+     .extras = kSyncConflict,
+     .changeProblem = mergeProblem,
+     .putsAside = true},
     {.row = "list",
      .arguments = {u"list"_s},
      .input = kPasswordLine,
@@ -434,6 +454,7 @@ public:
             argument.replace(u"{export}"_s, m_root + u'/' + kExport);
             argument.replace(u"{salvaged}"_s, m_root + u'/' + kSalvaged);
             argument.replace(u"{import}"_s, m_root + u'/' + kImport);
+            argument.replace(u"{copy}"_s, m_root + u'/' + kConflictCopy);
             arguments.append(argument.toUtf8());
         }
         Launch launch;
@@ -582,6 +603,19 @@ bool partlyAppended(const Tree& found, const Tree& before, const Tree& after)
     const QByteArray full = after.value(kLinkFile).bytes;
     return rest == old && found.contains(kLinkFile) &&
            bytes.size() >= before.value(kLinkFile).bytes.size() && full.startsWith(bytes);
+}
+
+// The change made, but the conflict copy still where it was: Merged made or not, empty.
+bool madeButNotPutAside(const Tree& found, const Tree& after)
+{
+    Tree expected = after;
+    if (!expected.contains(kMergedCopy))
+        return false;
+    expected.insert(kConflictCopy, expected.take(kMergedCopy));
+    Tree rest = found;
+    rest.remove(kDataDir + u"/Merged/"_s);
+    expected.remove(kDataDir + u"/Merged/"_s);
+    return rest == expected;
 }
 
 // A salvage that could not read a record names it and copies the others: what it says it
@@ -745,6 +779,9 @@ Verdict judge(const Operation& operation, const Census& census, const Trial& tri
             return {Fate::LeftBehind,
                     u"left behind %1, which %2"_s.arg(extra.join(u", "_s), notRemoved)};
         }
+        if ((killed || run.exitedWith(kExitMadeUnsure)) && operation.putsAside &&
+            madeButNotPutAside(found, after))
+            return {};
         if (whole == before || whole == after)
             return {Fate::LeftBehind,
                     u"after the settle, left behind beside the %1 files: %2"_s.arg(

@@ -63,23 +63,7 @@ QByteArray newRecord()
 QString linkFileProblem(const QString& dir, const QList<Item>& items,
                         const QByteArray& password = kMasterPassword)
 {
-    CipherService cipher;
-    const LinkFileRead read =
-        readLinkFile(dir + u'/' + kLinkFile, password, cipher, EmptyLinkFile::Keep);
-    if (!read.ok())
-        return u"the loader stops: "_s + read.failure;
-    if (read.entries.size() != std::size_t(items.size()))
-        return u"the loader reads %1 entries, not %2"_s.arg(read.entries.size()).arg(items.size());
-    CipherGuard provider(cipher);
-    for (qsizetype i = 0; i < items.size(); ++i) {
-        const Entry& entry = read.entries[std::size_t(i)];
-        const Item& item = items[i];
-        if (entry.title() != item.title || entry.url() != item.url ||
-            entry.userName() != item.userName ||
-            cipher.DecryptText(entry.passwordCipher(), password) != item.password)
-            return u"entry %1 is not \"%2\""_s.arg(i + 1).arg(QString::fromLatin1(item.title));
-    }
-    return {};
+    return loadedEntriesProblem(dir + u'/' + kLinkFile, items, password);
 }
 
 // The new bytes of a target, from its old ones (empty when there was none).

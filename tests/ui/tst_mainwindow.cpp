@@ -1330,6 +1330,7 @@ void TestMainWindow::menus_data()
                                      u"mnu1BUfiles|&Back-Up Your Links Files"_s,
                                      u"mnu1BURestore|&Restore w/ Back-Up Files"_s,
                                      u"mnu1BUundo|&Undo Previous Restore"_s,
+                                     u"mnu1Merge|&Merge Another Version Of The List"_s,
                                      u"mnuSep5|-"_s,
                                      u"mnu1QuilUpdates|&Upgrades && Security Alerts"_s,
                                      u"mnu1About|&About"_s,

@@ -423,6 +423,8 @@ bool EnterItemsWindow::confirmed(const QString& question, qint16 number, const I
 void EnterItemsWindow::addItems()
 {
     trimBoxes();
+    if (!m_main.refuseIfChangedOnDisk())
+        return; // open, what was typed kept, to be added to the list as it now is
     // Said before anything is asked: no answer could make the write safe.
     if (!m_main.refuseUnlessListMatchesFile()) {
         closeUnlessKeptOpen();
@@ -436,6 +438,9 @@ void EnterItemsWindow::addItems()
         closeUnlessKeptOpen();
         return;
     }
+    // The question gave another machine time to change the file.
+    if (!m_main.refuseIfChangedOnDisk())
+        return; // open, what was typed kept, to be added to the list as it now is
     if (addEntry(*bytes))
         clearBoxes();
     else
@@ -450,6 +455,8 @@ void EnterItemsWindow::replaceItems()
         closeUnlessKeptOpen();
         return;
     }
+    if (!m_main.refuseIfChangedOnDisk())
+        return;
     if (!m_main.refuseUnlessListMatchesFile()) {
         closeUnlessKeptOpen();
         return;
@@ -462,6 +469,8 @@ void EnterItemsWindow::replaceItems()
         closeUnlessKeptOpen();
         return;
     }
+    if (!m_main.refuseIfChangedOnDisk())
+        return; // open, to replace the entry as the list now shows it
     trimBoxes();
     const int row = m_main.currentRow();
     if (row >= 0 && replaceEntry(row, *bytes))
@@ -479,6 +488,7 @@ bool EnterItemsWindow::addEntry(const ItemBytes& bytes)
                                         m_state.masterPassword, m_state.cipher);
     if (!encrypted || !appendLinkRecord(m_state.paths.linkFilePath, encrypted->record))
         return false;
+    m_main.rememberOwnWrite();
     model.appendEntry(Entry(bytes.title, bytes.url, bytes.userName, encrypted->passwordCipher,
                             m_main.GetLowLV2KeyNum()));
     m_main.selectRow(model.rowCount() - 1);
@@ -492,6 +502,7 @@ bool EnterItemsWindow::replaceEntry(int row, const ItemBytes& bytes)
                                         m_state.masterPassword, m_state.cipher);
     if (!encrypted || !replaceLinkRecord(m_state.paths.linkFilePath, row + 1, encrypted->record))
         return false;
+    m_main.rememberOwnWrite();
     // The key number is searched with the old entry gone, so that its number can come back.
     model.removeEntry(row);
     model.insertEntry(row, Entry(bytes.title, bytes.url, bytes.userName, encrypted->passwordCipher,

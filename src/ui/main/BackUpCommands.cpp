@@ -111,7 +111,7 @@ void BackUpCommands::backUp()
         m_window.message(MessageKind::Ok, kNoBackUpDirectoryToSave);
         return;
     }
-    if (!asked(kBackUpQuestionText, kBackUpQuestion))
+    if (!asked(kBackUpQuestionText, kBackUpQuestion) || !m_window.refuseIfChangedOnDisk())
         return;
     const SaveResult saved = [&] {
         WaitCursor wait;
@@ -132,7 +132,7 @@ void BackUpCommands::restore()
         m_window.message(MessageKind::Ok, kNoBackUpDirectoryToRestore);
         return;
     }
-    if (!asked(kRestoreQuestionText, kRestoreQuestion))
+    if (!asked(kRestoreQuestionText, kRestoreQuestion) || !m_window.refuseIfChangedOnDisk())
         return;
     const BackUp::RestoreOutcome outcome = [&] {
         WaitCursor wait;
@@ -165,7 +165,7 @@ void BackUpCommands::restore()
 
 void BackUpCommands::undo()
 {
-    if (!asked(kUndoQuestionText, kUndoQuestion))
+    if (!asked(kUndoQuestionText, kUndoQuestion) || !m_window.refuseIfChangedOnDisk())
         return;
     const BackUp::UndoOutcome outcome = [&] {
         WaitCursor wait;

@@ -51,6 +51,7 @@ bool ListEditCommands::save(const std::vector<const Entry*>& entries)
         m_window.message(MessageKind::Ok, kSaveFailed);
         return false;
     }
+    m_window.rememberOwnWrite();
     // In place, if not yet for sure: the list follows the file.
     if (!saved)
         m_window.message(MessageKind::Ok, MainWindow::madeUnsureText(saved.error()));
@@ -105,6 +106,9 @@ void ListEditCommands::deleteSelected()
     if (!m_window.state().settings.isMessageSuppressed(kDeleteQuestionNumber) &&
         m_window.message(MessageKind::YesNoSwitchable, kDeleteQuestion, kDeleteQuestionNumber) !=
             MessageAnswer::Yes)
+        return;
+    // The question gave another machine time to change the file.
+    if (!m_window.refuseIfChangedOnDisk())
         return;
     const std::vector<int> rows = m_window.selectedRows();
     if (rows.empty())

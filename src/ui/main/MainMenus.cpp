@@ -37,6 +37,7 @@ constexpr MenuEntry kAppMenu[] = {
     {"mnu1BUfiles", "&Back-Up Your Links Files"},
     {"mnu1BURestore", "&Restore w/ Back-Up Files"},
     {"mnu1BUundo", "&Undo Previous Restore"},
+    {"mnu1Merge", "&Merge Another Version Of The List"},
     {"mnuSep5", nullptr},
     {"mnu1QuilUpdates", "&Upgrades && Security Alerts"},
     {"mnu1About", "&About"},

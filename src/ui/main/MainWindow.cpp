@@ -9,13 +9,17 @@
 #include "ListCommands.h"
 #include "ListEditCommands.h"
 #include "MainMenus.h"
+#include "MergeCommands.h"
+#include "PairWatch.h"
 #include "PasswordCommands.h"
 #include "RowPictureDelegate.h"
 #include "cipher/SecureWipe.h"
 #include "startup/AppState.h"
 #include "startup/OleDate.h"
 #include "startup/SettingsFile.h"
+#include "store/FileIdentity.h"
 #include "store/LinkFile.h"
+#include "store/MasterPasswordFile.h"
 #include "store/PairFiles.h"
 #include "store/StoredField.h"
 #include "store/UndoCopies.h"
@@ -41,6 +45,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QScreen>
+#include <QScrollBar>
 #include <QTimer>
 #include <QWindow>
 
@@ -68,6 +73,17 @@ const QString kListDoesNotMatchFile = QStringLiteral(
     "\r\nRestore Your Back-Up Files, Or Copy The Entries \r\nThe List Shows Before You Change "
     "It.\r\n(%1)");
 const QString kSettingsNotSaved = QStringLiteral("\r\n\r\n\r\nUnable To Save Your Settings\r\n%1");
+const QString kChangedOnDisk =
+    QStringLiteral("\r\n\r\n\r\n   Nothing Was Saved\r\nThe List Was Changed On Disk By Another "
+                   "\r\nProgram, And Has Been Loaded Again.\r\nRepeat Your Change On The List "
+                   "\r\nAs It Is Now.\r\n");
+const QString kLockedPasswordChanged = QStringLiteral(
+    "\r\n\r\n\r\nThe Password File Was Changed On Disk By \r\nAnother Program, And Your Password "
+    "\r\nNo Longer Opens It, So The Window Is Locked.\r\nEnter The Password Now In Effect.\r\n");
+const QString kDiskNote =
+    QStringLiteral("The list was changed on disk by another program and has been loaded again.");
+// Long enough to be read, short enough not to be taken for news of a later change.
+constexpr int kDiskNoteMilliseconds = 20000;
 const QString kMadeUnsure =
     QStringLiteral("\r\n\r\n\r\nThe Change Was Made, But It May Not\r\nSurvive A Power Cut Or "
                    "A System Crash:\r\n%1");
@@ -123,11 +139,20 @@ MainWindow::MainWindow(AppState& state, QWidget* parent)
     m_appCommands->connectTo(*m_menus);
     m_backUpCommands = new BackUpCommands(*this);
     m_backUpCommands->connectTo(*m_menus);
+    m_mergeCommands = new MergeCommands(*this);
+    m_mergeCommands->connectTo(*m_menus);
     QAction* undoRestore = m_menus->action("mnu1BUundo");
     connect(m_undoRestoreButton, &QPushButton::clicked, undoRestore, &QAction::trigger);
     connect(undoRestore, &QAction::visibleChanged, this, &MainWindow::showUndoRestoreButton);
     showUndoRestoreButton();
     addShortcuts();
+    m_pairWatch = new PairWatch(m_state.paths.dataDirectory, this);
+    connect(m_pairWatch, &PairWatch::changedOutside, this, &MainWindow::followOutsideChange);
+    connect(m_pairWatch, &PairWatch::directoryChanged, this, &MainWindow::dataDirectoryChanged);
+    // A conflict copy that a sync program puts beside the list while it is open is offered then.
+    connect(this, &MainWindow::dataDirectoryChanged, this, &MainWindow::offerConflictCopies);
+    m_pairWatch->rememberNow();
+    m_pairWatch->start();
 
     m_model.setUserNamesHidden(m_state.settings.hiddenUserNames == 1);
     applyColumnWidths();
@@ -190,6 +215,17 @@ void MainWindow::createControls()
     m_findBar->setValidator(new SingleLineValidator(m_findBar));
     m_findBar->hide();
     connect(m_findBar, &QLineEdit::textChanged, this, &MainWindow::findTextChanged);
+
+    m_diskNote = new QLabel(kDiskNote, this);
+    m_diskNote->setObjectName(QStringLiteral("DiskChangeNote"));
+    m_diskNote->setAccessibleName(kDiskNote);
+    m_diskNote->setAccessibleDescription(kDiskNote);
+    m_diskNote->setTextInteractionFlags(Qt::NoTextInteraction);
+    m_diskNote->hide();
+    m_diskNoteTimer = new QTimer(this);
+    m_diskNoteTimer->setSingleShot(true);
+    m_diskNoteTimer->setInterval(kDiskNoteMilliseconds);
+    connect(m_diskNoteTimer, &QTimer::timeout, this, &MainWindow::hideDiskNote);
 
     m_onTopBox = new QCheckBox(QStringLiteral("On Top"), this);
     m_onTopBox->setObjectName(QStringLiteral("Check2"));
@@ -563,11 +599,14 @@ void MainWindow::relayout()
     m_smallLogo->setGeometry(toPixels(g.smallLogo));
     m_enterItemsButton->setGeometry(toPixels(g.enterItemsButton));
     QRect list = toPixels(g.list);
-    if (!m_findBar->isHidden()) {
-        const int barHeight = m_findBar->sizeHint().height();
-        list.setHeight(std::max(list.height() - barHeight, 0));
+    const int barHeight = m_findBar->isHidden() ? 0 : m_findBar->sizeHint().height();
+    const int noteHeight = m_diskNote->isHidden() ? 0 : m_diskNote->sizeHint().height();
+    list.setHeight(std::max(list.height() - barHeight - noteHeight, 0));
+    if (barHeight > 0)
         m_findBar->setGeometry(list.left(), list.bottom() + 1, list.width(), barHeight);
-    }
+    if (noteHeight > 0)
+        m_diskNote->setGeometry(list.left(), list.bottom() + 1 + barHeight, list.width(),
+                                noteHeight);
     m_list->setGeometry(list);
     m_cover->setGeometry(toPixels(g.cover));
     m_coverLogo->setGeometry(toPixels(g.coverLogo));
@@ -728,6 +767,12 @@ void MainWindow::enterPassword()
     m_state.checkValue = result.checkValue;
     reloadList();
     showUnlocked();
+    offerConflictCopies();
+}
+
+void MainWindow::offerConflictCopies()
+{
+    m_mergeCommands->offerConflictCopies();
 }
 
 void MainWindow::showUnlocked()
@@ -744,6 +789,7 @@ void MainWindow::showLocked()
 {
     m_passwordCommands->cancelPendingChange();
     closeFindBar();
+    hideDiskNote();
     secureWipe(m_state.masterPassword);
     m_state.masterPassword.clear();
     m_model.clear();
@@ -775,9 +821,14 @@ bool MainWindow::finishMadeUnsure(const QString& failure)
 
 void MainWindow::reloadList()
 {
+    // Taken before the read: a change made while it reads is another pair than this, and is
+    // loaded in turn.
+    const PairIdentity read = pairIdentity(m_state.paths.dataDirectory);
     qint64 tornTail = 0;
-    if (!loadList(m_model, m_state.paths.linkFilePath, m_state.masterPassword, m_state.cipher,
-                  &m_loadFailure, &tornTail))
+    const bool loaded = loadList(m_model, m_state.paths.linkFilePath, m_state.masterPassword,
+                                 m_state.cipher, &m_loadFailure, &tornTail);
+    m_pairWatch->remember(read);
+    if (!loaded)
         message(MessageKind::Ok, kLoadListsFailedMessage);
     else if (tornTail > 0)
         message(MessageKind::Ok, tornTailNote(m_state.paths.linkFilePath, tornTail));
@@ -803,6 +854,9 @@ bool MainWindow::listMatchesFile() const
 
 bool MainWindow::refuseUnlessListMatchesFile()
 {
+    // A file that grew on another machine is longer than the list, not damaged.
+    if (!refuseIfChangedOnDisk())
+        return false;
     if (listMatchesFile())
         return true;
     showListDoesNotMatchFile(m_loadFailure.isEmpty() ? m_state.paths.linkFilePath : m_loadFailure);
@@ -814,8 +868,116 @@ void MainWindow::showListDoesNotMatchFile(const QString& failure)
     message(MessageKind::Ok, kListDoesNotMatchFile.arg(failure));
 }
 
+bool MainWindow::refuseIfChangedOnDisk()
+{
+    if (!m_unlocked || !m_pairWatch->changedOnDisk())
+        return true;
+    followChange();
+    if (m_unlocked)
+        message(MessageKind::Ok, kChangedOnDisk);
+    return false;
+}
+
+void MainWindow::rememberOwnWrite()
+{
+    m_pairWatch->rememberNow();
+}
+
+void MainWindow::followOutsideChange()
+{
+    // A message on screen or an open menu belongs to a command under way, whose list must not
+    // change beneath it; the watch looks again in a few seconds.
+    if (m_closing || QApplication::activeModalWidget() || QApplication::activePopupWidget())
+        return;
+    const bool wasUnlocked = m_unlocked;
+    followChange();
+    if (wasUnlocked && m_unlocked)
+        showDiskNote();
+}
+
+// Locked, there is no list to follow: the change is only noted, and the next unlock reads it.
+void MainWindow::followChange()
+{
+    if (!m_unlocked) {
+        m_pairWatch->rememberNow();
+        return;
+    }
+    const MasterPasswordFile::Check check = MasterPasswordFile::check(
+        m_state.paths.masterPasswordPath, m_state.masterPassword, m_state.cipher);
+    if (check.outcome != MasterPasswordFile::Outcome::Right) {
+        // Decrypted with the password in memory, the new pair would be garbage.
+        showLocked();
+        m_pairWatch->rememberNow();
+        message(MessageKind::Ok, kLockedPasswordChanged);
+        return;
+    }
+    m_state.checkValue = check.checkValue;
+    reloadKeepingPlace();
+}
+
+// The entry the user had chosen is found again by its items: another machine's change may have
+// moved it to another row.
+void MainWindow::reloadKeepingPlace()
+{
+    const int row = currentRow();
+    std::array<QByteArray, 4> chosen;
+    if (row >= 0) {
+        const Entry& entry = m_model.entry(row);
+        chosen = {entry.title().toByteArray(), entry.url().toByteArray(),
+                  entry.userName().toByteArray(), entry.passwordCipher().toByteArray()};
+    }
+    const int top = m_list->verticalScrollBar()->value();
+    const int left = m_list->horizontalScrollBar()->value();
+    reloadList();
+    int found = -1;
+    if (row >= 0) {
+        const auto matches = [&](const Entry& entry, bool withPassword) {
+            return entry.title() == chosen[0] && entry.url() == chosen[1] &&
+                   entry.userName() == chosen[2] &&
+                   (!withPassword || entry.passwordCipher() == chosen[3]);
+        };
+        for (bool withPassword : {true, false}) {
+            for (int i = 0; found < 0 && i < m_model.rowCount(); ++i) {
+                if (matches(m_model.entry(i), withPassword))
+                    found = i;
+            }
+        }
+        for (QByteArray& item : chosen)
+            secureWipe(item);
+    }
+    if (found >= 0)
+        selectRow(found);
+    else if (row >= 0 && m_model.rowCount() > 0)
+        selectRowNear(row);
+    m_list->verticalScrollBar()->setValue(top);
+    m_list->horizontalScrollBar()->setValue(left);
+}
+
+void MainWindow::showDiskNote()
+{
+    if (m_diskNote->isHidden()) {
+        m_diskNote->show();
+        relayout();
+    }
+    m_diskNoteTimer->start();
+}
+
+void MainWindow::hideDiskNote()
+{
+    m_diskNoteTimer->stop();
+    if (m_diskNote->isHidden())
+        return;
+    m_diskNote->hide();
+    relayout();
+}
+
 bool MainWindow::eventFilter(QObject* watched, QEvent* event)
 {
+    // The note is news until the user does something.
+    if ((event->type() == QEvent::KeyPress || event->type() == QEvent::MouseButtonPress) &&
+        !m_diskNote->isHidden() && watched->isWidgetType() &&
+        static_cast<QWidget*>(watched)->window() == this)
+        hideDiskNote();
     switch (event->type()) {
     case QEvent::KeyPress:
         return keyPressed(watched, static_cast<QKeyEvent*>(event));

@@ -19,13 +19,16 @@ class EntryFilter;
 class EntryListView;
 class ListCommands;
 class ListEditCommands;
+class PairWatch;
 class PasswordCommands;
 class FocusMarker;
 class MainMenus;
+class MergeCommands;
 class QCheckBox;
 class QLabel;
 class QLineEdit;
 class QPushButton;
+class QTimer;
 struct AppState;
 
 // Form11: the list window. It opens locked behind the password panel and the cover; the
@@ -51,6 +54,7 @@ public:
     ClipboardGuard& clipboard() { return *m_clipboard; }
     AddressOpener& addressOpener() { return m_opener; }
     AppCommands& appCommands() { return *m_appCommands; }
+    MergeCommands& mergeCommands() { return *m_mergeCommands; }
 
     // The Enter Items window: brought to the front when open, else created.
     void openEnterItemsWindow();
@@ -67,6 +71,9 @@ public:
 
     // "Enter": checks the typed password and unlocks.
     void enterPassword();
+    // When the sync program kept another version of the list beside ours, says so and offers to
+    // merge it; at unlock, and whenever a copy appears while the window is unlocked.
+    void offerConflictCopies();
 
     qint16 message(qint16 kind, const QString& text, qint16 number = 0);
     // The password box's text, trimmed, as the files hold it; a character they cannot hold is
@@ -105,6 +112,22 @@ public:
     bool listMatchesFile() const;
     void showListDoesNotMatchFile(const QString& failure);
 
+    // Before a write from the list: when the pair on disk is no longer the one the list was
+    // read from (another machine's change the watch has not brought in yet), nothing may be
+    // written; the list is loaded again, the user told to repeat the command on what it now
+    // shows, and false given.
+    bool refuseIfChangedOnDisk();
+    // After a write of ours: the pair now on disk is the one the list shows, not another's. A
+    // change another program makes in the instant between our write and this look is taken
+    // for ours; the writers' own look just before their rename is what narrows that.
+    void rememberOwnWrite();
+    PairWatch& pairWatch() { return *m_pairWatch; }
+
+Q_SIGNALS:
+    // A name other than the pair's came or went in the data directory while the window is open:
+    // where a sync program's conflict copy is to be offered.
+    void dataDirectoryChanged();
+
 protected:
     bool event(QEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -130,6 +153,11 @@ private:
     void showAppMenu();
     void showUndoRestoreButton();
     bool keyPressed(QObject* watched, QKeyEvent* event);
+    void followOutsideChange();
+    void followChange();
+    void reloadKeepingPlace();
+    void showDiskNote();
+    void hideDiskNote();
 
     AppState& m_state;
     EntryModel m_model;
@@ -143,6 +171,7 @@ private:
     PasswordCommands* m_passwordCommands = nullptr;
     AppCommands* m_appCommands = nullptr;
     BackUpCommands* m_backUpCommands = nullptr;
+    MergeCommands* m_mergeCommands = nullptr;
 
     QPushButton* m_menuButton = nullptr;       // Command6
     QLabel* m_smallLogo = nullptr;             // Image3
@@ -163,6 +192,11 @@ private:
     QCheckBox* m_oneClickBox = nullptr;            // Check1
     QLabel* m_revealBox = nullptr;                 // Label4
     FocusMarker* m_focusMarker = nullptr;          // Picture9
+
+    // One line under the list: the list followed its file.
+    QLabel* m_diskNote = nullptr;
+    QTimer* m_diskNoteTimer = nullptr;
+    PairWatch* m_pairWatch = nullptr;
 
     bool m_firstActivationDone = false;
     bool m_skipNextClick = false;

@@ -28,6 +28,10 @@ const QString kCurrentPasswordWrong =
                    "Change Passwords.\r\nBad Pass Count = %1");
 const QString kCannotCreate =
     QStringLiteral("\r\n\r\n\r\nUnable To Create New Password \r\n(ChWinPss-Cmd4)");
+const QString kChangedSinceProved = QStringLiteral(
+    "\r\n\r\n\r\nUnable To Create New Password:\r\nThe Links Files Were Changed On Disk By "
+    "\r\nAnother Program After Your Password Was\r\nChecked. Nothing Was Changed; Enter Your "
+    "\r\nPassword And Click -Change Password- Again.");
 const QString kNowInEffect = QStringLiteral("\r\n\r\n\r\nYour New Password Is Now In Effect");
 const QString kApplyToBackUp =
     QStringLiteral("\r\n\r\n\r\nYou Have Back-Up Files Encrypted With \r\nThe Old Password.  Do "
@@ -83,6 +87,7 @@ void PasswordCommands::proveCurrentPassword()
     const auto typed = m_window.typedPassword();
     if (!typed)
         return;
+    const PairIdentity proved = pairIdentity(state.paths.dataDirectory);
     const MasterPasswordFile::Check check =
         MasterPasswordFile::check(state.paths.masterPasswordPath, *typed, state.cipher);
     using Outcome = MasterPasswordFile::Outcome;
@@ -107,6 +112,7 @@ void PasswordCommands::proveCurrentPassword()
     }
     state.masterPassword = *typed;
     state.checkValue = check.checkValue;
+    m_provedPair = proved;
     m_passwordBox.clear();
     m_changePending = true;
     m_window.message(MessageKind::Ok, kTypeNewPassword);
@@ -120,6 +126,12 @@ void PasswordCommands::setNewPassword()
     if (!typed)
         return;
     m_changePending = false;
+    // The pair re-encrypted must be the one the old password was proved on.
+    if (pairIdentity(state.paths.dataDirectory) != m_provedPair) {
+        m_passwordBox.clear();
+        m_window.message(MessageKind::Ok, kChangedSinceProved);
+        return;
+    }
     const QByteArray oldPassword = state.masterPassword;
     const QByteArray newPassword = *typed;
 

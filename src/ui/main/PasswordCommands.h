@@ -1,5 +1,6 @@
 #pragma once
 
+#include "store/FileIdentity.h"
 #include "store/SaveResult.h"
 
 #include <QByteArray>
@@ -33,4 +34,5 @@ private:
     MainWindow& m_window;
     QLineEdit& m_passwordBox;
     bool m_changePending = false;
+    PairIdentity m_provedPair; // the pair the current password was proved on
 };
