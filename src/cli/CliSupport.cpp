@@ -179,8 +179,17 @@ QString masterPasswordProblem(const QString& path, QByteArrayView password, Ciph
     return checkProblem(MasterPasswordFile::check(path, password, cipher), path, checkValue);
 }
 
+int changedWhileRunning(const SaveResult& result)
+{
+    return fail(QStringLiteral("the list changed on disk while the command ran (%1); nothing was "
+                               "changed: repeat the command")
+                    .arg(result.error()));
+}
+
 int failedWrite(const SaveResult& result, const QString& what)
 {
+    if (result.changedOnDisk())
+        return changedWhileRunning(result);
     if (result.made()) {
         printError(QStringLiteral("%1 was made, but it may not survive a power cut: %2")
                        .arg(what, result.error()));
@@ -276,6 +285,10 @@ QString unlockData(const QString& dataDirectory, QByteArrayView password, Cipher
         if (pending || !stillAt(master, paths.masterPasswordPath) ||
             !stillAt(link, paths.linkFilePath))
             continue;
+        // From the descriptors, before anything is read from them: a change while they are read
+        // shows as one later.
+        out.identity = {master.file ? fileIdentity(master.file->handle()) : FileIdentity{},
+                        link.file ? fileIdentity(link.file->handle()) : FileIdentity{}};
 
         if (!master.problem.isEmpty())
             return QStringLiteral("cannot read the master password file: %1").arg(master.problem);
@@ -329,6 +342,23 @@ QString openData(const QString& dataDirectory, QByteArrayView password, CipherSe
             .arg(paths.linkFilePath);
     out.entries = std::move(read.entries);
     return {};
+}
+
+QByteArray recordAsRead(const OpenedData& data, qint64 number)
+{
+    if (!data.linkFile || number < 1)
+        return {};
+    QByteArray record(kLinkRecordSize, Qt::Uninitialized);
+    const ssize_t got = ::pread(data.linkFile->handle(), record.data(), std::size_t(record.size()),
+                                off_t(number - 1) * kLinkRecordSize);
+    // A last record cut short is compared as it stands.
+    return got > 0 ? record.first(got) : QByteArray();
+}
+
+void pauseBeforeWriteForTest()
+{
+    if (qEnvironmentVariableIsSet("QUILLOR_CLI_STOP_BEFORE_WRITE_FOR_TEST"))
+        ::raise(SIGSTOP);
 }
 
 DataDirectoryLock::DataDirectoryLock() = default;

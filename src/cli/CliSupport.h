@@ -3,6 +3,7 @@
 #include "SecretInput.h"
 #include "startup/AppState.h"
 #include "store/Entry.h"
+#include "store/FileIdentity.h"
 #include "store/SaveResult.h"
 
 #include <QCommandLineParser>
@@ -87,7 +88,18 @@ struct OpenedData {
     // same side of any password change. Null where there is none. Read it through this, never
     // by its name again.
     std::shared_ptr<QFile> linkFile;
+    // The two files as they were before anything was read from them: a writer passes it down,
+    // so that nothing is written over a file that changed since.
+    PairIdentity identity;
 };
+
+// Record number (from 1) of the link file as the command read it, for a writer that replaces it
+// in place to check that it is still there; empty when it cannot be read.
+QByteArray recordAsRead(const OpenedData& data, qint64 number);
+
+// Lets a test change the files between a writer's read and its write: the process stops itself
+// there until it is continued.
+void pauseBeforeWriteForTest();
 
 // Checks the password against the master password file; empty when it is right, else the
 // message. The check value goes to checkValue when given.
@@ -96,8 +108,11 @@ QString masterPasswordProblem(const QString& path, QByteArrayView password, Ciph
 
 // The exit status for a change that failed: kExitMadeUnsure when it was made all the same (a
 // retry would make it twice), after a message saying so; else kExitFailure after "cannot ...".
-// what names the change ("the change", "the password change").
+// what names the change ("the change", "the password change"). A write refused because the
+// files changed since the command read them says so, and that the command may be repeated.
 int failedWrite(const SaveResult& result, const QString& what);
+// The message for such a refusal.
+int changedWhileRunning(const SaveResult& result);
 
 // Tells of a torn last record that a read of the link file left out; nothing when bytes is 0.
 void noteTornTail(const QString& path, qint64 bytes);

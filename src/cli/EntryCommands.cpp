@@ -210,7 +210,9 @@ int runAdd(CommandContext& context)
                      writing->master.view(), context.cipher);
     if (!encrypted)
         return fail(QStringLiteral("an item does not fit its field (nothing was changed)"));
-    return saved(appendLinkRecord(writing->data.paths.linkFilePath, encrypted->record));
+    pauseBeforeWriteForTest();
+    return saved(appendLinkRecord(writing->data.paths.linkFilePath, encrypted->record,
+                                  writing->data.identity));
 }
 
 int runEdit(CommandContext& context)
@@ -263,7 +265,14 @@ int runEdit(CommandContext& context)
                      password.view(), writing->master.view(), context.cipher);
     if (!encrypted)
         return fail(QStringLiteral("an item does not fit its field (nothing was changed)"));
-    return saved(replaceLinkRecord(writing->data.paths.linkFilePath, number, encrypted->record));
+    const QByteArray oldRecord = recordAsRead(writing->data, number);
+    if (oldRecord.isEmpty())
+        return fail(QStringLiteral("cannot read record %1 of %2 again (nothing was changed)")
+                        .arg(number)
+                        .arg(writing->data.paths.linkFilePath));
+    pauseBeforeWriteForTest();
+    return saved(replaceLinkRecord(writing->data.paths.linkFilePath, number, encrypted->record,
+                                   writing->data.identity, oldRecord));
 }
 
 int runRemove(CommandContext& context)
@@ -296,8 +305,9 @@ int runRemove(CommandContext& context)
         if (!doomed.contains(int(i) + 1))
             kept.push_back(entries[i]);
     }
+    pauseBeforeWriteForTest();
     return saved(SaveListToLinkFile(writing->data.paths.linkFilePath, kept, writing->master.view(),
-                                    context.cipher));
+                                    context.cipher, writing->data.identity));
 }
 
 int runMove(CommandContext& context)
@@ -331,8 +341,10 @@ int runMove(CommandContext& context)
         std::rotate(first + from, first + from + 1, first + to + 1);
     else
         std::rotate(first + to, first + from, first + from + 1);
+    pauseBeforeWriteForTest();
     return saved(SaveListToLinkFile(writing->data.paths.linkFilePath, entries,
-                                    writing->master.view(), context.cipher));
+                                    writing->master.view(), context.cipher,
+                                    writing->data.identity));
 }
 
 // A new master password from the next line of standard input; nullopt after the message.
@@ -410,6 +422,8 @@ int runPasswd(CommandContext& context)
     if (const QString failure = lock.acquire(context.dataDirectory); !failure.isEmpty())
         return fail(failure);
     const DataPaths paths = DataPaths::forDataDirectory(context.dataDirectory);
+    // Before either file is read: a change while they are shows as one at the switch.
+    const PairIdentity read = pairIdentity(paths.dataDirectory);
     QByteArray checkValue;
     if (const QString problem = masterPasswordProblem(paths.masterPasswordPath, master->view(),
                                                       context.cipher, &checkValue);
@@ -422,8 +436,11 @@ int runPasswd(CommandContext& context)
                                    "readable ones)")
                         .arg(damaged));
 
+    pauseBeforeWriteForTest();
     const SaveResult changed = reencryptPair(paths.dataDirectory, master->view(),
-                                             newPassword->view(), checkValue, context.cipher);
+                                             newPassword->view(), checkValue, context.cipher, read);
+    if (changed.changedOnDisk())
+        return changedWhileRunning(changed);
     if (!changed.made())
         return fail(QStringLiteral("cannot change the password (nothing was changed): %1")
                         .arg(changed.error()));

@@ -449,8 +449,11 @@ int runImport(CommandContext& context)
         entries.emplace_back(item.title, item.url, item.userName, encrypted->passwordCipher,
                              int(entries.size()) + 1);
     }
-    const SaveResult saved =
-        SaveListToLinkFile(data.paths.linkFilePath, entries, master->view(), context.cipher);
+    pauseBeforeWriteForTest();
+    const SaveResult saved = SaveListToLinkFile(data.paths.linkFilePath, entries, master->view(),
+                                                context.cipher, data.identity);
+    if (saved.changedOnDisk())
+        return changedWhileRunning(saved);
     if (!saved.made())
         return fail(QStringLiteral("nothing was imported: %1").arg(saved.error()));
     const QString summary = QStringLiteral("imported %1 into %2, which now holds %3")

@@ -2,7 +2,10 @@
 
 #include "Startup.h"
 
+#include <QCryptographicHash>
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 
 #include <cerrno>
 #include <fcntl.h>
@@ -43,6 +46,47 @@ QString holderIn(int fd, bool& cli)
     return QStringLiteral("%1 (pid %2)").arg(QString::fromLatin1(words[0])).arg(pid);
 }
 
+QByteArray native(const QString& path)
+{
+    return QFile::encodeName(path);
+}
+
+// A runtime directory the system made for this user alone; anything else is not one to rely on.
+bool usableRuntimeDirectory(const QString& path)
+{
+    if (path.isEmpty() || !QDir::isAbsolutePath(path))
+        return false;
+    struct stat info {};
+    return ::stat(native(path).constData(), &info) == 0 && S_ISDIR(info.st_mode) &&
+           info.st_uid == ::geteuid() && (info.st_mode & 077) == 0;
+}
+
+// Makes the lock directory, or finds it; empty when it is fit to hold locks, else why not. It
+// must be a directory of ours that no one else can enter: another user's, or a link, could
+// hold or remove our lock.
+QString prepareLockDirectory(const QString& path)
+{
+    const QByteArray name = native(path);
+    if (::mkdir(name.constData(), 0700) == 0) {
+        // Whatever the umask took away, the owner needs it all.
+        (void)::chmod(name.constData(), 0700);
+    } else if (errno != EEXIST) {
+        return QStringLiteral("%1: %2").arg(path, systemError());
+    }
+    struct stat info {};
+    if (::lstat(name.constData(), &info) != 0)
+        return QStringLiteral("%1: %2").arg(path, systemError());
+    if (!S_ISDIR(info.st_mode))
+        return QStringLiteral("%1: not a directory; remove it").arg(path);
+    if (info.st_uid != ::geteuid())
+        return QStringLiteral("%1: the directory belongs to another user").arg(path);
+    if ((info.st_mode & 07777) != 0700)
+        return QStringLiteral("%1: others can use the directory (its mode is %2, not 700)")
+            .arg(path)
+            .arg(info.st_mode & 07777, 3, 8, QLatin1Char('0'));
+    return {};
+}
+
 } // namespace
 
 InstanceLock::InstanceLock(QString holderName)
@@ -55,9 +99,40 @@ InstanceLock::~InstanceLock()
     release();
 }
 
+QString InstanceLock::lockDirectory()
+{
+    const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
+    if (usableRuntimeDirectory(runtime))
+        return QDir::cleanPath(runtime) + QStringLiteral("/quillor");
+    return QDir::cleanPath(QDir::tempPath()) + QStringLiteral("/quillor-%1").arg(::geteuid());
+}
+
 QString InstanceLock::pathFor(const QString& dataDirectory)
 {
-    return dataDirectory + u'/' + kLockFileName;
+    const QFileInfo info(dataDirectory);
+    QString real = info.canonicalFilePath();
+    if (real.isEmpty())
+        real = QDir::cleanPath(info.absoluteFilePath());
+    const QByteArray key =
+        QCryptographicHash::hash(native(real), QCryptographicHash::Sha256).toHex().left(32);
+    return lockDirectory() + QStringLiteral("/data-%1.lock").arg(QString::fromLatin1(key));
+}
+
+void InstanceLock::removeOldLock(const QString& dataDirectory)
+{
+    const QByteArray name = native(dataDirectory + u'/' + kLockFileName);
+    const int fd = ::open(name.constData(),
+                          O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY);
+    if (fd < 0)
+        return;
+    struct stat opened {};
+    struct stat named {};
+    // A program of an earlier version that still runs holds it: its lock stays with it.
+    if (::fstat(fd, &opened) == 0 && S_ISREG(opened.st_mode) &&
+        ::flock(fd, LOCK_EX | LOCK_NB) == 0 && ::lstat(name.constData(), &named) == 0 &&
+        sameFile(opened, named))
+        ::unlink(name.constData());
+    ::close(fd);
 }
 
 InstanceLock::Outcome InstanceLock::acquire(const QString& dataDirectory)
@@ -72,6 +147,11 @@ InstanceLock::Outcome InstanceLock::acquire(const QString& dataDirectory)
         m_failure = QStringLiteral("%1: %2").arg(m_path, reason);
         return Outcome::Failed;
     };
+    if (const QString refused = prepareLockDirectory(QFileInfo(m_path).path());
+        !refused.isEmpty()) {
+        m_failure = refused;
+        return Outcome::Failed;
+    }
     // A holder removes the file as it lets go: a lock taken on a file that has left its name
     // in the meantime locks nothing, and is taken again on the file there now.
     for (int attempt = 0; attempt < 100; ++attempt) {
@@ -116,6 +196,7 @@ InstanceLock::Outcome InstanceLock::acquire(const QString& dataDirectory)
         if (::ftruncate(fd, 0) == 0)
             (void)!::pwrite(fd, holder.constData(), std::size_t(holder.size()), 0);
         m_fd = fd;
+        removeOldLock(dataDirectory);
         return Outcome::Locked;
     }
     return failed(QStringLiteral("the lock file keeps being replaced"));

@@ -11,7 +11,8 @@
 struct AppState;
 
 inline const QString kProgramTitle = QStringLiteral("Quillor");
-// In the data directory while a program writes there; quillor-cli takes it to write too.
+// The lock file that earlier versions kept in the data directory; the lock is now elsewhere
+// (InstanceLock::pathFor), and a file of this name left there is removed.
 inline const QString kLockFileName = QStringLiteral("quillor.lock");
 
 // What the start-up sequence needs to know of the world; tests give their own.

@@ -86,7 +86,8 @@ std::optional<EncryptedEntry> encryptEntry(QByteArrayView title, QByteArrayView 
     return EncryptedEntry{std::move(*record), std::move(ciphers.password)};
 }
 
-SaveResult appendLinkRecord(const QString& linkFilePath, QByteArrayView record)
+SaveResult appendLinkRecord(const QString& linkFilePath, QByteArrayView record,
+                            const ExpectedLinkFile& expected)
 {
     if (record.size() != kLinkRecordSize)
         return failure(linkFilePath, QStringLiteral("not a whole record"));
@@ -137,6 +138,23 @@ SaveResult appendLinkRecord(const QString& linkFilePath, QByteArrayView record)
         return result;
     };
 
+    // Last before the write: the descriptor's file is the one read, and the name still leads to
+    // it (a rename over it from here to the write is still lost).
+    if (const ExpectedFile& link = expected.linkFile) {
+        QString changed;
+        if (created != !link->exists)
+            changed = created ? QStringLiteral("it was removed") : QStringLiteral("it was created");
+        else if (!created)
+            changed = unexpectedFile(link, fd);
+        if (changed.isEmpty() && !created)
+            changed = unexpectedFile(link, linkFilePath);
+        if (!changed.isEmpty())
+            return abandon(SaveResult::changedOnDisk(
+                QStringLiteral("%1 changed on disk: %2").arg(linkFilePath, changed)));
+    }
+    if (const QString changed = unexpectedMasterPasswordFile(expected, linkFilePath);
+        !changed.isEmpty())
+        return abandon(SaveResult::changedOnDisk(changed));
     const char* data = record.data();
     qsizetype left = record.size();
     while (left > 0) {
@@ -172,21 +190,48 @@ SaveResult appendLinkRecord(const QString& linkFilePath, QByteArrayView record)
 }
 
 SaveResult replaceLinkRecord(const QString& linkFilePath, qint64 recordNumber,
-                             QByteArrayView record)
+                             QByteArrayView record, const ExpectedLinkFile& expected,
+                             QByteArrayView oldRecord)
 {
     if (record.size() != kLinkRecordSize)
         return failure(linkFilePath, QStringLiteral("not a whole record"));
+    const auto changedOnDisk = [&](const QString& how) {
+        return SaveResult::changedOnDisk(
+            QStringLiteral("%1 changed on disk: %2").arg(linkFilePath, how));
+    };
     QFile source;
-    if (const QString reason = openRegularFile(source, linkFilePath); !reason.isEmpty())
+    if (const QString reason = openRegularFile(source, linkFilePath); !reason.isEmpty()) {
+        if (expected.linkFile && !fileIdentity(linkFilePath).exists)
+            return changedOnDisk(QStringLiteral("it was removed"));
         return failure(linkFilePath, reason);
+    }
+    if (const QString changed = unexpectedFile(expected.linkFile, source.handle());
+        !changed.isEmpty())
+        return changedOnDisk(changed);
+    if (const QString changed = unexpectedMasterPasswordFile(expected, linkFilePath);
+        !changed.isEmpty())
+        return SaveResult::changedOnDisk(changed);
     const qint64 size = source.size();
     if (recordNumber < 1 || recordNumber > linkRecordCount(size))
         return failure(linkFilePath, QStringLiteral("there is no record %1").arg(recordNumber));
 
     SafeFileWriter writer(linkFilePath);
+    // Checked again just before the rename: a change while the copy runs is caught there.
+    writer.expectTarget(expected.linkFile);
+    if (expected.masterPasswordFile)
+        writer.expectBeside(QFileInfo(linkFilePath).path() + u'/' + PairFiles::kMasterPasswordFile,
+                            expected.masterPasswordFile);
     const qint64 start = (recordNumber - 1) * kLinkRecordSize;
     QString readError;
-    if (copyBytes(source, writer, start, readError) && writer.write(record)) {
+    const bool copied = copyBytes(source, writer, start, readError);
+    if (copied && !oldRecord.isEmpty()) {
+        const QByteArray found = source.read(kLinkRecordSize);
+        if (found != oldRecord) {
+            writer.cancel();
+            return changedOnDisk(QStringLiteral("record %1 is not the one read").arg(recordNumber));
+        }
+    }
+    if (copied && writer.write(record)) {
         if (source.seek(std::min(start + kLinkRecordSize, size)))
             copyRest(source, writer, readError);
         else

@@ -141,9 +141,17 @@ bool putList(Writer& writer, std::size_t count, EntryAt at, Crypt encrypt)
 // at(i) gives the entry of record i.
 template <typename EntryAt>
 SaveResult writeList(const QString& linkFilePath, std::size_t count, EntryAt at,
-                     QByteArrayView masterPassword, CipherService& cipher)
+                     QByteArrayView masterPassword, CipherService& cipher,
+                     const ExpectedLinkFile& expected)
 {
     if (count == 0) {
+        if (const QString changed = unexpectedFile(expected.linkFile, linkFilePath);
+            !changed.isEmpty())
+            return SaveResult::changedOnDisk(
+                QStringLiteral("%1 changed on disk: %2").arg(linkFilePath, changed));
+        if (const QString changed = unexpectedMasterPasswordFile(expected, linkFilePath);
+            !changed.isEmpty())
+            return SaveResult::changedOnDisk(changed);
         if (::unlink(QFile::encodeName(linkFilePath).constData()) != 0 && errno != ENOENT)
             return failure(linkFilePath, qt_error_string(errno));
         syncDirectory(QFileInfo(linkFilePath).absolutePath());
@@ -159,6 +167,10 @@ SaveResult writeList(const QString& linkFilePath, std::size_t count, EntryAt at,
     };
 
     SafeFileWriter writer(linkFilePath);
+    writer.expectTarget(expected.linkFile);
+    if (expected.masterPasswordFile)
+        writer.expectBeside(QFileInfo(linkFilePath).path() + u'/' + PairFiles::kMasterPasswordFile,
+                            expected.masterPasswordFile);
     if (!putList(writer, count, at, encrypt)) {
         writer.cancel();
         return failure(linkFilePath, QStringLiteral("an item does not fit its field"));
@@ -169,19 +181,21 @@ SaveResult writeList(const QString& linkFilePath, std::size_t count, EntryAt at,
 } // namespace
 
 SaveResult SaveListToLinkFile(const QString& linkFilePath, const std::vector<Entry>& entries,
-                              QByteArrayView masterPassword, CipherService& cipher)
+                              QByteArrayView masterPassword, CipherService& cipher,
+                              const ExpectedLinkFile& expected)
 {
     return writeList(
         linkFilePath, entries.size(), [&](std::size_t i) -> const Entry& { return entries[i]; },
-        masterPassword, cipher);
+        masterPassword, cipher, expected);
 }
 
 SaveResult SaveListToLinkFile(const QString& linkFilePath, std::span<const Entry* const> entries,
-                              QByteArrayView masterPassword, CipherService& cipher)
+                              QByteArrayView masterPassword, CipherService& cipher,
+                              const ExpectedLinkFile& expected)
 {
     return writeList(
         linkFilePath, entries.size(), [&](std::size_t i) -> const Entry& { return *entries[i]; },
-        masterPassword, cipher);
+        masterPassword, cipher, expected);
 }
 
 SaveResult stageList(PairFiles::StagedFile& staged, const std::vector<Entry>& entries,
@@ -203,7 +217,7 @@ SaveResult stageList(PairFiles::StagedFile& staged, const std::vector<Entry>& en
 
 SaveResult reencryptPair(const QString& directory, QByteArrayView oldPassword,
                          QByteArrayView newPassword, QByteArrayView checkValue,
-                         CipherService& cipher)
+                         CipherService& cipher, const std::optional<PairIdentity>& expected)
 {
     using namespace PairFiles;
     if (newPassword.size() > MasterPasswordFile::kFieldWidth - kLengthPrefixDigits)
@@ -211,7 +225,27 @@ SaveResult reencryptPair(const QString& directory, QByteArrayView oldPassword,
     if (SaveResult settled = settlePairDirectory(directory); !settled)
         return settled;
 
+    // Checked before the files are read, so that a changed file is said to be changed rather
+    // than damaged, and again at the switch.
+    const auto changedPair = [&]() -> std::optional<SaveResult> {
+        if (!expected)
+            return std::nullopt;
+        for (const auto& [name, identity] : {std::pair(kMasterPasswordFile, expected->masterPasswordFile),
+                                             std::pair(kLinkFile, expected->linkFile)}) {
+            const QString path = directory + u'/' + name;
+            if (const QString changed = unexpectedFile(identity, path); !changed.isEmpty())
+                return SaveResult::changedOnDisk(
+                    QStringLiteral("%1 changed on disk: %2").arg(path, changed));
+        }
+        return std::nullopt;
+    };
+    if (auto changed = changedPair())
+        return *changed;
     PairReplacement pair(directory);
+    if (expected) {
+        pair.expect(kMasterPasswordFile, expected->masterPasswordFile);
+        pair.expect(kLinkFile, expected->linkFile);
+    }
     QByteArray record = MasterPasswordFile::makeRecord(newPassword, cipher, checkValue);
     pair.stage(kMasterPasswordFile).write(record);
     secureWipe(record);
@@ -225,8 +259,11 @@ SaveResult reencryptPair(const QString& directory, QByteArrayView oldPassword,
         if (!newKey)
             return failure(linkPath, CipherService::kNotConnected);
         if (SaveResult copied = reencryptRecords(linkPath, pair.stage(kLinkFile), oldKey, *newKey);
-            !copied)
+            !copied) {
+            if (auto changed = changedPair())
+                return *changed;
             return copied;
+        }
     }
     return pair.commit();
 }

@@ -334,6 +334,12 @@ void PairReplacement::remove(const QString& name)
     m_removed << name;
 }
 
+void PairReplacement::expect(const QString& name, const FileIdentity& identity)
+{
+    Q_ASSERT(name == kMasterPasswordFile || name == kLinkFile);
+    m_expected.emplace_back(name, identity);
+}
+
 SaveResult PairReplacement::commit()
 {
     QByteArray markText;
@@ -363,6 +369,16 @@ SaveResult PairReplacement::commit()
             const SaveResult result = failure(file->path(), systemError());
             removeIfPresent(markFile.path());
             return result;
+        }
+    }
+    // The last moment before the switch is decided; a file changed from here to its rename is
+    // still replaced.
+    for (const auto& [name, identity] : m_expected) {
+        const QString target = targetOf(m_directory, name, m_links);
+        if (const QString changed = unexpectedFile(identity, target); !changed.isEmpty()) {
+            removeIfPresent(markFile.path());
+            return SaveResult::changedOnDisk(
+                QStringLiteral("%1 changed on disk: %2").arg(target, changed));
         }
     }
     if (::rename(native(markFile.path()).constData(), native(mark).constData()) != 0) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "FileIdentity.h"
 #include "SaveResult.h"
 
 #include <QByteArrayView>
@@ -75,6 +76,9 @@ public:
     }
     // The new pair has no such file.
     void remove(const QString& name);
+    // The file of that name must still be this one when the switch is decided; else commit()
+    // fails with changedOnDisk and the old pair stays.
+    void expect(const QString& name, const FileIdentity& identity);
     // Puts the new pair in place; a failure before the switch leaves the old pair whole. Once the
     // commit mark is in place the switch is decided: a later failure is madeUnsure, and what is
     // left of the switch is finished by the next settlePairDirectory.
@@ -85,6 +89,7 @@ private:
     Links m_links;
     std::vector<std::pair<QString, std::unique_ptr<StagedFile>>> m_staged;
     QStringList m_removed;
+    std::vector<std::pair<QString, FileIdentity>> m_expected;
     bool m_committed = false;
 };
 

@@ -99,6 +99,19 @@ SaveResult SafeFileWriter::commit()
         fail(qt_error_string(errno));
     if (!m_error.isEmpty())
         return SaveResult::failure(QStringLiteral("%1: %2").arg(m_file.fileName(), m_error));
+    // As late as it can be: what changes the target from here to the rename is still lost.
+    if (const QString changed = unexpectedFile(m_expected, m_file.fileName()); !changed.isEmpty()) {
+        cancel();
+        return SaveResult::changedOnDisk(
+            QStringLiteral("%1 changed on disk: %2").arg(m_file.fileName(), changed));
+    }
+    for (const auto& [path, expected] : m_beside) {
+        if (const QString changed = unexpectedFile(expected, path); !changed.isEmpty()) {
+            cancel();
+            return SaveResult::changedOnDisk(
+                QStringLiteral("%1 changed on disk: %2").arg(path, changed));
+        }
+    }
     // commit() renames over the target.
     const bool committed = m_file.commit();
     m_opened = false;
@@ -124,9 +137,10 @@ void SafeFileWriter::cancel()
     }
 }
 
-SaveResult saveFileSafely(const QString& path, QByteArrayView bytes)
+SaveResult saveFileSafely(const QString& path, QByteArrayView bytes, ExpectedFile expected)
 {
     SafeFileWriter writer(path);
+    writer.expectTarget(std::move(expected));
     writer.write(bytes);
     return writer.commit();
 }

@@ -15,12 +15,21 @@ public:
     // The change is made (or decided and finished at the next start); reason says what failed
     // after it, so that it may not outlast a power cut.
     static SaveResult madeUnsure(QString reason) { return SaveResult(std::move(reason), true); }
+    // Nothing was written: the file to be replaced is no longer the one its writer read (changed
+    // elsewhere, by a sync program or another machine), so a write would lose that change.
+    static SaveResult changedOnDisk(QString reason)
+    {
+        SaveResult result(std::move(reason), false);
+        result.m_changedOnDisk = true;
+        return result;
+    }
 
     bool ok() const { return m_error.isEmpty(); }
     explicit operator bool() const { return ok(); }
     // Whether the change is in place, or decided: ok(), or made in spite of error().
     bool made() const { return ok() || m_made; }
     const QString& error() const { return m_error; }
+    bool changedOnDisk() const { return m_changedOnDisk; }
 
 private:
     SaveResult(QString reason, bool made)
@@ -30,4 +39,5 @@ private:
     }
     QString m_error;
     bool m_made = false;
+    bool m_changedOnDisk = false;
 };

@@ -358,6 +358,7 @@ private Q_SLOTS:
     void leftLockFile_data();
     void leftLockFile();
     void lockHeldByAnotherCommand();
+    void oneLockThroughALink();
     void linkToNowhere_data();
     void linkToNowhere();
     void tornTailIsSaid_data();
@@ -370,6 +371,8 @@ private Q_SLOTS:
     void merge();
     void conflictCopiesNoted_data();
     void conflictCopiesNoted();
+    void staleListIsNotWritten_data();
+    void staleListIsNotWritten();
 
 private:
     QString root() const { return m_tmp->path(); }
@@ -398,6 +401,7 @@ private:
 
     std::unique_ptr<QTemporaryDir> m_tmp;
     QProcessEnvironment m_env;
+    QTemporaryDir m_runtime; // the runtime directory, where the locks are
     QStringList m_touched; // what any run changed under the temporary directory
     bool m_writes = false; // a test of a writing command checks the files itself
 };
@@ -408,6 +412,8 @@ void TestCli::init()
     m_tmp = std::make_unique<QTemporaryDir>();
     QVERIFY(m_tmp->isValid());
     m_touched.clear();
+    QVERIFY(m_runtime.isValid());
+    qputenv("XDG_RUNTIME_DIR", QFile::encodeName(m_runtime.path()));
     // The profile and home point into the temporary directory: a run that falls back to the
     // default data directory reads, or could write, only there.
     m_env = QProcessEnvironment::systemEnvironment();
@@ -1869,7 +1875,7 @@ void TestCli::lockedDataDirectory()
     program.reset();
     const Run closed = run(args, input, inRoot);
     QVERIFY2(closed.exitCode == 0, closed.describe().constData());
-    QVERIFY(!QFileInfo::exists(dir + u'/' + kLockFileName));
+    QVERIFY(!QFileInfo::exists(InstanceLock::pathFor(dir)));
 }
 
 void TestCli::writeFailures_data()
@@ -2492,13 +2498,14 @@ void TestCli::leftLockFile()
     m_writes = true;
 
     QVERIFY(makeEntries(kEntries));
-    const QString lock = dataDir() + u'/' + kLockFileName;
+    const QString lock = InstanceLock::pathFor(dataDir());
+    const QString lockDir = QFileInfo(lock).path();
     const QStringList add{u"add"_s, u"--title"_s, u"T"_s};
     const QByteArray input = kPassword + "\npw\n";
     if (content == "killed") {
         const QString log = m_tmp->filePath(u"points.log"_s);
         QVERIFY(run(QStringList{u"--data-dir"_s, dataDir()} + add, input,
-                    underFaults(m_env, dataDir(), log, 0, "count", root()))
+                    underFaults(m_env, lockDir, log, 0, "count", root()))
                     .exitCode == 0);
         QVERIFY(makeEntries(kEntries));
         int at = 0;
@@ -2510,10 +2517,12 @@ void TestCli::leftLockFile()
         QVERIFY2(at > 0, "the lock file is never written");
         QFile::remove(log);
         const Run killed = run(QStringList{u"--data-dir"_s, dataDir()} + add, input,
-                               underFaults(m_env, dataDir(), log, at, "kill", root()));
+                               underFaults(m_env, lockDir, log, at, "kill", root()));
         QCOMPARE(killed.exitCode, -1);
         QVERIFY(QFileInfo(lock).isFile());
     } else {
+        QVERIFY(QDir().mkpath(lockDir));
+        QCOMPARE(::chmod(QFile::encodeName(lockDir).constData(), 0700), 0);
         QVERIFY(TestData::writeFile(lock, content));
     }
 
@@ -2544,7 +2553,7 @@ void TestCli::lockHeldByAnotherCommand()
     }
     QCOMPARE(filesIn(dataDir()), before);
 
-    const QString lock = dataDir() + u'/' + kLockFileName;
+    const QString lock = InstanceLock::pathFor(dataDir());
     QVERIFY(QDir().mkdir(lock));
     const Run r = cli(rm, kPassword + '\n');
     QVERIFY2(r.exitCode == 1, r.describe().constData());
@@ -2553,6 +2562,35 @@ void TestCli::lockHeldByAnotherCommand()
              r.err.constData());
     QVERIFY(QFileInfo(lock).isDir());
     QCOMPARE(readBack(linkFilePath(), kPassword), rows(kEntries));
+}
+
+// The window's lock on the data directory keeps out a command that reaches it through a link,
+// and neither leaves anything in the directory that a sync program would carry elsewhere.
+void TestCli::oneLockThroughALink()
+{
+    m_writes = true;
+    QVERIFY(makeEntries(kEntries));
+    QVERIFY(TestData::writeFile(dataDir() + u'/' + kLockFileName, "quillor 2147483646\n"));
+    const QString link = m_tmp->filePath(u"synced"_s);
+    QVERIFY(QFile::link(dataDir(), link));
+    {
+        InstanceLock window(u"quillor"_s);
+        QCOMPARE(window.acquire(dataDir()), InstanceLock::Outcome::Locked);
+        // The lock file an earlier version left is gone once the lock is held.
+        QVERIFY(!QFileInfo::exists(dataDir() + u'/' + kLockFileName));
+        const Run r = run({u"--data-dir"_s, link, u"rm"_s, u"1"_s}, kPassword + '\n',
+                          [this](QProcess& process) { process.setWorkingDirectory(root()); });
+        QVERIFY2(r.exitCode == 1, r.describe().constData());
+        QCOMPARE(QString::fromUtf8(r.err),
+                 u"quillor-cli: quillor has %1 open; close it first (nothing was changed)\n"_s.arg(
+                     link));
+        QCOMPARE(TestData::entriesOf(dataDir()), (QStringList{u"QuiFil.ini"_s, u"QuiURL.dab"_s}));
+    }
+    const Run r = run({u"--data-dir"_s, link, u"rm"_s, u"1"_s}, kPassword + '\n',
+                      [this](QProcess& process) { process.setWorkingDirectory(root()); });
+    QVERIFY2(r.exitCode == 0, r.describe().constData());
+    QCOMPARE(TestData::entriesOf(dataDir()), (QStringList{u"QuiFil.ini"_s, u"QuiURL.dab"_s}));
+    QCOMPARE(readBack(linkFilePath(), kPassword), rows({kEntries[1], kEntries[2]}));
 }
 
 void TestCli::linkToNowhere_data()
@@ -2662,7 +2700,7 @@ void TestCli::pendingSwitch()
         writer.emplace(u"quillor-cli"_s);
         QCOMPARE(writer->acquire(dataDir()), InstanceLock::Outcome::Locked);
     }
-    const QString lock = dataDir() + u'/' + kLockFileName;
+    const QString lock = InstanceLock::pathFor(dataDir());
     const bool lockFileBefore = QFileInfo::exists(lock);
     const Run r = list({});
     QVERIFY2(r.exitCode == 1, r.describe().constData());
@@ -3684,6 +3722,107 @@ void TestCli::conflictCopiesNoted()
     const Run quiet = cli({u"list"_s}, kPassword + '\n');
     QVERIFY2(quiet.exitCode == 0 && !quiet.err.contains("sync program"),
              quiet.describe().constData());
+}
+
+void TestCli::staleListIsNotWritten_data()
+{
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<QByteArray>("input");
+    QTest::addColumn<QString>("file");   // the file changed elsewhere while the command runs
+    QTest::addColumn<QString>("change"); // "renamed over", "in place", or "none"
+
+    const QByteArray right = kPassword + '\n';
+    const QList<std::tuple<const char*, QStringList, QByteArray>> writers = {
+        {"add", {u"add"_s, u"--title"_s, u"T"_s}, right + "pw\n"},
+        {"edit", {u"edit"_s, u"2"_s, u"--title"_s, u"T"_s}, right},
+        {"edit of another entry", {u"edit"_s, u"3"_s, u"--username"_s, u"U"_s}, right},
+        {"rm", {u"rm"_s, u"1"_s}, right},
+        {"mv", {u"mv"_s, u"3"_s, u"1"_s}, right},
+        {"passwd", {u"passwd"_s}, right + "Quince 2\nQuince 2\n"},
+        {"import", {u"import"_s, u"in.csv"_s, u"--format"_s, u"chrome"_s}, right},
+    };
+    for (const auto& [name, args, input] : writers) {
+        for (const char* change : {"renamed over", "in place"})
+            QTest::addRow("%s, QuiURL.dab %s", name, change)
+                << args << input << u"QuiURL.dab"_s << QString::fromLatin1(change);
+    }
+    // The other machine's new password, come through the sync program: entries written under
+    // the old one beside it could never be opened again.
+    for (const auto& [name, args, input] : writers) {
+        for (const char* change : {"renamed over", "in place"})
+            QTest::addRow("%s, QuiFil.ini %s", name, change)
+                << args << input << u"QuiFil.ini"_s << QString::fromLatin1(change);
+    }
+    for (const auto& [name, args, input] : {writers[0], writers[3]})
+        QTest::addRow("%s, unchanged", name) << args << input << u"QuiURL.dab"_s << u"none"_s;
+}
+
+// A writer stops itself after it has read the list and before it writes; the files change there,
+// as a sync program or the Windows program beside it would change them: by a new file renamed
+// over the old one, or by a record written in place. Nothing is written over the change.
+void TestCli::staleListIsNotWritten()
+{
+    QFETCH(QStringList, args);
+    QFETCH(QByteArray, input);
+    QFETCH(QString, file);
+    QFETCH(QString, change);
+    m_writes = true;
+
+    QVERIFY(makeEntries(kEntries));
+    QVERIFY(TestData::writeFile(m_tmp->filePath(u"in.csv"_s),
+                                "name,url,username,password\nMail,https://mail.example,ann,pw\n"));
+    // Entry 2 replaced elsewhere, the file the same size; for the password file, another password.
+    QList<Item> elsewhere = kEntries;
+    elsewhere[1].title = "X2";
+    const QByteArray changed = file == u"QuiFil.ini"_s
+                                   ? TestData::masterPasswordRecord("Other machine")
+                                   : TestData::linkFile(elsewhere, kPassword);
+    const QString path = dataDir() + u'/' + file;
+
+    QProcessEnvironment env = m_env;
+    env.insert(u"QUILLOR_CLI_STOP_BEFORE_WRITE_FOR_TEST"_s, u"1"_s);
+    QProcess writer;
+    writer.setProcessEnvironment(env);
+    writer.setWorkingDirectory(root());
+    writer.start(kCli, QStringList{u"--data-dir"_s, dataDir()} + args);
+    QVERIFY(writer.waitForStarted());
+    writer.write(input);
+    QVERIFY(writer.waitForBytesWritten());
+    writer.closeWriteChannel();
+    siginfo_t info{};
+    QCOMPARE(
+        ::waitid(P_PID, id_t(writer.processId()), &info, WSTOPPED | WEXITED | WNOWAIT | __WALL), 0);
+    QVERIFY2(info.si_code == CLD_STOPPED, "the writer never stopped before its write");
+
+    if (change == u"renamed over"_s) {
+        const QString synced = dataDir() + u"/.syncthing.tmp"_s;
+        QVERIFY(TestData::writeFile(synced, changed));
+        QCOMPARE(
+            ::rename(QFile::encodeName(synced).constData(), QFile::encodeName(path).constData()),
+            0);
+    } else if (change == u"in place"_s) {
+        QFile target(path);
+        QVERIFY(target.open(QIODevice::ReadWrite));
+        QCOMPARE(target.write(changed), qint64(changed.size()));
+    }
+    const auto before = filesIn(dataDir());
+
+    QCOMPARE(::kill(pid_t(writer.processId()), SIGCONT), 0);
+    QVERIFY(writer.waitForFinished(120'000));
+    QCOMPARE(writer.exitStatus(), QProcess::NormalExit);
+    const Run r{writer.exitCode(), writer.readAllStandardOutput(), writer.readAllStandardError()};
+    if (change == u"none"_s) {
+        QVERIFY2(r.exitCode == 0, r.describe().constData());
+        return;
+    }
+    QVERIFY2(r.exitCode == 1, r.describe().constData());
+    QCOMPARE(r.out, QByteArray());
+    const QByteArray said = "quillor-cli: the list changed on disk while the command ran (" +
+                            QFile::encodeName(path) + " changed on disk: ";
+    QVERIFY2(r.err.startsWith(said), r.err.constData());
+    QVERIFY2(r.err.endsWith("); nothing was changed: repeat the command\n"), r.err.constData());
+    QCOMPARE(filesIn(dataDir()), before);
+    QCOMPARE(TestData::readFile(path), changed);
 }
 
 QTEST_GUILESS_MAIN(TestCli)

@@ -1,21 +1,24 @@
 #include "FifoWatchdog.h"
 #include "TestData.h"
 #include "startup/AppState.h"
+#include "startup/InstanceLock.h"
 #include "startup/ModuleRoutines.h"
 #include "startup/OleDate.h"
 #include "startup/Startup.h"
 
 #include <QDir>
 #include <QFile>
-#include <QLockFile>
 #include <QRandomGenerator>
+#include <QScopeGuard>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 #include <cerrno>
 #include <csignal>
 #include <dlfcn.h>
+#include <fcntl.h>
 #include <optional>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -107,12 +110,10 @@ struct Fixture {
     QString dataDir() const { return appData() + u"/Quillor"_s; }
     QString dataFile(const QString& name) const { return dataDir() + u'/' + name; }
 
-    // The data files, and what else the data directory holds besides the lock.
+    // The data files, and whatever else the data directory holds.
     QStringList dataDirEntries() const
     {
-        QStringList entries = QDir(dataDir()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot);
-        entries.removeAll(u"quillor.lock"_s);
-        return entries;
+        return QDir(dataDir()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot);
     }
 };
 
@@ -155,6 +156,7 @@ private:
 class TestStartup : public QObject {
     Q_OBJECT
 private Q_SLOTS:
+    void initTestCase();
     void init();
 
     void firstStart();
@@ -168,6 +170,11 @@ private Q_SLOTS:
     void leftLockFile_data();
     void leftLockFile();
     void staleTemporariesAreRemoved();
+    void lockOutsideTheDataDirectory();
+    void oldLockFileRemoved_data();
+    void oldLockFileRemoved();
+    void lockDirectory_data();
+    void lockDirectory();
     void shortSettingsFileTakesDefaults();
     void keptUndoPairAndOrphanedLinks_data();
     void keptUndoPairAndOrphanedLinks();
@@ -181,7 +188,16 @@ private Q_SLOTS:
     void noWindowsDirectory();
     void profileDirectory_data();
     void profileDirectory();
+
+private:
+    QTemporaryDir m_runtime; // the locks go here, not among other runs' locks
 };
+
+void TestStartup::initTestCase()
+{
+    QVERIFY(m_runtime.isValid());
+    qputenv("XDG_RUNTIME_DIR", QFile::encodeName(m_runtime.path()));
+}
 
 void TestStartup::init()
 {
@@ -513,7 +529,8 @@ void TestStartup::leftLockFile()
 
     Fixture f;
     QVERIFY(QDir().mkpath(f.dataDir()));
-    const QString lock = f.dataFile(kLockFileName);
+    const QString lock = InstanceLock::pathFor(f.dataDir());
+    QVERIFY(QDir().mkpath(QFileInfo(lock).path()));
     std::optional<InstanceLock> holder;
     if (left == "(killed)") {
         const pid_t child = ::fork();
@@ -588,8 +605,8 @@ void TestStartup::staleTemporariesAreRemoved()
 
     {
         // Another instance's temporaries are its own.
-        QLockFile running(f.dataFile(u"quillor.lock"_s));
-        QVERIFY(running.tryLock(0));
+        InstanceLock running(u"quillor"_s);
+        QCOMPARE(running.acquire(f.dataDir()), InstanceLock::Outcome::Locked);
         AppState second;
         QCOMPARE(runStartup(f.env, second).status, StartupOutcome::Status::AlreadyRunning);
         QCOMPARE(f.dataDirEntries(), all);
@@ -604,6 +621,190 @@ void TestStartup::staleTemporariesAreRemoved()
 
 // A settings file cut short: the fields past the cut come from the default file, under the
 // first-run rules when its mark is among them, instead of zero column widths.
+// The lock is kept where no sync program carries it to another machine: in the user's runtime
+// directory, one for each data directory, whatever path leads there.
+void TestStartup::lockOutsideTheDataDirectory()
+{
+    Fixture f;
+    AppState state;
+    const StartupOutcome outcome = runStartup(f.env, state);
+    QCOMPARE(outcome.status, StartupOutcome::Status::Started);
+    QVERIFY(outcome.lock && outcome.lock->isLocked());
+    QCOMPARE(f.dataDirEntries(), (QStringList{u"QuiFil.ini"_s, u"QuiSetts.ini"_s}));
+
+    const QString lock = InstanceLock::pathFor(f.dataDir());
+    QCOMPARE(QFileInfo(lock).path(), m_runtime.path() + u"/quillor"_s);
+    QCOMPARE(TestData::permissionsOf(QFileInfo(lock).path()), 0700);
+    QCOMPARE(TestData::readFile(lock), "quillor " + QByteArray::number(::getpid()) + '\n');
+
+    // The same directory through a link: the same lock, held.
+    const QString link = f.appData() + u"/Through a link"_s;
+    QVERIFY(QFile::link(f.dataDir(), link));
+    QCOMPARE(InstanceLock::pathFor(link), lock);
+    InstanceLock second(u"quillor-cli"_s);
+    QCOMPARE(second.acquire(link), InstanceLock::Outcome::Held);
+    QCOMPARE(second.holder(), u"quillor (pid %1)"_s.arg(::getpid()));
+
+    // Another directory: a lock of its own, free.
+    const QString other = f.appData() + u"/Other"_s;
+    QVERIFY(QDir().mkpath(other));
+    QVERIFY(InstanceLock::pathFor(other) != lock);
+    QCOMPARE(second.acquire(other), InstanceLock::Outcome::Locked);
+    QVERIFY(QDir(other).entryList(QDir::AllEntries | QDir::NoDotAndDotDot).isEmpty());
+    second.release();
+    QVERIFY(!QFileInfo::exists(InstanceLock::pathFor(other)));
+}
+
+void TestStartup::oldLockFileRemoved_data()
+{
+    QTest::addColumn<QString>("left"); // what stands at quillor.lock in the data directory
+    QTest::addColumn<bool>("removed");
+
+    QTest::newRow("a file an earlier version left") << u"file"_s << true;
+    QTest::newRow("a file an earlier version still holds") << u"held"_s << false;
+    QTest::newRow("a directory") << u"directory"_s << false;
+    QTest::newRow("a symbolic link") << u"link"_s << false;
+}
+
+// The lock file of earlier versions goes, once the lock is ours; what is not such a file, or is
+// still held by the program that made it, stays.
+void TestStartup::oldLockFileRemoved()
+{
+    QFETCH(QString, left);
+    QFETCH(bool, removed);
+
+    Fixture f;
+    QVERIFY(QDir().mkpath(f.dataDir()));
+    const QString old = f.dataFile(kLockFileName);
+    const QString elsewhere = f.appData() + u"/elsewhere"_s;
+    int held = -1;
+    if (left == u"directory"_s) {
+        QVERIFY(QDir().mkdir(old));
+    } else if (left == u"link"_s) {
+        QVERIFY(TestData::writeFile(elsewhere, "quillor 1\n"));
+        QVERIFY(QFile::link(elsewhere, old));
+    } else {
+        QVERIFY(TestData::writeFile(old, "quillor 2147483646\n"));
+    }
+    if (left == u"held"_s) {
+        held = ::open(QFile::encodeName(old).constData(), O_RDONLY | O_CLOEXEC);
+        QVERIFY(held >= 0);
+        QCOMPARE(::flock(held, LOCK_EX | LOCK_NB), 0);
+    }
+
+    AppState state;
+    const StartupOutcome outcome = runStartup(f.env, state);
+    if (held >= 0)
+        ::close(held);
+    QCOMPARE(outcome.status, StartupOutcome::Status::Started);
+    QVERIFY(outcome.lock && outcome.lock->isLocked());
+    QCOMPARE(QFileInfo(old).exists() || QFileInfo(old).isSymLink(), !removed);
+    if (left == u"link"_s)
+        QCOMPARE(TestData::readFile(elsewhere), QByteArray("quillor 1\n"));
+}
+
+void TestStartup::lockDirectory_data()
+{
+    QTest::addColumn<QString>("runtime"); // XDG_RUNTIME_DIR: ours, unset, or not fit
+    QTest::addColumn<QString>("temporary"); // what stands at quillor-UID in TMPDIR beforehand
+    QTest::addColumn<QString>("where");     // where the lock goes: runtime, temporary, or none
+    QTest::addColumn<QString>("failure");
+
+    QTest::newRow("the runtime directory") << u"ours"_s << u"nothing"_s << u"runtime"_s << QString();
+    QTest::newRow("no runtime directory") << u"unset"_s << u"nothing"_s << u"temporary"_s
+                                          << QString();
+    QTest::newRow("a relative runtime directory")
+        << u"relative"_s << u"nothing"_s << u"temporary"_s << QString();
+    QTest::newRow("a runtime directory of another user")
+        << u"other user"_s << u"nothing"_s << u"temporary"_s << QString();
+    QTest::newRow("a runtime directory open to others")
+        << u"open"_s << u"ours"_s << u"temporary"_s << QString();
+    QTest::newRow("a temporary lock directory of another user")
+        << u"unset"_s << u"other user"_s << u"none"_s << u"belongs to another user"_s;
+    QTest::newRow("a temporary lock directory open to others")
+        << u"unset"_s << u"open"_s << u"none"_s << u"others can use the directory"_s;
+    QTest::newRow("a link in the temporary lock directory's place")
+        << u"unset"_s << u"link"_s << u"none"_s << u"not a directory"_s;
+    QTest::newRow("a file in the temporary lock directory's place")
+        << u"unset"_s << u"file"_s << u"none"_s << u"not a directory"_s;
+}
+
+// Where the runtime directory is missing or not the user's alone, the locks go to a directory of
+// the user's own in the temporary directory; one that others could reach is refused.
+void TestStartup::lockDirectory()
+{
+    QFETCH(QString, runtime);
+    QFETCH(QString, temporary);
+    QFETCH(QString, where);
+    QFETCH(QString, failure);
+
+    QTemporaryDir scratch;
+    QVERIFY(scratch.isValid());
+    const QString runtimeDir = scratch.filePath(u"run"_s);
+    const QString tmp = scratch.filePath(u"tmp"_s);
+    QVERIFY(QDir().mkpath(runtimeDir) && QDir().mkpath(tmp));
+    QCOMPARE(::chmod(QFile::encodeName(runtimeDir).constData(), 0700), 0);
+    if (runtime == u"other user"_s)
+        QCOMPARE(::chown(QFile::encodeName(runtimeDir).constData(), kOtherUser, kOtherUser), 0);
+    if (runtime == u"open"_s)
+        QCOMPARE(::chmod(QFile::encodeName(runtimeDir).constData(), 0755), 0);
+    const QString fallback = tmp + u"/quillor-"_s + QString::number(::geteuid());
+    if (temporary != u"nothing"_s) {
+        if (temporary == u"link"_s) {
+            QVERIFY(QDir().mkpath(tmp + u"/real"_s));
+            QCOMPARE(::chmod(QFile::encodeName(tmp + u"/real"_s).constData(), 0700), 0);
+            QVERIFY(QFile::link(tmp + u"/real"_s, fallback));
+        } else if (temporary == u"file"_s) {
+            QVERIFY(TestData::writeFile(fallback, "x"));
+        } else {
+            QVERIFY(QDir().mkpath(fallback));
+            QCOMPARE(::chmod(QFile::encodeName(fallback).constData(),
+                             temporary == u"open"_s ? 0777 : 0700),
+                     0);
+            if (temporary == u"other user"_s)
+                QCOMPARE(::chown(QFile::encodeName(fallback).constData(), kOtherUser, kOtherUser),
+                         0);
+        }
+    }
+
+    const QByteArray savedRuntime = qgetenv("XDG_RUNTIME_DIR");
+    const QByteArray savedTmp = qgetenv("TMPDIR");
+    const auto restore = qScopeGuard([&] {
+        qputenv("XDG_RUNTIME_DIR", savedRuntime);
+        if (savedTmp.isNull())
+            qunsetenv("TMPDIR");
+        else
+            qputenv("TMPDIR", savedTmp);
+    });
+    if (runtime == u"unset"_s)
+        qunsetenv("XDG_RUNTIME_DIR");
+    else if (runtime == u"relative"_s)
+        qputenv("XDG_RUNTIME_DIR", "run");
+    else
+        qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtimeDir));
+    qputenv("TMPDIR", QFile::encodeName(tmp));
+
+    const QString data = scratch.filePath(u"data"_s);
+    QVERIFY(QDir().mkpath(data));
+    InstanceLock lock(u"quillor"_s);
+    const InstanceLock::Outcome outcome = lock.acquire(data);
+    const QString path = InstanceLock::pathFor(data);
+    if (where == u"none"_s) {
+        QCOMPARE(outcome, InstanceLock::Outcome::Failed);
+        QVERIFY2(lock.failure().startsWith(fallback + u": "_s) && lock.failure().contains(failure),
+                 qPrintable(lock.failure()));
+        QVERIFY(!QFileInfo::exists(path));
+        QVERIFY(!QFileInfo::exists(tmp + u"/real/"_s + QFileInfo(path).fileName()));
+        return;
+    }
+    QCOMPARE(outcome, InstanceLock::Outcome::Locked);
+    const QString directory = where == u"runtime"_s ? runtimeDir + u"/quillor"_s : fallback;
+    QCOMPARE(QFileInfo(path).path(), directory);
+    QVERIFY(QFileInfo(path).isFile());
+    QCOMPARE(TestData::permissionsOf(directory), 0700);
+    QVERIFY(QDir(data).entryList(QDir::AllEntries | QDir::NoDotAndDotDot).isEmpty());
+}
+
 void TestStartup::shortSettingsFileTakesDefaults()
 {
     Fixture f;

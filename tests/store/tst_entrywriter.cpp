@@ -2,6 +2,7 @@
 #include "FileSizeLimit.h"
 #include "TestData.h"
 #include "store/EntryWriter.h"
+#include "store/FileIdentity.h"
 #include "store/LinkFile.h"
 #include "store/LinkRecord.h"
 
@@ -33,6 +34,8 @@ extern "C" int fstat(int fd, struct stat* st) noexcept
     static const auto real = reinterpret_cast<Fstat>(::dlsym(RTLD_NEXT, "fstat"));
     return real(fd, st);
 }
+
+using namespace Qt::StringLiterals;
 
 namespace {
 
@@ -75,6 +78,8 @@ private Q_SLOTS:
     void replaceOutOfRange_data();
     void replaceOutOfRange();
     void replaceFailureKeepsFile();
+    void changedFileIsLeft_data();
+    void changedFileIsLeft();
 
 private:
     std::unique_ptr<QTemporaryDir> m_dir;
@@ -400,6 +405,96 @@ void TestEntryWriter::replaceFailureKeepsFile()
     QVERIFY(!saved.error().isEmpty());
     QCOMPARE(TestData::readFile(m_path), old);
     QCOMPARE(entriesOf(m_dir->path()), QStringList{QStringLiteral("QuiURL.dab")});
+}
+
+void TestEntryWriter::changedFileIsLeft_data()
+{
+    QTest::addColumn<bool>("append");  // else record 2 is replaced
+    QTest::addColumn<QString>("change"); // what happens to the file after it was read
+    QTest::addColumn<bool>("refused");
+
+    for (const bool append : {true, false}) {
+        const char* writer = append ? "append" : "replace";
+        QTest::addRow("%s, unchanged", writer) << append << u"none"_s << false;
+        QTest::addRow("%s, another file renamed over it", writer)
+            << append << u"renamed over"_s << true;
+        QTest::addRow("%s, a record written in place", writer)
+            << append << u"written in place"_s << true;
+        QTest::addRow("%s, a record added", writer) << append << u"grown"_s << true;
+        QTest::addRow("%s, removed", writer) << append << u"removed"_s << true;
+    }
+    QTest::newRow("append, made where there was none")
+        << true << u"created"_s << true;
+    QTest::newRow("replace, another record than the one read")
+        << false << u"other record"_s << true;
+    for (const bool append : {true, false})
+        QTest::addRow("%s, the master password file beside it replaced",
+                      append ? "append" : "replace")
+            << append << u"password file"_s << true;
+}
+
+// A writer told what file it read writes nothing over another: whatever changed the file since
+// stays, and the refusal says the file changed on disk.
+void TestEntryWriter::changedFileIsLeft()
+{
+    QFETCH(bool, append);
+    QFETCH(QString, change);
+    QFETCH(bool, refused);
+
+    const QByteArray old = records({'a', 'b', 'c'});
+    if (change != u"created"_s)
+        QVERIFY(TestData::writeFile(m_path, old));
+    const QString master = m_dir->filePath(u"QuiFil.ini"_s);
+    QVERIFY(TestData::writeFile(master, TestData::masterPasswordRecord(kPassword)));
+    const PairIdentity read = pairIdentity(m_dir->path());
+    const QByteArray oldRecord =
+        change == u"other record"_s ? pattern(kRecord, 'z') : old.mid(kRecord, kRecord);
+
+    if (change == u"renamed over"_s) {
+        const QString other = m_dir->filePath(u"synced"_s);
+        QVERIFY(TestData::writeFile(other, old));
+        QCOMPARE(::rename(QFile::encodeName(other).constData(), QFile::encodeName(m_path).constData()),
+                 0);
+    } else if (change == u"written in place"_s || change == u"grown"_s) {
+        QFile file(m_path);
+        QVERIFY(file.open(QIODevice::ReadWrite));
+        QVERIFY(file.seek(change == u"grown"_s ? 3 * kRecord : kRecord));
+        QCOMPARE(file.write(pattern(kRecord, 'X')), qint64(kRecord));
+    } else if (change == u"removed"_s) {
+        QVERIFY(QFile::remove(m_path));
+    } else if (change == u"created"_s) {
+        QVERIFY(TestData::writeFile(m_path, records({'x'})));
+    } else if (change == u"password file"_s) {
+        const QString other = m_dir->filePath(u"synced"_s);
+        QVERIFY(TestData::writeFile(other, TestData::masterPasswordRecord("Other")));
+        QCOMPARE(
+            ::rename(QFile::encodeName(other).constData(), QFile::encodeName(master).constData()),
+            0);
+    }
+    const bool present = QFileInfo::exists(m_path);
+    const QByteArray before = present ? TestData::readFile(m_path) : QByteArray();
+
+    const SaveResult saved =
+        append ? appendLinkRecord(m_path, pattern(kRecord, 'N'), read)
+               : replaceLinkRecord(m_path, 2, pattern(kRecord, 'N'), read, oldRecord);
+    if (!refused) {
+        QVERIFY2(saved.ok(), qPrintable(saved.error()));
+        QCOMPARE(TestData::readFile(m_path),
+                 append ? old + pattern(kRecord, 'N') : records({'a', 'N', 'c'}));
+        return;
+    }
+    QVERIFY(!saved.ok());
+    QVERIFY(!saved.made());
+    QVERIFY2(saved.changedOnDisk(), qPrintable(saved.error()));
+    QVERIFY2(saved.error().startsWith((change == u"password file"_s ? master : m_path) +
+                                      u" changed on disk: "_s),
+             qPrintable(saved.error()));
+    QCOMPARE(QFileInfo::exists(m_path), present);
+    if (present)
+        QCOMPARE(TestData::readFile(m_path), before);
+    const QStringList left = present ? QStringList{u"QuiFil.ini"_s, u"QuiURL.dab"_s}
+                                     : QStringList{u"QuiFil.ini"_s};
+    QCOMPARE(entriesOf(m_dir->path()), left);
 }
 
 QTEST_GUILESS_MAIN(TestEntryWriter)

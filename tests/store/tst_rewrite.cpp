@@ -5,9 +5,11 @@
 #include "store/LinkFileRewrite.h"
 #include "store/PairFiles.h"
 
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 
+using namespace Qt::StringLiterals;
 using TestData::kPassword;
 
 namespace {
@@ -55,6 +57,25 @@ QStringList contentOf(const QList<TestData::Item>& items)
     return lines;
 }
 
+// Changes the file at path as another program would: "renamed over" (a sync program), "written
+// in place" (the Windows program), "removed"; "none" leaves it.
+bool changeFile(const QString& path, const QString& how)
+{
+    if (how == QStringLiteral("renamed over")) {
+        const QString other = path + QStringLiteral(".synced");
+        return TestData::writeFile(other, TestData::pattern(kLinkRecordSize, 's')) &&
+               ::rename(QFile::encodeName(other).constData(), QFile::encodeName(path).constData()) ==
+                   0;
+    }
+    if (how == QStringLiteral("written in place")) {
+        QFile file(path);
+        return file.open(QIODevice::ReadWrite) && file.seek(10) && file.write("X") == 1;
+    }
+    if (how == QStringLiteral("removed"))
+        return QFile::remove(path);
+    return how == QStringLiteral("none");
+}
+
 } // namespace
 
 class TestRewrite : public QObject {
@@ -79,6 +100,10 @@ private Q_SLOTS:
     void damagedRecordStopsTheReencryption();
 
     void linkedFilesStayLinked();
+    void changedListIsLeft_data();
+    void changedListIsLeft();
+    void changedPairIsLeft_data();
+    void changedPairIsLeft();
     void settleFinishesOrUndoes_data();
     void settleFinishesOrUndoes();
 
@@ -384,6 +409,119 @@ void TestRewrite::settleFinishesOrUndoes()
     QCOMPARE(TestData::readFile(m_link), expectNew ? newLink : oldLink);
     QCOMPARE(TestData::entriesOf(m_dir->path()),
              QStringList({PairFiles::kMasterPasswordFile, PairFiles::kLinkFile}));
+}
+
+void TestRewrite::changedListIsLeft_data()
+{
+    QTest::addColumn<int>("kept"); // how many of the 5 entries the new list holds
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<QString>("change");
+
+    for (const int kept : {2, 0}) {
+        for (const QString& file : {PairFiles::kLinkFile, PairFiles::kMasterPasswordFile}) {
+            for (const char* change : {"none", "renamed over", "written in place", "removed"})
+                QTest::addRow("%s, %s %s", kept ? "a list" : "an empty list", qPrintable(file),
+                              change)
+                    << kept << file << QString::fromLatin1(change);
+        }
+    }
+}
+
+// A list written from a file that has changed since it was read would lose that change: the
+// changed file stays, and the refusal says why.
+void TestRewrite::changedListIsLeft()
+{
+    QFETCH(int, kept);
+    QFETCH(QString, file);
+    QFETCH(QString, change);
+
+    writePair(numberedItems(5), kPassword);
+    const PairIdentity read = pairIdentity(m_dir->path());
+    std::vector<Entry> entries = entriesOf(m_link, kPassword);
+    entries.resize(std::size_t(kept));
+    QVERIFY(changeFile(path(file), change));
+    const QStringList names = TestData::entriesOf(m_dir->path());
+    const QByteArray link = QFileInfo::exists(m_link) ? TestData::readFile(m_link) : QByteArray();
+
+    CipherService cipher;
+    const SaveResult saved = SaveListToLinkFile(m_link, entries, kPassword, cipher, read);
+    if (change == QStringLiteral("none")) {
+        QVERIFY2(saved.ok(), qPrintable(saved.error()));
+        QCOMPARE(QFileInfo::exists(m_link), kept > 0);
+        return;
+    }
+    QVERIFY(!saved.ok() && !saved.made());
+    QVERIFY2(saved.changedOnDisk(), qPrintable(saved.error()));
+    QVERIFY2(saved.error().startsWith(path(file) + QStringLiteral(" changed on disk: ")),
+             qPrintable(saved.error()));
+    QCOMPARE(TestData::entriesOf(m_dir->path()), names);
+    if (names.contains(PairFiles::kLinkFile))
+        QCOMPARE(TestData::readFile(m_link), link);
+}
+
+void TestRewrite::changedPairIsLeft_data()
+{
+    QTest::addColumn<bool>("staged"); // changed after the new pair is staged, else before
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<QString>("change");
+
+    for (const bool staged : {false, true}) {
+        QTest::addRow("%s, unchanged", staged ? "staged" : "read")
+            << staged << PairFiles::kLinkFile << QStringLiteral("none");
+        for (const QString& file : {PairFiles::kMasterPasswordFile, PairFiles::kLinkFile}) {
+            for (const char* change : {"renamed over", "written in place", "removed"})
+                QTest::addRow("%s, %s %s", staged ? "staged" : "read", qPrintable(file), change)
+                    << staged << file << QString::fromLatin1(change);
+        }
+    }
+}
+
+// A new password is not put on a pair that changed since it was read: neither file is replaced,
+// no commit mark or staged file is left, and the refusal says the files changed.
+void TestRewrite::changedPairIsLeft()
+{
+    QFETCH(bool, staged);
+    QFETCH(QString, file);
+    QFETCH(QString, change);
+
+    writePair(numberedItems(4), kPassword);
+    const PairIdentity read = pairIdentity(m_dir->path());
+    CipherService cipher;
+    SaveResult saved;
+    QStringList after;
+    if (staged) {
+        PairFiles::PairReplacement pair(m_dir->path());
+        pair.expect(PairFiles::kMasterPasswordFile, read.masterPasswordFile);
+        pair.expect(PairFiles::kLinkFile, read.linkFile);
+        pair.stage(PairFiles::kMasterPasswordFile)
+            .write(TestData::masterPasswordRecord(kNewPassword));
+        pair.stage(PairFiles::kLinkFile).write(TestData::linkFile(numberedItems(2), kNewPassword));
+        QVERIFY(changeFile(path(file), change));
+        after = TestData::entriesOf(m_dir->path()).filter(
+            QRegularExpression(u"^(?!"_s + PairFiles::kStagedPrefix + u")"_s));
+        saved = pair.commit();
+    } else {
+        QVERIFY(changeFile(path(file), change));
+        after = TestData::entriesOf(m_dir->path());
+        saved = reencryptPair(m_dir->path(), kPassword, kNewPassword,
+                              MasterPasswordFile::kCheckValue, cipher, read);
+    }
+    const QByteArray master = TestData::readFile(m_master);
+    if (change == QStringLiteral("none")) {
+        QVERIFY2(saved.ok(), qPrintable(saved.error()));
+        QCOMPARE(master, TestData::masterPasswordRecord(kNewPassword));
+        return;
+    }
+    QVERIFY(!saved.ok() && !saved.made());
+    QVERIFY2(saved.changedOnDisk(), qPrintable(saved.error()));
+    QVERIFY2(saved.error().startsWith(path(file) + QStringLiteral(" changed on disk: ")),
+             qPrintable(saved.error()));
+    QCOMPARE(TestData::entriesOf(m_dir->path()), after);
+    QVERIFY(!PairFiles::switchPending(m_dir->path()));
+    if (file != PairFiles::kMasterPasswordFile)
+        QCOMPARE(master, TestData::masterPasswordRecord(kPassword));
+    if (file != PairFiles::kLinkFile)
+        QCOMPARE(contentOf(m_link, kPassword), contentOf(numberedItems(4)));
 }
 
 QTEST_GUILESS_MAIN(TestRewrite)

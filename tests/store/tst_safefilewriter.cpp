@@ -94,6 +94,8 @@ private Q_SLOTS:
     void directoryIsSyncedAfterTheRename();
     void linkedTargetIsWrittenThrough_data();
     void linkedTargetIsWrittenThrough();
+    void changedTargetIsLeft_data();
+    void changedTargetIsLeft();
 };
 
 void TestSafeFileWriter::init()
@@ -363,6 +365,85 @@ void TestSafeFileWriter::linkedTargetIsWrittenThrough()
              QStringList{QStringLiteral("QuiFil.ini")});
     QCOMPARE(entriesOf(dir.filePath(QStringLiteral("synced"))),
              QStringList{QStringLiteral("QuiFil.ini")});
+}
+
+void TestSafeFileWriter::changedTargetIsLeft_data()
+{
+    QTest::addColumn<QString>("change"); // what happens to the target while the writer writes
+    QTest::addColumn<bool>("linked");    // the target is reached through a link
+    QTest::addColumn<bool>("refused");
+
+    for (const bool linked : {false, true}) {
+        const char* through = linked ? ", through a link" : "";
+        QTest::addRow("unchanged%s", through) << QStringLiteral("none") << linked << false;
+        QTest::addRow("another file renamed over it%s", through)
+            << QStringLiteral("renamed over") << linked << true;
+        QTest::addRow("written in place%s", through)
+            << QStringLiteral("written in place") << linked << true;
+        QTest::addRow("removed%s", through) << QStringLiteral("removed") << linked << true;
+    }
+    QTest::newRow("made where there was none") << QStringLiteral("created") << false << true;
+}
+
+// The target is checked once more after the last byte is on disk, just before the rename: a
+// change that came while the new file was written stays, and nothing is renamed over it.
+void TestSafeFileWriter::changedTargetIsLeft()
+{
+    QFETCH(QString, change);
+    QFETCH(bool, linked);
+    QFETCH(bool, refused);
+
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("synced")));
+    const QString target = dir.filePath(QStringLiteral("synced/QuiURL.dab"));
+    const QString path = linked ? dir.filePath(QStringLiteral("QuiURL.dab")) : target;
+    if (linked)
+        QVERIFY(QFile::link(target, path));
+    if (change != QStringLiteral("created"))
+        QVERIFY(TestData::writeFile(target, pattern(3584, 'o')));
+    const FileIdentity read = fileIdentity(path);
+
+    SafeFileWriter writer(path);
+    writer.expectTarget(read);
+    QVERIFY(writer.write(pattern(2 * 3584, 'n')));
+    if (change == QStringLiteral("renamed over")) {
+        const QString other = dir.filePath(QStringLiteral("synced/.syncing"));
+        QVERIFY(TestData::writeFile(other, pattern(3584, 's')));
+        QCOMPARE(::rename(QFile::encodeName(other).constData(),
+                          QFile::encodeName(target).constData()),
+                 0);
+    } else if (change == QStringLiteral("written in place")) {
+        QFile file(target);
+        QVERIFY(file.open(QIODevice::ReadWrite));
+        QCOMPARE(file.write("X"), qint64(1));
+    } else if (change == QStringLiteral("removed")) {
+        QVERIFY(QFile::remove(target));
+    } else if (change == QStringLiteral("created")) {
+        QVERIFY(TestData::writeFile(target, pattern(3584, 's')));
+    }
+    const bool present = QFileInfo::exists(target);
+    const QByteArray before = present ? TestData::readFile(target) : QByteArray();
+
+    const SaveResult saved = writer.commit();
+    if (!refused) {
+        QVERIFY2(saved.ok(), qPrintable(saved.error()));
+        QCOMPARE(TestData::readFile(path), pattern(2 * 3584, 'n'));
+        return;
+    }
+    QVERIFY(!saved.ok());
+    QVERIFY(!saved.made());
+    QVERIFY2(saved.changedOnDisk(), qPrintable(saved.error()));
+    QVERIFY2(saved.error().startsWith(target + QStringLiteral(" changed on disk: ")),
+             qPrintable(saved.error()));
+    QCOMPARE(QFileInfo::exists(target), present);
+    if (present)
+        QCOMPARE(TestData::readFile(target), before);
+    // No temporary is left beside it.
+    QCOMPARE(entriesOf(dir.filePath(QStringLiteral("synced"))),
+             present ? QStringList{QStringLiteral("QuiURL.dab")} : QStringList());
+    if (linked)
+        QVERIFY(QFileInfo(path).isSymLink());
 }
 
 QTEST_GUILESS_MAIN(TestSafeFileWriter)
