@@ -7,6 +7,7 @@
 #   ./dev.sh package build the .deb, check its desktop and AppStream files, run it from a scratch root
 #   ./dev.sh fuzz [SECONDS]  each parser's fuzz target for SECONDS (300) with clang's libFuzzer
 #   ./dev.sh crash-full  quillor-cli under the fault injector, each call failed with every error
+#   ./dev.sh sync-e2e    the window and quillor-cli on two folders kept in step by Syncthing
 set -euo pipefail
 cd "$(dirname "$0")"
 
@@ -17,6 +18,7 @@ PACKAGES=(
   xvfb xauth xdotool xclip openbox x11-utils imagemagick python3
   mutter xwayland qt6-wayland wl-clipboard dbus gsettings-desktop-schemas zenity
   dpkg-dev desktop-file-utils appstream
+  syncthing
 )
 
 install_missing() {
@@ -89,8 +91,13 @@ case "${1:-}" in
     build build -DCMAKE_BUILD_TYPE=RelWithDebInfo
     QUILLOR_FAULTS_FULL=1 ctest --test-dir build -V -R '^tst_clifaults$'
     ;;
+  sync-e2e)
+    install_missing
+    build build -DCMAKE_BUILD_TYPE=RelWithDebInfo
+    ctest --test-dir build -V -R '^e2e_sync$'
+    ;;
   *)
-    sed -n '2,9p' "$0" | sed 's/^# \{0,1\}//'
+    sed -n '2,10p' "$0" | sed 's/^# \{0,1\}//'
     exit 2
     ;;
 esac

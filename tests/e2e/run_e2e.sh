@@ -17,6 +17,8 @@ source "$(dirname "$0")/xsession.sh"
 
 # shellcheck source=tests/e2e/steps.sh
 source "$(dirname "$0")/steps.sh"
+# shellcheck source=tests/e2e/window.sh
+source "$(dirname "$0")/window.sh"
 save_failure_screen() { [[ -n ${DISPLAY:-} ]] && import -window root "$build/e2e-failure.png"; }
 finish() {
     if [[ $failed -gt 0 && -n ${work:-} ]]; then
@@ -29,31 +31,6 @@ finish() {
     echo "e2e: $passed passed, $failed failed"
     [[ $failed -eq 0 && $passed -gt 0 ]]
     exit
-}
-
-# Points of the client area: the inside of the password box, white once the locked window is
-# painted; and a point the black cover hides until the list, white, shows there after unlocking.
-readonly BOX_X=440 BOX_Y=175 BOX_COLOUR=ffffff
-readonly LIST_X=10 LIST_Y=150 LIST_COLOUR=ffffff
-
-start_quillor() { # log name; sets app_pid
-    "$quillor" >"$work/$1.log" 2>&1 &
-    app_pid=$!
-    started_pids+=("$app_pid")
-}
-
-# Waits for the locked window of $1 to be shown, active and painted; sets main_wid.
-wait_locked_window() {
-    main_wid=$(wait_for_window "$1" '^Quillor CSP$') ||
-        { fail "the window \"Quillor CSP\" appears"; return 1; }
-    wait_active "$main_wid" || { fail "the new window gets the keyboard focus"; return 1; }
-    wait_pixel "$main_wid" $BOX_X $BOX_Y $BOX_COLOUR ||
-        { fail "the locked window shows its password box"; return 1; }
-}
-
-unlock_with_pomelo() {
-    xdotool type --delay 20 Pomelo && xdotool key Return
-    wait_pixel "$main_wid" $LIST_X $LIST_Y $LIST_COLOUR
 }
 
 # The sizes of the icon window $1 gives the window manager, as "16x16 24x24 ..." in its order.
@@ -72,17 +49,6 @@ wait_icon() {
     return 1
 }
 
-# Answers the message window of process $1 with Return and waits for it to close.
-answer_message() { # pid, what
-    local msg
-    msg=$(wait_for_window "$1" 'Message') || { fail "$2: the message window appears"; return 1; }
-    wait_active "$msg" || { fail "$2: the message window has the keyboard focus"; return 1; }
-    [[ -n ${3:-} ]] && import -frame -window "$msg" "$3" 2>/dev/null
-    xdotool key Return
-    wait_gone "$msg" || { fail "$2: Return on \"Okay\" closes the message window"; return 1; }
-}
-
-data_dir() { echo "$XDG_DATA_HOME/Application Data/Quillor"; }
 # The locks held now, in the runtime directory; none is ever in the data directory.
 lock_files() { find "$XDG_RUNTIME_DIR/quillor" -name '*.lock' 2>/dev/null; }
 no_lock_left() { test ! -e "$1/quillor.lock" && test -z "$(lock_files)"; }
@@ -303,14 +269,6 @@ scenario_second_instance() {
     xdotool key Escape
     wait_exit "$first" 15 || { fail "Escape ends the first instance"; return 1; }
     check "the first instance ends with exit code 0 (got $exit_code)" test "$exit_code" -eq 0
-}
-
-# The first two rows of the list, inside the client area and clear of the row picture.
-readonly ROW1="560x12+30+58" ROW2="560x12+30+73"
-
-# How many pixels of the strip $2 (WxH+X+Y) of window $1 are not white.
-marked_pixels() {
-    import -window "$1" -crop "$2" -depth 8 txt:- 2>/dev/null | tail -n +2 | grep -vc '#FFFFFF'
 }
 
 # Waits up to 10 s for the list of window $1 to show exactly one row.
@@ -579,15 +537,6 @@ app_menu() { # pid, keys...
     menu=$(wait_for_window "$pid" '^Pop11-2$') || { fail "a click on \"== Menu ==\" opens its menu"; return 1; }
     xdotool key --delay 20 "$@"
     wait_gone "$menu" || { fail "the application menu closes on its command"; return 1; }
-}
-
-# Answers the yes/no question of process $1 with Yes: the focus starts on "No".
-answer_yes() { # pid, what
-    local question
-    question=$(wait_for_window "$1" 'Message') || { fail "$2: the question appears"; return 1; }
-    wait_active "$question" || { fail "$2: the question has the keyboard focus"; return 1; }
-    xdotool key --delay 20 Left space
-    wait_gone "$question" || { fail "$2: space on \"Yes\" answers the question"; return 1; }
 }
 
 # Waits up to 10 s for the list of window $1 to show no row.
