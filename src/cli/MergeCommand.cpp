@@ -135,8 +135,11 @@ int runMerge(CommandContext& context)
 
     SaveResult saved;
     if (counts.added + counts.beside > 0) {
-        saved =
-            Merge::writeMergedList(paths.dataDirectory, *merged, master->view(), context.cipher);
+        pauseBeforeWriteForTest();
+        saved = Merge::writeMergedList(paths.dataDirectory, *merged, master->view(),
+                                       context.cipher, data.identity);
+        if (saved.changedOnDisk())
+            return changedWhileRunning(saved);
         if (!saved.made())
             return fail(QStringLiteral("nothing was merged: %1").arg(saved.error()));
     }

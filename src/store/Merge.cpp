@@ -208,9 +208,15 @@ std::optional<std::vector<Entry>> mergeLists(const std::vector<Entry>& ours,
 }
 
 SaveResult writeMergedList(const QString& dataDirectory, const std::vector<Entry>& entries,
-                           QByteArrayView masterPassword, CipherService& cipher)
+                           QByteArrayView masterPassword, CipherService& cipher,
+                           const std::optional<PairIdentity>& expected)
 {
     PairFiles::PairReplacement pair(dataDirectory);
+    // The records are written under the password the master password file beside them held.
+    if (expected) {
+        pair.expect(PairFiles::kLinkFile, expected->linkFile);
+        pair.expect(PairFiles::kMasterPasswordFile, expected->masterPasswordFile);
+    }
     if (entries.empty()) {
         pair.remove(PairFiles::kLinkFile);
     } else if (SaveResult staged =

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Entry.h"
+#include "FileIdentity.h"
 #include "SaveResult.h"
 
 #include "LinkFile.h"
@@ -90,7 +91,9 @@ std::optional<std::vector<Entry>> mergeLists(const std::vector<Entry>& ours,
 
 // The merged list as the data directory's link file, put in place by the pair routine: the
 // directory holds the old list or the whole new one after a crash at any instant.
+// With expected set, a pair that is no longer that one is left as it is (changedOnDisk).
 SaveResult writeMergedList(const QString& dataDirectory, const std::vector<Entry>& entries,
-                           QByteArrayView masterPassword, CipherService& cipher);
+                           QByteArrayView masterPassword, CipherService& cipher,
+                           const std::optional<PairIdentity>& expected = {});
 
 } // namespace Merge

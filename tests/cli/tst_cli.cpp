@@ -3740,6 +3740,7 @@ void TestCli::staleListIsNotWritten_data()
         {"mv", {u"mv"_s, u"3"_s, u"1"_s}, right},
         {"passwd", {u"passwd"_s}, right + "Quince 2\nQuince 2\n"},
         {"import", {u"import"_s, u"in.csv"_s, u"--format"_s, u"chrome"_s}, right},
+        {"merge", {u"merge"_s, u"other"_s}, right},
     };
     for (const auto& [name, args, input] : writers) {
         for (const char* change : {"renamed over", "in place"})
@@ -3771,6 +3772,11 @@ void TestCli::staleListIsNotWritten()
     QVERIFY(makeEntries(kEntries));
     QVERIFY(TestData::writeFile(m_tmp->filePath(u"in.csv"_s),
                                 "name,url,username,password\nMail,https://mail.example,ann,pw\n"));
+    // Another version of the list, with an entry ours lacks, for merge to write.
+    QList<Item> other = kEntries;
+    other.append(Item{"Mail", "https://mail.example", "ann", "pw"});
+    QVERIFY(makeDataDir(m_tmp->filePath(u"other"_s), TestData::masterPasswordRecord(kPassword),
+                        LinkFile::Bytes, TestData::linkFile(other, kPassword)));
     // Entry 2 replaced elsewhere, the file the same size; for the password file, another password.
     QList<Item> elsewhere = kEntries;
     elsewhere[1].title = "X2";

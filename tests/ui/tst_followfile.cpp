@@ -16,6 +16,8 @@
 #include <QScrollBar>
 #include <QSignalSpy>
 
+#include <memory>
+
 using namespace Qt::StringLiterals;
 using TestData::kPassword;
 
@@ -88,6 +90,7 @@ private Q_SLOTS:
     void lockedWindowOnlyNotes();
     void staleWriteRefused_data();
     void staleWriteRefused();
+    void passwordChangeAfterOutsideChangeRefused_data();
     void passwordChangeAfterOutsideChangeRefused();
     void conflictCopyIsAnnounced();
     void garbageFromOutsideIsSaid();
@@ -283,12 +286,14 @@ void TestFollowFile::lockedWindowOnlyNotes()
 }
 
 // Each row: how the other program wrote, what it wrote, the command tried before the watch has
-// brought the change in.
+// brought the change in, and whether the change came only after the window's own look, just
+// before the store's write.
 void TestFollowFile::staleWriteRefused_data()
 {
     QTest::addColumn<int>("way");
     QTest::addColumn<QList<TestData::Item>>("outside");
     QTest::addColumn<QString>("command");
+    QTest::addColumn<bool>("late");
 
     const QList<TestData::Item> inPlace = [] {
         QList<TestData::Item> list = items(5);
@@ -296,15 +301,25 @@ void TestFollowFile::staleWriteRefused_data()
         return list;
     }();
     const QList<TestData::Item> grown = items(7);
-    QTest::newRow("in place, move up") << int(Way::InPlace) << inPlace << u"mnu1MoveUp"_s;
-    QTest::newRow("in place, delete") << int(Way::InPlace) << inPlace << u"mnu1DelURLFromList"_s;
-    QTest::newRow("in place, replace") << int(Way::InPlace) << inPlace << u"replace"_s;
-    QTest::newRow("renamed, add") << int(Way::Rename) << changedElsewhere(items(5)) << u"add"_s;
+    for (const bool late : {false, true}) {
+        const char* when = late ? ", after the window's look" : "";
+        QTest::addRow("in place, move up%s", when)
+            << int(Way::InPlace) << inPlace << u"mnu1MoveUp"_s << late;
+        QTest::addRow("in place, delete%s", when)
+            << int(Way::InPlace) << inPlace << u"mnu1DelURLFromList"_s << late;
+        QTest::addRow("in place, replace%s", when)
+            << int(Way::InPlace) << inPlace << u"replace"_s << late;
+        QTest::addRow("renamed, add%s", when)
+            << int(Way::Rename) << changedElsewhere(items(5)) << u"add"_s << late;
+        QTest::addRow("renamed, delete%s", when)
+            << int(Way::Rename) << changedElsewhere(items(5)) << u"mnu1DelURLFromList"_s << late;
+        // Records appended on the other machine: longer than the list, and nothing is damaged.
+        QTest::addRow("appended, move to bottom%s", when)
+            << int(Way::Append) << grown << u"mnu1ToBot"_s << late;
+        QTest::addRow("appended, add%s", when) << int(Way::Append) << grown << u"add"_s << late;
+    }
     QTest::newRow("renamed, back-up")
-        << int(Way::Rename) << changedElsewhere(items(5)) << u"mnu1BUfiles"_s;
-    // Records appended on the other machine: longer than the list, and nothing is damaged.
-    QTest::newRow("appended, move to bottom") << int(Way::Append) << grown << u"mnu1ToBot"_s;
-    QTest::newRow("appended, add") << int(Way::Append) << grown << u"add"_s;
+        << int(Way::Rename) << changedElsewhere(items(5)) << u"mnu1BUfiles"_s << false;
 }
 
 void TestFollowFile::staleWriteRefused()
@@ -312,12 +327,14 @@ void TestFollowFile::staleWriteRefused()
     QFETCH(int, way);
     QFETCH(QList<TestData::Item>, outside);
     QFETCH(QString, command);
+    QFETCH(bool, late);
     QTemporaryDir backUp;
     QVERIFY(backUp.isValid());
     m_state->settings.backupDirectory = backUp.path();
-    // The questions before a back-up and a delete switched off: the refusal is the only message.
-    m_state->settings.messageSuppression[0] = u'1';
-    m_state->settings.messageSuppression[6] = u'1';
+    // The questions before a back-up, a delete, an add and a replace switched off: the refusal
+    // is the only message.
+    for (const int number : {1, 7, 8, 9})
+        m_state->settings.messageSuppression[number - 1] = u'1';
     QVERIFY(openUnlocked(items(5)));
     m_window->selectRow(1);
     if (command == u"add"_s || command == u"replace"_s) {
@@ -327,11 +344,18 @@ void TestFollowFile::staleWriteRefused()
     }
 
     const QByteArray bytes = TestData::linkFile(outside, kPassword);
-    QVERIFY(writeOutside(m_state->paths.linkFilePath,
-                         way == int(Way::Append) ? bytes.mid(5 * kLinkRecordSize) : bytes,
-                         Way(way)));
-    const QByteArray onDisk = TestData::readFile(m_state->paths.linkFilePath);
-    QCOMPARE(onDisk, bytes);
+    const QString linkFile = m_state->paths.linkFilePath;
+    const QByteArray written = way == int(Way::Append) ? bytes.mid(5 * kLinkRecordSize) : bytes;
+    const auto changedLate = std::make_shared<bool>(false);
+    if (late) {
+        // The window has looked and found its pair; the change comes before the store writes.
+        m_window->setBeforeWriteForTest([=] {
+            if (!*changedLate)
+                *changedLate = writeOutside(linkFile, written, Way(way));
+        });
+    } else {
+        QVERIFY(writeOutside(linkFile, written, Way(way)));
+    }
     const QByteArray passwordFile = TestData::readFile(m_state->paths.masterPasswordPath);
 
     // No event loop has run: the watch has not seen the change, the command must.
@@ -342,8 +366,10 @@ void TestFollowFile::staleWriteRefused()
     else
         m_window->menus().action(command.toLatin1().constData())->trigger();
 
+    QCOMPARE(*changedLate, late);
+    const QByteArray onDisk = TestData::readFile(m_state->paths.linkFilePath);
     QCOMPARE(m_answers->texts(), QStringList{kChangedOnDisk});
-    QCOMPARE(TestData::readFile(m_state->paths.linkFilePath), onDisk);
+    QCOMPARE(onDisk, bytes);
     QCOMPARE(TestData::readFile(m_state->paths.masterPasswordPath), passwordFile);
     QCOMPARE(TestData::entriesOf(backUp.path()), QStringList());
     QStringList titles;
@@ -364,20 +390,40 @@ void TestFollowFile::staleWriteRefused()
     QCOMPARE(titlesShown().last(), u"T2"_s);
 }
 
+void TestFollowFile::passwordChangeAfterOutsideChangeRefused_data()
+{
+    QTest::addColumn<bool>("late");
+    QTest::newRow("before the new password is typed") << false;
+    QTest::newRow("after the window's look") << true;
+}
+
 void TestFollowFile::passwordChangeAfterOutsideChangeRefused()
 {
+    QFETCH(bool, late);
     writeLinks(items(3));
     QVERIFY(openMainWindow());
     auto* changeButton = m_window->findChild<QPushButton*>(u"Command4"_s);
     m_window->findChild<QLineEdit*>(u"Text4"_s)->setText(QString::fromLatin1(kPassword));
     changeButton->click(); // the current password proved
 
-    QVERIFY(writeOutside(m_state->paths.linkFilePath, TestData::linkFile(items(4), kPassword),
-                         Way::Rename));
-    const QByteArray links = TestData::readFile(m_state->paths.linkFilePath);
+    const QString linkFile = m_state->paths.linkFilePath;
+    const QByteArray other = TestData::linkFile(items(4), kPassword);
+    const auto changedLate = std::make_shared<bool>(false);
+    if (late) {
+        m_window->setBeforeWriteForTest([=] {
+            if (!*changedLate)
+                *changedLate = writeOutside(linkFile, other, Way::Rename);
+        });
+    } else {
+        QVERIFY(writeOutside(linkFile, other, Way::Rename));
+    }
     const QByteArray passwordFile = TestData::readFile(m_state->paths.masterPasswordPath);
     m_window->findChild<QLineEdit*>(u"Text4"_s)->setText(u"Brand new"_s);
     changeButton->click();
+
+    QCOMPARE(*changedLate, late);
+    const QByteArray links = TestData::readFile(m_state->paths.linkFilePath);
+    QCOMPARE(links, other);
 
     QCOMPARE(m_answers->texts().size(), 2);
     QVERIFY(m_answers->texts().last().contains(u"Changed On Disk"_s));

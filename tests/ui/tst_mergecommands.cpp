@@ -8,6 +8,8 @@
 #include "ui/main/MainMenus.h"
 #include "ui/main/MergeCommands.h"
 
+#include <memory>
+
 using namespace Qt::StringLiterals;
 using TestData::Item;
 using TestData::kPassword;
@@ -28,6 +30,10 @@ const QList<Item> kOurs = {{"Mail", "https://mail.example", "ann", "one"},
 const QList<Item> kTheirs = {{"Mail", "https://mail.example", "ann", "one"},
                              {"Bank", "https://bank.example", "ann", "changed"},
                              {"Shop", "https://shop.example", "bo", "three"}};
+
+const QString kChangedOnDisk =
+    u"\r\n\r\n\r\n   Nothing Was Saved\r\nThe List Was Changed On Disk By Another \r\nProgram, "
+    u"And Has Been Loaded Again.\r\nRepeat Your Change On The List \r\nAs It Is Now.\r\n"_s;
 
 QString merged(int added, int identical, int beside, const QString& aside)
 {
@@ -67,6 +73,7 @@ private Q_SLOTS:
     void noCopyNoQuestion();
     void menuMerge_data();
     void menuMerge();
+    void changeJustBeforeTheWriteIsKept();
 
 private:
     QStringList titlesShown() const;
@@ -210,6 +217,37 @@ void TestMergeCommands::menuMerge()
     QCOMPARE(TestData::entriesOf(other.path()), (QStringList{u"QuiFil.ini"_s, u"QuiURL.dab"_s}));
     QCOMPARE(TestData::entriesOf(m_state->paths.dataDirectory),
              (QStringList{u"QuiFil.ini"_s, u"QuiURL.dab"_s}));
+}
+
+// Another program writes our list after the merge has read it and just before the pair is
+// switched: the merge writes nothing over it, the list shows it, and the copy stays to be offered.
+void TestMergeCommands::changeJustBeforeTheWriteIsKept()
+{
+    writeLinks(kOurs);
+    QVERIFY(TestData::writeFile(copyPath(), TestData::linkFile(kTheirs, kPassword)));
+    const QByteArray theirs = TestData::readFile(copyPath());
+    const QList<Item> elsewhere = kOurs + QList<Item>{{"Club", "https://club.example", "cy", "4"}};
+    const QByteArray changed = TestData::linkFile(elsewhere, kPassword);
+    const QString linkFile = m_state->paths.linkFilePath;
+    QVERIFY(openMainWindow());
+    const auto written = std::make_shared<bool>(false);
+    m_window->setBeforeWriteForTest([=] {
+        if (*written)
+            return;
+        const QString incoming = linkFile + u".incoming"_s;
+        *written = TestData::writeFile(incoming, changed) &&
+                   ::rename(QFile::encodeName(incoming), QFile::encodeName(linkFile)) == 0;
+    });
+    m_answers->queue(kYes);
+    QVERIFY(unlock());
+
+    QVERIFY(*written);
+    QCOMPARE(m_answers->texts(), (QStringList{kOffer, kChangedOnDisk}));
+    QCOMPARE(TestData::readFile(linkFile), changed);
+    QCOMPARE(titlesShown(), titles(elsewhere));
+    QCOMPARE(TestData::readFile(copyPath()), theirs);
+    QCOMPARE(TestData::entriesOf(m_state->paths.dataDirectory),
+             (QStringList{u"QuiFil.ini"_s, u"QuiURL.dab"_s, kCopy}));
 }
 
 QTEST_MAIN(TestMergeCommands)

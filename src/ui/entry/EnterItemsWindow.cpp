@@ -441,10 +441,16 @@ void EnterItemsWindow::addItems()
     // The question gave another machine time to change the file.
     if (!m_main.refuseIfChangedOnDisk())
         return; // open, what was typed kept, to be added to the list as it now is
-    if (addEntry(*bytes))
+    switch (addEntry(*bytes)) {
+    case Stored::Done:
         clearBoxes();
-    else
+        break;
+    case Stored::Failed:
         message(MessageKind::Ok, kAddFailed);
+        break;
+    case Stored::ChangedOnDisk:
+        return; // open, what was typed kept, to be added to the list as it now is
+    }
     closeUnlessKeptOpen();
 }
 
@@ -473,35 +479,57 @@ void EnterItemsWindow::replaceItems()
         return; // open, to replace the entry as the list now shows it
     trimBoxes();
     const int row = m_main.currentRow();
-    if (row >= 0 && replaceEntry(row, *bytes))
+    switch (row >= 0 ? replaceEntry(row, *bytes) : Stored::Failed) {
+    case Stored::Done:
         clearBoxes();
-    else
+        break;
+    case Stored::Failed:
         message(MessageKind::Ok, kReplaceFailed);
+        break;
+    case Stored::ChangedOnDisk:
+        return; // open, to replace the entry as the list now shows it
+    }
     closeUnlessKeptOpen();
 }
 
 // The record is on disk before the list shows the entry, so the two never disagree.
-bool EnterItemsWindow::addEntry(const ItemBytes& bytes)
+EnterItemsWindow::Stored EnterItemsWindow::addEntry(const ItemBytes& bytes)
 {
     EntryModel& model = m_main.model();
     const auto encrypted = encryptEntry(bytes.title, bytes.url, bytes.userName, bytes.password,
                                         m_state.masterPassword, m_state.cipher);
-    if (!encrypted || !appendLinkRecord(m_state.paths.linkFilePath, encrypted->record))
-        return false;
+    if (!encrypted)
+        return Stored::Failed;
+    const SaveResult appended =
+        appendLinkRecord(m_state.paths.linkFilePath, encrypted->record, m_main.expectedPair());
+    if (appended.changedOnDisk()) {
+        m_main.showChangedOnDisk();
+        return Stored::ChangedOnDisk;
+    }
+    if (!appended)
+        return Stored::Failed;
     m_main.rememberOwnWrite();
     model.appendEntry(Entry(bytes.title, bytes.url, bytes.userName, encrypted->passwordCipher,
                             m_main.GetLowLV2KeyNum()));
     m_main.selectRow(model.rowCount() - 1);
-    return true;
+    return Stored::Done;
 }
 
-bool EnterItemsWindow::replaceEntry(int row, const ItemBytes& bytes)
+EnterItemsWindow::Stored EnterItemsWindow::replaceEntry(int row, const ItemBytes& bytes)
 {
     EntryModel& model = m_main.model();
     const auto encrypted = encryptEntry(bytes.title, bytes.url, bytes.userName, bytes.password,
                                         m_state.masterPassword, m_state.cipher);
-    if (!encrypted || !replaceLinkRecord(m_state.paths.linkFilePath, row + 1, encrypted->record))
-        return false;
+    if (!encrypted)
+        return Stored::Failed;
+    const SaveResult replaced = replaceLinkRecord(m_state.paths.linkFilePath, row + 1,
+                                                  encrypted->record, m_main.expectedPair());
+    if (replaced.changedOnDisk()) {
+        m_main.showChangedOnDisk();
+        return Stored::ChangedOnDisk;
+    }
+    if (!replaced)
+        return Stored::Failed;
     m_main.rememberOwnWrite();
     // The key number is searched with the old entry gone, so that its number can come back.
     model.removeEntry(row);
@@ -511,5 +539,5 @@ bool EnterItemsWindow::replaceEntry(int row, const ItemBytes& bytes)
     // display box is told here: the view's current row may not change, so nothing else tells it.
     m_main.selectRow(row);
     setSelectedTitle(Windows1252::toUnicode(bytes.title));
-    return true;
+    return Stored::Done;
 }

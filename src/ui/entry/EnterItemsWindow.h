@@ -52,8 +52,9 @@ private:
     void trimBoxes();
     Items trimmedItems() const;
     std::optional<ItemBytes> storable(const Items& items);
-    bool addEntry(const ItemBytes& bytes);
-    bool replaceEntry(int row, const ItemBytes& bytes);
+    enum class Stored { Done, Failed, ChangedOnDisk };
+    Stored addEntry(const ItemBytes& bytes);
+    Stored replaceEntry(int row, const ItemBytes& bytes);
     void closeUnlessKeptOpen();
     bool confirmed(const QString& question, qint16 number, const Items& items);
     qint16 message(qint16 kind, const QString& text, qint16 number = 0);

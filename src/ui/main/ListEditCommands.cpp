@@ -45,8 +45,12 @@ bool ListEditCommands::save(const std::vector<const Entry*>& entries)
     SaveResult saved = [&] {
         WaitCursor wait;
         return SaveListToLinkFile(state.paths.linkFilePath, entries, state.masterPassword,
-                                  state.cipher);
+                                  state.cipher, m_window.expectedPair());
     }();
+    if (saved.changedOnDisk()) {
+        m_window.showChangedOnDisk();
+        return false;
+    }
     if (!saved.made()) {
         m_window.message(MessageKind::Ok, kSaveFailed);
         return false;

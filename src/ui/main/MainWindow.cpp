@@ -872,10 +872,21 @@ bool MainWindow::refuseIfChangedOnDisk()
 {
     if (!m_unlocked || !m_pairWatch->changedOnDisk())
         return true;
+    showChangedOnDisk();
+    return false;
+}
+
+void MainWindow::showChangedOnDisk()
+{
     followChange();
     if (m_unlocked)
         message(MessageKind::Ok, kChangedOnDisk);
-    return false;
+}
+
+PairIdentity MainWindow::expectedPair()
+{
+    aboutToWrite();
+    return m_pairWatch->known();
 }
 
 void MainWindow::rememberOwnWrite()

@@ -3,9 +3,11 @@
 #include "AddressOpener.h"
 #include "MainLayout.h"
 #include "store/EntryModel.h"
+#include "store/FileIdentity.h"
 
 #include <QWidget>
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -121,6 +123,20 @@ public:
     // change another program makes in the instant between our write and this look is taken
     // for ours; the writers' own look just before their rename is what narrows that.
     void rememberOwnWrite();
+    // The pair the list was read from, for a writer to pass to the store, which looks again just
+    // before its rename: a change made after refuseIfChangedOnDisk looked is caught there.
+    PairIdentity expectedPair();
+    // A write the store refused because the pair is no longer that one: nothing was written, and
+    // the user is told what refuseIfChangedOnDisk tells.
+    void showChangedOnDisk();
+    // Runs just before a writer calls the store, between the window's look and the store's;
+    // tests change the files there.
+    void aboutToWrite()
+    {
+        if (m_beforeWriteForTest)
+            m_beforeWriteForTest();
+    }
+    void setBeforeWriteForTest(std::function<void()> hook) { m_beforeWriteForTest = std::move(hook); }
     PairWatch& pairWatch() { return *m_pairWatch; }
 
 Q_SIGNALS:
@@ -197,6 +213,7 @@ private:
     QLabel* m_diskNote = nullptr;
     QTimer* m_diskNoteTimer = nullptr;
     PairWatch* m_pairWatch = nullptr;
+    std::function<void()> m_beforeWriteForTest;
 
     bool m_firstActivationDone = false;
     bool m_skipNextClick = false;

@@ -110,7 +110,9 @@ bool MergeCommands::mergeFrom(const QString& path)
         !failure.isEmpty())
         return nothingMerged(failure);
 
-    // Ours as the file holds it now, not as the list was last read.
+    // Ours as the file holds it now, not as the list was last read; the merge is written only
+    // over the pair this read.
+    const PairIdentity read = pairIdentity(state.paths.dataDirectory);
     const LinkFileRead ours = readLinkFile(state.paths.linkFilePath, state.masterPassword,
                                            state.cipher, EmptyLinkFile::Keep);
     if (!ours.ok())
@@ -150,8 +152,13 @@ bool MergeCommands::mergeFrom(const QString& path)
             QStringLiteral("an entry of %1 does not fit its fields").arg(source.linkFile));
     SaveResult saved;
     if (counts.added + counts.beside > 0) {
+        m_window.aboutToWrite();
         saved = Merge::writeMergedList(state.paths.dataDirectory, *merged, state.masterPassword,
-                                       state.cipher);
+                                       state.cipher, read);
+        if (saved.changedOnDisk()) {
+            m_window.showChangedOnDisk();
+            return false;
+        }
         if (!saved.made())
             return nothingMerged(saved.error());
     }

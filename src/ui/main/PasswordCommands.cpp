@@ -135,11 +135,17 @@ void PasswordCommands::setNewPassword()
     const QByteArray oldPassword = state.masterPassword;
     const QByteArray newPassword = *typed;
 
+    m_window.aboutToWrite();
     const SaveResult changed = [&] {
         WaitCursor wait;
         return reencryptPair(state.paths.dataDirectory, oldPassword, newPassword, state.checkValue,
-                             state.cipher);
+                             state.cipher, m_provedPair);
     }();
+    if (changed.changedOnDisk()) {
+        m_passwordBox.clear();
+        m_window.message(MessageKind::Ok, kChangedSinceProved);
+        return;
+    }
     if (!changed.made()) {
         m_window.message(MessageKind::Ok, kCannotCreate);
         m_window.close();
