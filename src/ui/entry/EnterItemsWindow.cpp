@@ -528,7 +528,7 @@ EnterItemsWindow::Stored EnterItemsWindow::replaceEntry(int row, const ItemBytes
         m_main.showChangedOnDisk();
         return Stored::ChangedOnDisk;
     }
-    if (!replaced)
+    if (!replaced.made())
         return Stored::Failed;
     m_main.rememberOwnWrite();
     // The key number is searched with the old entry gone, so that its number can come back.
@@ -539,5 +539,8 @@ EnterItemsWindow::Stored EnterItemsWindow::replaceEntry(int row, const ItemBytes
     // display box is told here: the view's current row may not change, so nothing else tells it.
     m_main.selectRow(row);
     setSelectedTitle(Windows1252::toUnicode(bytes.title));
+    // In place, but its directory not synced: said, never "not replaced".
+    if (!replaced)
+        message(MessageKind::Ok, MainWindow::madeUnsureText(replaced.error()));
     return Stored::Done;
 }
