@@ -405,6 +405,17 @@ QString DataDirectoryLock::acquire(const QString& dataDirectory)
     return {};
 }
 
+QString openDataToChange(const CommandContext& context, QByteArrayView password, bool dryRun,
+                         DataDirectoryLock& lock, OpenedData& out)
+{
+    if (!dryRun) {
+        if (const QString failure = lock.acquire(context.dataDirectory); !failure.isEmpty())
+            return failure;
+    }
+    return openData(context.dataDirectory, password, context.cipher,
+                    dryRun ? Access::Read : Access::Write, out);
+}
+
 QString visible(QStringView text)
 {
     QString out;

@@ -147,5 +147,11 @@ private:
     std::unique_ptr<InstanceLock> m_lock;
 };
 
+// For a command that changes the list unless it only shows what it would do (a dry run): the
+// lock, taken when it writes, then the list read as openData reads it. Empty on success, else
+// the message.
+QString openDataToChange(const CommandContext& context, QByteArrayView password, bool dryRun,
+                         DataDirectoryLock& lock, OpenedData& out);
+
 // Text for a terminal: control characters are shown, never sent.
 QString visible(QStringView text);

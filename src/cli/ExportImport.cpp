@@ -401,13 +401,8 @@ int runImport(CommandContext& context)
     if (!master)
         return kExitFailure;
     DataDirectoryLock lock;
-    if (!dryRun) {
-        if (const QString failure = lock.acquire(context.dataDirectory); !failure.isEmpty())
-            return fail(failure);
-    }
     OpenedData data;
-    if (const QString failure = openData(context.dataDirectory, master->view(), context.cipher,
-                                         dryRun ? Access::Read : Access::Write, data);
+    if (const QString failure = openDataToChange(context, master->view(), dryRun, lock, data);
         !failure.isEmpty())
         return fail(failure);
 

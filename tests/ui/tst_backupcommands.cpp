@@ -7,6 +7,7 @@
 #include "WindowFixture.h"
 #include "store/LinkRecord.h"
 #include "store/PairFiles.h"
+#include "ui/entry/EnterItemsWindow.h"
 #include "ui/main/MainMenus.h"
 
 #include <QLabel>
@@ -298,6 +299,7 @@ void TestBackUpCommands::restore()
         m_state->settings.backupDirectory = backUpDir();
     if (switchedOff)
         m_state->settings.messageSuppression.replace(0, 6, u"111111"_s);
+    m_state->settings.messageSuppression[8] = u'1'; // the replace question
     QVERIFY(openUnlocked(items("Current", 2)));
     const PairBytes current = pairIn(m_dir->path());
     m_answers->queue(kYes);
@@ -324,6 +326,7 @@ void TestBackUpCommands::restoreThenUndo()
     writeBackUp(items("Old", 3), kPassword);
     m_state->settings.backupDirectory = backUpDir();
     m_state->settings.messageSuppression.replace(0, 6, u"111111"_s);
+    m_state->settings.messageSuppression[8] = u'1'; // the replace question
     QVERIFY(openUnlocked(items("Current", 2)));
     const PairBytes current = pairIn(m_dir->path());
     trigger("mnu1BURestore");
@@ -345,6 +348,7 @@ void TestBackUpCommands::undoAfterChangePassword()
     writeBackUp(items("Old", 3), kPassword);
     m_state->settings.backupDirectory = backUpDir();
     m_state->settings.messageSuppression.replace(0, 6, u"111111"_s);
+    m_state->settings.messageSuppression[8] = u'1'; // the replace question
     QVERIFY(openUnlocked(items("Current", 2)));
     trigger("mnu1BURestore");
     // Change Password, as a person does it; it deletes the kept pair.
@@ -613,6 +617,7 @@ void TestBackUpCommands::madeUnsureFollowsThePairOnDisk_data()
     QTest::newRow("back-up re-encrypted")
         << u"back-up re-encrypted"_s << u"back-up/QuiPair.commit"_s << QByteArray("rename");
     QTest::newRow("move down") << u"move down"_s << u"data/QuiURL.dab"_s << QByteArray("fsync");
+    QTest::newRow("replace") << u"replace"_s << u"data/QuiURL.dab"_s << QByteArray("fsync");
 }
 
 // The window runs in a process of its own under the fault injector, once to count the calls in
@@ -693,11 +698,13 @@ void TestBackUpCommands::madeUnsureInChild(const QString& operation)
     const bool backUpReencrypted = operation == u"back-up re-encrypted"_s;
     const bool changePassword = operation == u"change password"_s || backUpReencrypted;
     const bool move = operation == u"move down"_s;
-    if ((!changePassword && !move) || backUpReencrypted) {
+    const bool replace = operation == u"replace"_s;
+    if ((!changePassword && !move && !replace) || backUpReencrypted) {
         writeBackUp(items("Old", 3), kPassword);
         m_state->settings.backupDirectory = backUpDir();
     }
     m_state->settings.messageSuppression.replace(0, 6, u"111111"_s);
+    m_state->settings.messageSuppression[8] = u'1'; // the replace question
     QVERIFY(openUnlocked(items("Current", 2)));
     const PairBytes current = pairIn(data);
 
@@ -717,6 +724,20 @@ void TestBackUpCommands::madeUnsureInChild(const QString& operation)
         listed = titlesOf(items("Current", 2));
         // Its copy back may not outlast a power cut: the kept pair stays.
         undoAfter = faulted;
+    } else if (replace) {
+        m_window->selectRow(0);
+        auto* window = new EnterItemsWindow(*m_state, *m_window);
+        window->setAttribute(Qt::WA_DeleteOnClose);
+        const TestData::Item typed = {"New page", "https://new.example", "newuser", "new secret"};
+        window->findChild<QLineEdit*>(u"Text1"_s)->setText(QString::fromLatin1(typed.title));
+        window->findChild<QLineEdit*>(u"Text2"_s)->setText(QString::fromLatin1(typed.userName));
+        window->findChild<QLineEdit*>(u"Text3"_s)->setText(QString::fromLatin1(typed.password));
+        window->findChild<QLineEdit*>(u"Text5"_s)->setText(QString::fromLatin1(typed.url));
+        window->findChild<QPushButton*>(u"Command2"_s)->click();
+        const QList<TestData::Item> after = {typed, items("Current", 2)[1]};
+        expected = {pairIn(data).master, TestData::linkFile(after, kPassword), true};
+        listed = titlesOf(after);
+        undoAfter = false;
     } else if (move) {
         m_window->selectRow(0);
         trigger("mnu1Movedown");
@@ -762,9 +783,9 @@ void TestBackUpCommands::madeUnsureInChild(const QString& operation)
     // The switch finished, and the list is the one on disk.
     QVERIFY(!QFileInfo::exists(data + u"/QuiPair.commit"_s));
     const PairBytes onDisk = pairIn(data);
-    if (changePassword || move) {
+    if (changePassword || move || replace) {
         QCOMPARE(onDisk.master, expected.master);
-        if (move)
+        if (move || replace)
             QCOMPARE(onDisk.link, expected.link);
         QCOMPARE(TestData::entriesOf(data), QStringList({u"QuiFil.ini"_s, u"QuiURL.dab"_s}));
     } else {
