@@ -8,6 +8,7 @@
 #include "startup/AppState.h"
 #include "startup/Startup.h"
 #include "store/LinkFile.h"
+#include "store/MasterPasswordFile.h"
 #include "ui/main/EntryListView.h"
 #include "ui/main/MainWindow.h"
 #include "ui/message/ShowMessage.h"
@@ -29,7 +30,6 @@
 namespace {
 
 constexpr int kEntries = 10'000;
-// The password of the default master password file laid beside the program.
 const QByteArray kPassword = QByteArrayLiteral("Pomelo");
 constexpr int kRounds = 5;
 constexpr int kPaintTimeoutMs = 10'000;
@@ -76,9 +76,13 @@ int main(int argc, char** argv)
     env.fontFamilies = QFontDatabase::families();
     env.generalFontFamily = QFontDatabase::systemFont(QFontDatabase::GeneralFont).family();
     const QString dataDirectory = dataDirectoryFor(profile.path());
+    // The pair whole: start-up sets no default password beside a link file without its own.
+    CipherService cipher;
     if (!QDir().mkpath(dataDirectory) ||
         !BenchData::makeTypicalLinkFile(dataDirectory + u'/' + DataPaths::kLinkFile, kEntries,
-                                        kPassword))
+                                        kPassword) ||
+        !MasterPasswordFile::create(dataDirectory + u'/' + DataPaths::kMasterPasswordFile,
+                                    kPassword, cipher))
         return 1;
 
     ScriptedAnswers messages; // a message would otherwise wait for a person
